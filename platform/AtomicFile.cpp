@@ -1,0 +1,71 @@
+#include "platform/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace ondavox {
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+mode_t ModeFor(const std::string& path) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+bool Fail(std::string* error, const std::string& what) {
+  if (error != nullptr) *error = what + ": " + std::strerror(errno);
+  return false;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
+  std::string temp = path + ".XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return Fail(error, "cannot create a temporary file beside " + path);
+
+  bool ok = ::fchmod(fd, ModeFor(path)) == 0;
+  std::string_view rest = bytes;
+  while (ok && !rest.empty()) {
+    const ssize_t n = ::write(fd, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) rest.remove_prefix(static_cast<size_t>(n));
+  }
+  ok = ok && ::fsync(fd) == 0;
+  const int savedErrno = errno;
+  ok = (::close(fd) == 0) && ok;
+  if (!ok) {
+    errno = savedErrno;
+    Fail(error, "cannot write " + path);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    Fail(error, "cannot replace " + path);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable.
+  const int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+}  // namespace ondavox

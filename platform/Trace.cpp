@@ -1,0 +1,75 @@
+#include "platform/Trace.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/Mutex.h"
+
+namespace ondavox {
+namespace {
+
+struct Sinks {
+  Mutex mu;
+  OutputSink trace GUARDED_BY(mu);
+  OutputSink debug GUARDED_BY(mu);
+};
+
+Sinks& TheSinks() {
+  static Sinks sinks;
+  return sinks;
+}
+
+void WriteFully(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n <= 0) return;  // diagnostics never fail the caller
+    text.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+bool DebugEnabled() {
+  static const bool enabled = std::getenv("ONDAVOX_DEBUG") != nullptr;
+  return enabled;
+}
+
+}  // namespace
+
+void TraceLine(std::string_view line) {
+  Sinks& sinks = TheSinks();
+  MutexLock lock(sinks.mu);
+  if (sinks.trace) {
+    sinks.trace(line);
+    return;
+  }
+  std::string whole(line);
+  whole.push_back('\n');
+  WriteFully(STDOUT_FILENO, whole);
+}
+
+void DebugOut(std::string_view text) {
+  Sinks& sinks = TheSinks();
+  MutexLock lock(sinks.mu);
+  if (sinks.debug) {
+    sinks.debug(text);
+    return;
+  }
+  if (DebugEnabled()) WriteFully(STDERR_FILENO, text);
+}
+
+OutputSink SetTraceSink(OutputSink sink) {
+  Sinks& sinks = TheSinks();
+  MutexLock lock(sinks.mu);
+  std::swap(sinks.trace, sink);
+  return sink;
+}
+
+OutputSink SetDebugSink(OutputSink sink) {
+  Sinks& sinks = TheSinks();
+  MutexLock lock(sinks.mu);
+  std::swap(sinks.debug, sink);
+  return sink;
+}
+
+}  // namespace ondavox

@@ -1,0 +1,23 @@
+// Entry point of every test binary that opens sockets. It moves the process into a private
+// network namespace (or checks the one it was started in) before any test runs, and refuses to
+// run at all when an interface other than the loopback is visible, so no test traffic can leave
+// the machine.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "platform/PrivateNetwork.h"
+
+int main(int argc, char** argv) {
+  if (auto error = ondavox::EnsurePrivateNetwork()) {
+    std::fprintf(stderr, "network tests refused: cannot enter a private network namespace: %s\n",
+                 error->c_str());
+    return 2;
+  }
+  if (!ondavox::OnlyLoopbackVisible()) {
+    std::fprintf(stderr, "network tests refused: an interface other than lo is visible\n");
+    return 2;
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
