@@ -87,11 +87,9 @@ bool OnlyLoopbackVisible() {
   return names.size() == 1 && names.front() == "lo";
 }
 
-std::optional<std::string> EnsurePrivateNetwork() {
-  if (!OnlyLoopbackVisible()) {
-    if (auto error = EnterNewNamespace()) return error;
-    if (!OnlyLoopbackVisible()) return std::string("interfaces other than lo are still visible");
-  }
+std::optional<std::string> EnterPrivateNetwork() {
+  if (auto error = EnterNewNamespace()) return error;
+  if (!OnlyLoopbackVisible()) return std::string("interfaces other than lo are still visible");
   return SetUpLoopback();
 }
 

@@ -16,10 +16,11 @@ std::vector<std::string> VisibleInterfaces();
 // True when the loopback is the only interface visible.
 bool OnlyLoopbackVisible();
 
-// Makes sure the process is in such a namespace: when other interfaces are visible it moves
-// the process into a new network namespace (with a user namespace when it is not root); then
-// it brings the loopback up with multicast and adds the multicast route. Must be called before
-// the process starts any thread. Returns an error text when it cannot.
-std::optional<std::string> EnsurePrivateNetwork();
+// Moves the process into a new network namespace of its own (inside a new user namespace when
+// it is not root), brings the loopback up with multicast and routes the multicast range to it.
+// Each process that calls it gets a namespace no other process shares, so test binaries may run
+// in parallel on the same ports. Must be called before the process starts any thread. Returns
+// an error text when it cannot.
+std::optional<std::string> EnterPrivateNetwork();
 
 }  // namespace ondavox

@@ -7,7 +7,7 @@
 #include "platform/PrivateNetwork.h"
 
 int main(int argc, char** argv) {
-  if (auto error = ondavox::EnsurePrivateNetwork()) {
+  if (auto error = ondavox::EnterPrivateNetwork()) {
     std::fprintf(stderr, "benchmark refused: cannot enter a private network namespace: %s\n",
                  error->c_str());
     return 2;

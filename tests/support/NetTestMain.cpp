@@ -1,7 +1,7 @@
 // Entry point of every test binary that opens sockets. It moves the process into a private
-// network namespace (or checks the one it was started in) before any test runs, and refuses to
-// run at all when an interface other than the loopback is visible, so no test traffic can leave
-// the machine.
+// network namespace of its own before any test runs (so test binaries can run in parallel on the
+// same ports), and refuses to run at all when an interface other than the loopback is visible,
+// so no test traffic can leave the machine.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include "platform/PrivateNetwork.h"
 
 int main(int argc, char** argv) {
-  if (auto error = ondavox::EnsurePrivateNetwork()) {
+  if (auto error = ondavox::EnterPrivateNetwork()) {
     std::fprintf(stderr, "network tests refused: cannot enter a private network namespace: %s\n",
                  error->c_str());
     return 2;
