@@ -1,0 +1,218 @@
+#include "fcast/CarouselReceiver.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <vector>
+
+#include "common/FcastComponent.h"
+#include "fcast/FileName.h"
+#include "fcast/MulticastSocket.h"
+
+namespace ondavox::fcast {
+namespace {
+
+constexpr int kBatch = 64;
+constexpr std::size_t kReceiveBuffer = 2048;  // more than any valid datagram
+constexpr std::size_t kMaxActiveFiles = 8;
+constexpr auto kIdleBeforeEviction = std::chrono::seconds(5);
+constexpr std::size_t kRememberedIds = 1024;
+
+}  // namespace
+
+std::unique_ptr<CarouselReceiver> CarouselReceiver::Create(const ReceiverOptions& options,
+                                                           EventSink sink, std::string* error) {
+  std::error_code fsError;
+  std::filesystem::create_directories(options.folder, fsError);
+  if (!std::filesystem::is_directory(options.folder, fsError)) {
+    if (error != nullptr) *error = "not a folder: " + options.folder;
+    return nullptr;
+  }
+  if (options.port == 0) {
+    if (error != nullptr) *error = "invalid port";
+    return nullptr;
+  }
+  Socket socket = OpenReceiveSocket(options.group, options.port, options.interface, error);
+  if (!socket.Valid()) return nullptr;
+  const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake < 0) {
+    if (error != nullptr) *error = "eventfd failed";
+    return nullptr;
+  }
+  return std::unique_ptr<CarouselReceiver>(
+      new CarouselReceiver(options, std::move(sink), std::move(socket), wake));
+}
+
+CarouselReceiver::CarouselReceiver(const ReceiverOptions& options, EventSink sink, Socket socket,
+                                   int wake)
+    : options_(options), sink_(std::move(sink)), socket_(std::move(socket)), wake_(wake) {
+  budget_.limit = options_.repairBudget;
+}
+
+CarouselReceiver::~CarouselReceiver() {
+  if (thread_.joinable()) {
+    stop_ = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
+    thread_.join();
+  }
+  files_.clear();
+  ::close(wake_);
+}
+
+void CarouselReceiver::Start() {
+  if (!thread_.joinable()) thread_ = std::thread(&CarouselReceiver::Run, this);
+}
+
+ReceiverStatistics CarouselReceiver::Statistics() const {
+  return {datagrams_.load(), rejected_.load()};
+}
+
+void CarouselReceiver::Run() {
+  std::vector<std::uint8_t> buffers(kBatch * kReceiveBuffer);
+  iovec iov[kBatch];
+  mmsghdr messages[kBatch];
+  pollfd waits[2] = {{socket_.Fd(), POLLIN, 0}, {wake_, POLLIN, 0}};
+  while (!stop_.load()) {
+    if (::poll(waits, 2, 500) < 0 && errno != EINTR) break;
+    if (waits[1].revents != 0) break;
+    for (;;) {
+      for (int i = 0; i < kBatch; ++i) {
+        iov[i] = {&buffers[i * kReceiveBuffer], kReceiveBuffer};
+        messages[i] = {};
+        messages[i].msg_hdr.msg_iov = &iov[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+      }
+      const int n = ::recvmmsg(socket_.Fd(), messages, kBatch, MSG_DONTWAIT, nullptr);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+        Emit(FCASTRE_FATAL_ERROR, kFcastErrorSocket, 0, 0, "");
+        return;
+      }
+      for (int i = 0; i < n; ++i) {
+        const std::size_t length = messages[i].msg_len;
+        if ((messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
+          rejected_.fetch_add(1, std::memory_order_relaxed);
+          continue;
+        }
+        Handle({&buffers[i * kReceiveBuffer], length});
+      }
+      if (n < kBatch || stop_.load()) break;
+    }
+  }
+}
+
+void CarouselReceiver::Handle(std::span<const std::uint8_t> datagram) {
+  datagrams_.fetch_add(1, std::memory_order_relaxed);
+  ParsedPacket parsed = ParsePacket(datagram);
+  if (parsed.error != ParseError::kNone) {
+    rejected_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  if (const auto* symbol = std::get_if<SymbolPacket>(&parsed.packet)) {
+    OnSymbol(*symbol);
+  } else if (const auto* descriptor = std::get_if<DescriptorPacket>(&parsed.packet)) {
+    OnDescriptor(*descriptor);
+  }
+}
+
+void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
+  if (files_.count(descriptor.fileId) != 0 ||
+      std::find(finishedIds_.begin(), finishedIds_.end(), descriptor.fileId) != finishedIds_.end()) {
+    return;
+  }
+  const std::optional<FileLayout> layout =
+      FileLayout::Make(descriptor.fileSize, descriptor.symbolSize, descriptor.sourceSymbols,
+                       descriptor.symbolIds);
+  if (!layout) {
+    rejected_.fetch_add(1, std::memory_order_relaxed);
+    Forget(descriptor.fileId);
+    return;
+  }
+  if (files_.size() >= kMaxActiveFiles) {
+    auto idlest = std::min_element(files_.begin(), files_.end(), [](const auto& a, const auto& b) {
+      return a.second->LastActivity() < b.second->LastActivity();
+    });
+    if (std::chrono::steady_clock::now() - idlest->second->LastActivity() < kIdleBeforeEviction) {
+      return;  // busy with other files; the descriptor comes again
+    }
+    files_.erase(idlest);
+  }
+  std::uint64_t reserved = 0;
+  for (const auto& [id, file] : files_) reserved += file->Outstanding();
+  long error = kFcastErrorNone;
+  std::unique_ptr<IncomingFile> file =
+      IncomingFile::Create(options_.folder, descriptor, *layout, reserved, budget_, &error);
+  const std::string name = SanitizeFileName(descriptor.name, descriptor.fileId);
+  const auto size = static_cast<std::int64_t>(descriptor.fileSize);
+  if (!file) {
+    Emit(FCASTRE_ERROR, error, descriptor.fileId, size, name);
+    Forget(descriptor.fileId);
+    return;
+  }
+  const bool whole = file->Whole();
+  files_.emplace(descriptor.fileId, std::move(file));
+  Emit(FCASTRE_FILE_START, 0, descriptor.fileId, size, name);
+  if (whole) Complete(descriptor.fileId);
+}
+
+void CarouselReceiver::OnSymbol(const SymbolPacket& symbol) {
+  const auto it = files_.find(symbol.fileId);
+  if (it == files_.end()) return;
+  switch (it->second->Accept(symbol)) {
+    case IncomingFile::Result::kComplete:
+      Complete(symbol.fileId);
+      break;
+    case IncomingFile::Result::kFailed:
+      Fail(symbol.fileId, kFcastErrorWrite);
+      break;
+    case IncomingFile::Result::kIgnored:
+    case IncomingFile::Result::kStored:
+      break;
+  }
+}
+
+void CarouselReceiver::Complete(std::uint32_t fileId) {
+  IncomingFile& file = *files_.at(fileId);
+  const long error = file.Finish();
+  if (error != kFcastErrorNone) {
+    Fail(fileId, error);
+    return;
+  }
+  Emit(FCASTRE_FILE_COMPLETE, 0, fileId, static_cast<std::int64_t>(file.Size()), file.Name(),
+       file.Digest());
+  files_.erase(fileId);
+  Forget(fileId);
+}
+
+void CarouselReceiver::Fail(std::uint32_t fileId, long error) {
+  const IncomingFile& file = *files_.at(fileId);
+  Emit(FCASTRE_ERROR, error, fileId, static_cast<std::int64_t>(file.Size()), file.Name());
+  files_.erase(fileId);
+  Forget(fileId);
+}
+
+void CarouselReceiver::Forget(std::uint32_t fileId) {
+  finishedIds_.push_back(fileId);
+  if (finishedIds_.size() > kRememberedIds) finishedIds_.pop_front();
+}
+
+void CarouselReceiver::Emit(long code, long error, std::uint32_t fileId, std::int64_t size,
+                            std::string name, const Sha256Digest& sha256) {
+  ReceiverEvent event;
+  event.code = code;
+  event.error = error;
+  event.fileId = fileId;
+  event.size = size;
+  event.name = std::move(name);
+  event.sha256 = sha256;
+  if (sink_) sink_(event);
+}
+
+}  // namespace ondavox::fcast

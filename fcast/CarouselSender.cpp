@@ -1,0 +1,310 @@
+#include "fcast/CarouselSender.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <vector>
+
+#include "fcast/FileLayout.h"
+#include "fcast/MulticastSocket.h"
+#include "fcast/Pacer.h"
+#include "fcast/ReedSolomonCode.h"
+#include "fcast/Sha256.h"
+
+namespace ondavox::fcast {
+namespace {
+
+constexpr std::size_t kWindowBytes = 8 << 20;
+constexpr std::uint64_t kMinPacketsPerRound = 32;
+constexpr int kMaxBatch = 64;
+constexpr auto kDescriptorPeriod = std::chrono::seconds(1);
+constexpr int kMaxK = 128;
+constexpr int kMinK = 32;
+
+// Datagrams waiting to go out together in one sendmmsg call, at the pacer's rate.
+class BatchOut {
+ public:
+  BatchOut(int fd, Pacer& pacer, int batch, const std::atomic<bool>& stop)
+      : fd_(fd), pacer_(pacer), batch_(batch), stop_(stop),
+        buffer_(static_cast<std::size_t>(batch) * kMaxDatagram), lengths_(batch) {}
+
+  std::uint8_t* Next() { return &buffer_[static_cast<std::size_t>(count_) * kMaxDatagram]; }
+
+  // Queues the datagram written at Next(); false when the transfer was stopped.
+  bool Commit(std::size_t length) {
+    lengths_[count_++] = length;
+    return count_ < batch_ || Flush();
+  }
+
+  bool Flush() {
+    if (count_ == 0) return !stop_.load();
+    std::size_t total = 0;
+    for (int i = 0; i < count_; ++i) total += lengths_[i];
+    for (;;) {
+      if (stop_.load()) return false;
+      if (pacer_.WaitFor(total, Pacer::Clock::now() + std::chrono::milliseconds(100))) break;
+    }
+    std::vector<iovec> iov(count_);
+    std::vector<mmsghdr> messages(count_);
+    for (int i = 0; i < count_; ++i) {
+      iov[i].iov_base = &buffer_[static_cast<std::size_t>(i) * kMaxDatagram];
+      iov[i].iov_len = lengths_[i];
+      messages[i] = {};
+      messages[i].msg_hdr.msg_iov = &iov[i];
+      messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    int done = 0;
+    while (done < count_) {
+      const int n = ::sendmmsg(fd_, &messages[done], static_cast<unsigned>(count_ - done), 0);
+      if (n > 0) {
+        done += n;
+      } else if (errno == EINTR) {
+        continue;
+      } else if (errno == ENOBUFS || errno == EAGAIN) {
+        ::usleep(200);
+      } else {
+        ++done;  // this datagram is lost, like any other on the network
+      }
+    }
+    pacer_.Sent(total);
+    count_ = 0;
+    return true;
+  }
+
+ private:
+  const int fd_;
+  Pacer& pacer_;
+  const int batch_;
+  const std::atomic<bool>& stop_;
+  std::vector<std::uint8_t> buffer_;
+  std::vector<std::size_t> lengths_;
+  int count_ = 0;
+};
+
+std::uint32_t RandomFileId() {
+  std::random_device device;
+  std::uint32_t id = 0;
+  while (id == 0) id = device();
+  return id;
+}
+
+// 1024-byte units of a file of |units| units per round, |done| of |total| packets into a round.
+std::int64_t UnitsInto(std::int64_t units, std::uint64_t done, std::uint64_t total) {
+  if (total == 0 || done >= total) return done >= total ? units : 0;
+  const auto value = static_cast<std::int64_t>(static_cast<long double>(units) * done / total);
+  return std::min(value, std::max<std::int64_t>(units - 1, 0));
+}
+
+}  // namespace
+
+int CarouselSender::ChooseK(int plannedRounds) {
+  const int rounds = std::max(plannedRounds, 1);
+  return std::clamp(kMaxSymbolsPerBlock / rounds, kMinK, kMaxK);
+}
+
+std::unique_ptr<CarouselSender> CarouselSender::Create(const SenderOptions& options,
+                                                       std::string* error) {
+  if (options.rateBytesPerSecond <= 0 || options.port == 0 ||
+      options.symbolSize < kMinSymbolSize || options.symbolSize > kMaxSymbolSize) {
+    if (error != nullptr) *error = "invalid rate, port or symbol size";
+    return nullptr;
+  }
+  Socket socket = OpenSendSocket(options.group, options.port, options.interface, options.ttl, error);
+  if (!socket.Valid()) return nullptr;
+  return std::unique_ptr<CarouselSender>(new CarouselSender(options, std::move(socket)));
+}
+
+CarouselSender::CarouselSender(const SenderOptions& options, Socket socket)
+    : options_(options), socket_(std::move(socket)) {}
+
+CarouselSender::~CarouselSender() { Stop(); }
+
+bool CarouselSender::SendFile(const std::string& path, std::string* error) {
+  Stop();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (error != nullptr) *error = "cannot open " + path + ": " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  if (size > kMaxFileSize ||
+      !FileLayout::Make(size, options_.symbolSize, ChooseK(options_.plannedRounds),
+                        kMaxSymbolsPerBlock)) {
+    if (error != nullptr) *error = "file too large: " + path;
+    ::close(fd);
+    return false;
+  }
+  fileUnits_ = repairUnits_ = packets_ = rounds_ = bytes_ = 0;
+  finished_ = false;
+  thread_ = std::thread(&CarouselSender::Run, this, fd, size,
+                        std::filesystem::path(path).filename().string());
+  return true;
+}
+
+void CarouselSender::Stop() {
+  if (!thread_.joinable()) return;
+  stop_ = true;
+  thread_.join();
+  stop_ = false;
+}
+
+SenderStatistics CarouselSender::Statistics() const {
+  SenderStatistics s;
+  s.fileUnits = fileUnits_.load();
+  s.repairUnits = repairUnits_.load();
+  s.packets = packets_.load();
+  s.rounds = rounds_.load();
+  s.bytes = bytes_.load();
+  return s;
+}
+
+bool CarouselSender::WaitFinished(std::chrono::milliseconds timeout) {
+  MutexLock lock(mu_);
+  return finishedCv_.WaitFor(mu_, timeout, [this] { return finished_.load(); });
+}
+
+void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
+  struct Finish {
+    CarouselSender* self;
+    int fd;
+    ~Finish() {
+      ::close(fd);
+      MutexLock lock(self->mu_);
+      self->finished_ = true;
+      self->finishedCv_.NotifyAll();
+    }
+  } finish{this, fd};
+
+  const std::optional<Sha256Digest> digest = HashFile(fd, size, &stop_);
+  if (!digest) return;
+  const std::uint32_t symbolSize = options_.symbolSize;
+  const int k = ChooseK(options_.plannedRounds);
+  const FileLayout layout = *FileLayout::Make(size, symbolSize, k, kMaxSymbolsPerBlock);
+
+  DescriptorPacket descriptor;
+  descriptor.fileId = RandomFileId();
+  descriptor.fileSize = size;
+  descriptor.symbolSize = static_cast<std::uint16_t>(symbolSize);
+  descriptor.sourceSymbols = static_cast<std::uint16_t>(k);
+  descriptor.symbolIds = static_cast<std::uint16_t>(kMaxSymbolsPerBlock);
+  descriptor.sha256 = *digest;
+  descriptor.name = name;
+  std::vector<std::uint8_t> descriptorBytes;
+  EncodeDescriptor(descriptor, descriptorBytes);
+
+  const std::uint64_t symbols = layout.SymbolCount();
+  const std::uint32_t blocks = layout.BlockCount();
+  // A small file is sent several times over within one round, each pass with fresh symbol
+  // ids, so that a round is never a handful of packets that one loss burst wipes out.
+  const std::uint64_t passes =
+      symbols == 0 ? 1 : std::max<std::uint64_t>(1, (kMinPacketsPerRound + symbols - 1) / symbols);
+  const std::uint64_t perRound = symbols * passes;
+  const std::uint64_t descriptorEvery = std::clamp<std::uint64_t>(perRound / 4, 4, 128);
+  const std::uint32_t window =
+      std::max<std::uint32_t>(1, static_cast<std::uint32_t>(kWindowBytes / (std::size_t{symbolSize} * k)));
+  const std::int64_t unitsPerRound = static_cast<std::int64_t>(size / 1024);
+
+  std::vector<std::uint8_t> source(static_cast<std::size_t>(window) * k * symbolSize);
+  std::vector<std::uint8_t> repair(source.size());
+  ReedSolomonCode code;
+  Pacer pacer(options_.rateBytesPerSecond);
+  BatchOut out(socket_.Fd(), pacer,
+               pacer.BatchSize(kSymbolHeaderSize + symbolSize, kMaxBatch), stop_);
+  std::uint64_t sinceDescriptor = 0;
+  auto lastDescriptor = Pacer::Clock::now();
+  std::uint64_t repairPackets = 0;
+
+  const auto sendDescriptor = [&] {
+    std::memcpy(out.Next(), descriptorBytes.data(), descriptorBytes.size());
+    sinceDescriptor = 0;
+    lastDescriptor = Pacer::Clock::now();
+    packets_.fetch_add(1, std::memory_order_relaxed);
+    bytes_.fetch_add(static_cast<std::int64_t>(descriptorBytes.size()), std::memory_order_relaxed);
+    return out.Commit(descriptorBytes.size());
+  };
+
+  std::vector<const std::uint8_t*> sourcePointers(k);
+  std::vector<std::uint8_t*> repairPointers;
+  std::vector<std::uint8_t> repairIds;
+  for (std::int64_t round = 0; options_.rounds == 0 || round < options_.rounds; ++round) {
+    if (!sendDescriptor()) return;
+    std::uint64_t sentInRound = 0;
+    for (std::uint64_t pass = 0; pass < passes; ++pass) {
+      const std::uint64_t turn = static_cast<std::uint64_t>(round) * passes + pass;
+      for (std::uint32_t first = 0; first < blocks; first += window) {
+        const std::uint32_t count = std::min(window, blocks - first);
+        // Load the window's source symbols and compute the repair symbols this turn sends.
+        for (std::uint32_t i = 0; i < count; ++i) {
+          const std::uint32_t block = first + i;
+          const std::uint32_t kb = layout.SourceSymbols(block);
+          std::uint8_t* base = &source[static_cast<std::size_t>(i) * k * symbolSize];
+          const std::size_t bytes = static_cast<std::size_t>(layout.BlockBytes(block));
+          std::memset(base + bytes, 0, std::size_t{kb} * symbolSize - bytes);
+          std::size_t got = 0;
+          while (got < bytes) {
+            const ssize_t n = ::pread(fd, base + got, bytes - got,
+                                      static_cast<off_t>(layout.Offset(block, 0) + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;  // the file shrank or failed: the transfer ends
+            got += static_cast<std::size_t>(n);
+          }
+          repairIds.clear();
+          repairPointers.clear();
+          for (std::uint32_t j = 0; j < kb; ++j) {
+            const auto id = static_cast<std::uint32_t>((turn * kb + j) % kMaxSymbolsPerBlock);
+            if (id < kb) continue;
+            repairIds.push_back(static_cast<std::uint8_t>(id));
+            repairPointers.push_back(&repair[(static_cast<std::size_t>(i) * k + j) * symbolSize]);
+          }
+          for (std::uint32_t j = 0; j < kb; ++j) sourcePointers[j] = base + std::size_t{j} * symbolSize;
+          code.Encode(static_cast<int>(kb), symbolSize, sourcePointers.data(), repairIds,
+                      repairPointers.data());
+        }
+        // Send them interleaved: symbol j of every block of the window, then j + 1.
+        for (int j = 0; j < k; ++j) {
+          for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint32_t block = first + i;
+            const std::uint32_t kb = layout.SourceSymbols(block);
+            if (static_cast<std::uint32_t>(j) >= kb) continue;
+            const auto id = static_cast<std::uint32_t>((turn * kb + j) % kMaxSymbolsPerBlock);
+            const bool isRepair = id >= kb;
+            const std::uint8_t* data =
+                isRepair ? &repair[(static_cast<std::size_t>(i) * k + j) * symbolSize]
+                         : &source[(static_cast<std::size_t>(i) * k + id) * symbolSize];
+            const std::size_t length = EncodeSymbolInto(descriptor.fileId, block,
+                                                        static_cast<std::uint16_t>(id),
+                                                        {data, symbolSize}, out.Next());
+            if (!out.Commit(length)) return;
+            ++sentInRound;
+            if (isRepair) ++repairPackets;
+            packets_.fetch_add(1, std::memory_order_relaxed);
+            bytes_.fetch_add(static_cast<std::int64_t>(length), std::memory_order_relaxed);
+            fileUnits_.store(round * unitsPerRound + UnitsInto(unitsPerRound, sentInRound, perRound),
+                             std::memory_order_relaxed);
+            repairUnits_.store(static_cast<std::int64_t>(static_cast<long double>(unitsPerRound) *
+                                                         repairPackets / perRound),
+                               std::memory_order_relaxed);
+            if (++sinceDescriptor >= descriptorEvery ||
+                Pacer::Clock::now() - lastDescriptor >= kDescriptorPeriod) {
+              if (!sendDescriptor()) return;
+            }
+          }
+        }
+      }
+    }
+    if (!out.Flush()) return;
+    fileUnits_.store((round + 1) * unitsPerRound);
+    rounds_.store(round + 1);
+  }
+}
+
+}  // namespace ondavox::fcast

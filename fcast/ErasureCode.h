@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace ondavox::fcast {
+
+// A systematic erasure code over blocks of k source symbols of equal size: symbol ids below k
+// are the source symbols themselves, ids from k up to MaxSymbols() are repair symbols, and any
+// k distinct symbols of a block rebuild it. The sender and the receiver each own one and use
+// it from their own thread; implementations need not be thread safe.
+class ErasureCode {
+ public:
+  virtual ~ErasureCode() = default;
+
+  // Symbol ids a block of k source symbols offers (source and repair).
+  virtual int MaxSymbols(int k) const = 0;
+
+  // Computes the repair symbols |ids| (each at least k, below MaxSymbols(k)) of the block whose
+  // k source symbols are |source|, into |out|, one buffer of |symbolSize| bytes per id.
+  virtual void Encode(int k, std::size_t symbolSize, const std::uint8_t* const* source,
+                      std::span<const std::uint8_t> ids, std::uint8_t* const* out) = 0;
+
+  // Rebuilds the source symbols listed in |missing| (ascending) into their buffers in
+  // |source| (k buffers; the others hold the received source symbols), from received repair
+  // symbols |repair| with ids |repairIds| (distinct, at least as many as are missing; the
+  // first missing.size() are used). False when there are too few.
+  virtual bool Decode(int k, std::size_t symbolSize, std::uint8_t* const* source,
+                      std::span<const std::uint8_t> missing, std::span<const std::uint8_t> repairIds,
+                      const std::uint8_t* const* repair) = 0;
+};
+
+}  // namespace ondavox::fcast

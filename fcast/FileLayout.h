@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace ondavox::fcast {
+
+// How a file is cut into symbols and blocks: symbols of symbolSize bytes (the last one padded),
+// grouped into blocks of k source symbols (the last block may hold fewer), each block coded
+// on its own with n symbol ids (k source ids, n - k repair ids). A value type; any thread.
+class FileLayout {
+ public:
+  // Receivers refuse layouts with more blocks than this, whatever the disk space.
+  static constexpr std::uint64_t kMaxBlocks = std::uint64_t{1} << 20;
+
+  // The layout of a file, or nothing when the values do not make one (zero symbol size, k of
+  // zero or above n, n above 255, too many blocks).
+  static std::optional<FileLayout> Make(std::uint64_t fileSize, std::uint32_t symbolSize,
+                                        std::uint32_t k, std::uint32_t n);
+
+  std::uint64_t FileSize() const { return fileSize_; }
+  std::uint32_t SymbolSize() const { return symbolSize_; }
+  std::uint32_t K() const { return k_; }
+  std::uint32_t N() const { return n_; }
+  std::uint64_t SymbolCount() const { return symbols_; }
+  std::uint32_t BlockCount() const { return blocks_; }
+  // Source symbols in |block| (k, or fewer for the last block).
+  std::uint32_t SourceSymbols(std::uint32_t block) const;
+  // Byte offset in the file of source symbol |id| of |block|, and its length in the file (the
+  // symbol size, or less for the file's last symbol).
+  std::uint64_t Offset(std::uint32_t block, std::uint32_t id) const;
+  std::uint32_t Length(std::uint32_t block, std::uint32_t id) const;
+  // File bytes covered by |block|.
+  std::uint64_t BlockBytes(std::uint32_t block) const;
+
+ private:
+  std::uint64_t fileSize_ = 0;
+  std::uint32_t symbolSize_ = 0;
+  std::uint32_t k_ = 0;
+  std::uint32_t n_ = 0;
+  std::uint64_t symbols_ = 0;
+  std::uint32_t blocks_ = 0;
+};
+
+}  // namespace ondavox::fcast

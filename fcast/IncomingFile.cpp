@@ -1,0 +1,183 @@
+#include "fcast/IncomingFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "common/FcastComponent.h"
+#include "fcast/FileName.h"
+#include "fcast/Sha256.h"
+
+namespace ondavox::fcast {
+namespace {
+
+bool ReadFully(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool WriteFully(int fd, const std::uint8_t* data, std::size_t length, std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pwrite(fd, data + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+IncomingFile::IncomingFile(const FileLayout& layout, RepairBudget& budget)
+    : layout_(layout), budget_(budget), lastActivity_(std::chrono::steady_clock::now()) {}
+
+std::unique_ptr<IncomingFile> IncomingFile::Create(const std::string& folder,
+                                                   const DescriptorPacket& descriptor,
+                                                   const FileLayout& layout,
+                                                   std::uint64_t reserved, RepairBudget& budget,
+                                                   long* errorCode) {
+  struct statvfs disk {};
+  if (::statvfs(folder.c_str(), &disk) != 0) {
+    *errorCode = kFcastErrorCreateFile;
+    return nullptr;
+  }
+  const std::uint64_t available = std::uint64_t{disk.f_bavail} * disk.f_frsize;
+  if (layout.FileSize() > available || layout.FileSize() + reserved > available) {
+    *errorCode = kFcastErrorDiskSpace;
+    return nullptr;
+  }
+  std::unique_ptr<IncomingFile> file(new IncomingFile(layout, budget));
+  file->fileId_ = descriptor.fileId;
+  file->name_ = SanitizeFileName(descriptor.name, descriptor.fileId);
+  file->finalPath_ = (std::filesystem::path(folder) / file->name_).string();
+  file->sha256_ = descriptor.sha256;
+  std::string pattern = (std::filesystem::path(folder) / ".fcast-XXXXXX").string();
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) {
+    *errorCode = kFcastErrorCreateFile;
+    return nullptr;
+  }
+  file->fd_ = fd;
+  file->tempPath_ = pattern;
+  if (::fchmod(fd, 0644) != 0 || ::ftruncate(fd, static_cast<off_t>(layout.FileSize())) != 0) {
+    *errorCode = kFcastErrorCreateFile;
+    return nullptr;  // the destructor removes the temporary file
+  }
+  file->blocks_.resize(layout.BlockCount());
+  file->scratch_.resize(std::size_t{layout.K()} * layout.SymbolSize());
+  return file;
+}
+
+IncomingFile::~IncomingFile() {
+  for (Block& block : blocks_) Release(block);
+  if (fd_ >= 0) ::close(fd_);
+  if (!finished_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
+}
+
+std::uint64_t IncomingFile::Outstanding() const { return layout_.FileSize() - bytesDone_; }
+
+void IncomingFile::Release(Block& block) {
+  budget_.used -= block.repair.size() * layout_.SymbolSize();
+  block.repair.clear();
+  block.repair.shrink_to_fit();
+}
+
+bool IncomingFile::WriteSource(std::uint32_t block, std::uint32_t id, const std::uint8_t* data) {
+  return WriteFully(fd_, data, layout_.Length(block, id), layout_.Offset(block, id));
+}
+
+IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
+  if (symbol.block >= layout_.BlockCount() || symbol.symbolId >= layout_.N() ||
+      symbol.data.size() != layout_.SymbolSize()) {
+    return Result::kIgnored;
+  }
+  Block& block = blocks_[symbol.block];
+  if (block.done) return Result::kIgnored;
+  lastActivity_ = std::chrono::steady_clock::now();
+  const std::uint32_t k = layout_.SourceSymbols(symbol.block);
+  if (symbol.symbolId < k) {
+    if (block.have.test(symbol.symbolId)) return Result::kIgnored;
+    if (!WriteSource(symbol.block, symbol.symbolId, symbol.data.data())) return Result::kFailed;
+    block.have.set(symbol.symbolId);
+    ++block.sources;
+  } else {
+    // Keep only as many repair symbols as the block still lacks, within the budget.
+    if (block.sources + block.repair.size() >= k) return Result::kIgnored;
+    for (const Held& held : block.repair) {
+      if (held.id == symbol.symbolId) return Result::kIgnored;
+    }
+    // Past the budget, only a symbol that completes its block (and is freed at once) is kept.
+    if (budget_.used + layout_.SymbolSize() > budget_.limit &&
+        block.sources + block.repair.size() + 1 < k) {
+      return Result::kIgnored;
+    }
+    Held held;
+    held.id = static_cast<std::uint8_t>(symbol.symbolId);
+    held.data.reset(new std::uint8_t[layout_.SymbolSize()]);
+    std::memcpy(held.data.get(), symbol.data.data(), layout_.SymbolSize());
+    block.repair.push_back(std::move(held));
+    budget_.used += layout_.SymbolSize();
+  }
+  if (block.sources + block.repair.size() < k) return Result::kStored;
+  if (block.sources < k && !Rebuild(symbol.block)) return Result::kFailed;
+  block.done = true;
+  Release(block);
+  ++blocksDone_;
+  bytesDone_ += layout_.BlockBytes(symbol.block);
+  return Whole() ? Result::kComplete : Result::kStored;
+}
+
+bool IncomingFile::Rebuild(std::uint32_t index) {
+  Block& block = blocks_[index];
+  const std::uint32_t k = layout_.SourceSymbols(index);
+  const std::size_t symbolSize = layout_.SymbolSize();
+  const auto bytes = static_cast<std::size_t>(layout_.BlockBytes(index));
+  std::memset(scratch_.data(), 0, std::size_t{k} * symbolSize);
+  if (!ReadFully(fd_, scratch_.data(), bytes, layout_.Offset(index, 0))) return false;
+
+  std::uint8_t* sources[kMaxSymbolsPerBlock];
+  std::uint8_t missing[kMaxSymbolsPerBlock];
+  std::uint8_t repairIds[kMaxSymbolsPerBlock];
+  const std::uint8_t* repair[kMaxSymbolsPerBlock];
+  std::size_t missingCount = 0;
+  for (std::uint32_t j = 0; j < k; ++j) {
+    sources[j] = &scratch_[j * symbolSize];
+    if (!block.have.test(j)) missing[missingCount++] = static_cast<std::uint8_t>(j);
+  }
+  for (std::size_t r = 0; r < block.repair.size(); ++r) {
+    repairIds[r] = block.repair[r].id;
+    repair[r] = block.repair[r].data.get();
+  }
+  if (!code_.Decode(static_cast<int>(k), symbolSize, sources, {missing, missingCount},
+                    {repairIds, block.repair.size()}, repair)) {
+    return false;
+  }
+  for (std::size_t m = 0; m < missingCount; ++m) {
+    if (!WriteSource(index, missing[m], sources[missing[m]])) return false;
+  }
+  return true;
+}
+
+long IncomingFile::Finish() {
+  const std::optional<Sha256Digest> digest = HashFile(fd_, layout_.FileSize());
+  if (!digest) return kFcastErrorWrite;
+  if (*digest != sha256_) return kFcastErrorChecksum;
+  if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return kFcastErrorRename;
+  finished_ = true;
+  return kFcastErrorNone;
+}
+
+}  // namespace ondavox::fcast

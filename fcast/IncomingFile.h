@@ -1,0 +1,93 @@
+#pragma once
+
+#include <bitset>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fcast/FileLayout.h"
+#include "fcast/Packet.h"
+#include "fcast/ReedSolomonCode.h"
+
+namespace ondavox::fcast {
+
+// Bytes of repair symbols the receiver may hold for incomplete blocks, shared by its files.
+struct RepairBudget {
+  std::size_t limit = 0;
+  std::size_t used = 0;
+};
+
+// One file being received: a temporary file in the download folder that source symbols are
+// written into at their offsets, and the repair symbols of the blocks still incomplete (within
+// the receiver's repair budget). A block is rebuilt as soon as it holds k distinct symbols; when
+// every block is whole the file's SHA-256 is checked and the file renamed to its final name.
+// The temporary file is removed unless the file was completed.
+//
+// Owned and used by the receiver's thread only.
+class IncomingFile {
+ public:
+  enum class Result { kIgnored, kStored, kComplete, kFailed };
+
+  // Creates the temporary file for |descriptor| in |folder|, after checking that the file fits
+  // the free disk space (|reserved| bytes are promised to other files already). Nothing and
+  // |errorCode| (an FcastError) on failure, with nothing left behind.
+  static std::unique_ptr<IncomingFile> Create(const std::string& folder,
+                                              const DescriptorPacket& descriptor,
+                                              const FileLayout& layout, std::uint64_t reserved,
+                                              RepairBudget& budget, long* errorCode);
+  ~IncomingFile();
+  IncomingFile(const IncomingFile&) = delete;
+  IncomingFile& operator=(const IncomingFile&) = delete;
+
+  // Takes one symbol of this file. kComplete when it made the file whole.
+  Result Accept(const SymbolPacket& symbol);
+  bool Whole() const { return blocksDone_ == layout_.BlockCount(); }
+  // Checks the whole file's SHA-256 and gives it its final name. 0, or an FcastError code.
+  long Finish();
+
+  std::uint32_t FileId() const { return fileId_; }
+  const std::string& Name() const { return name_; }
+  std::uint64_t Size() const { return layout_.FileSize(); }
+  const Sha256Digest& Digest() const { return sha256_; }
+  // Bytes still to be written to disk for this file.
+  std::uint64_t Outstanding() const;
+  std::chrono::steady_clock::time_point LastActivity() const { return lastActivity_; }
+
+ private:
+  struct Held {
+    std::uint8_t id = 0;
+    std::unique_ptr<std::uint8_t[]> data;
+  };
+  struct Block {
+    std::bitset<kMaxSymbolsPerBlock> have;  // source ids held on disk
+    std::uint16_t sources = 0;
+    bool done = false;
+    std::vector<Held> repair;
+  };
+
+  IncomingFile(const FileLayout& layout, RepairBudget& budget);
+  bool WriteSource(std::uint32_t block, std::uint32_t id, const std::uint8_t* data);
+  // Rebuilds |block| from its sources on disk and its repair symbols; false on a disk error.
+  bool Rebuild(std::uint32_t block);
+  void Release(Block& block);
+
+  const FileLayout layout_;
+  RepairBudget& budget_;
+  std::uint32_t fileId_ = 0;
+  std::string name_;
+  std::string finalPath_;
+  std::string tempPath_;
+  Sha256Digest sha256_{};
+  int fd_ = -1;
+  bool finished_ = false;
+  std::vector<Block> blocks_;
+  std::uint32_t blocksDone_ = 0;
+  std::uint64_t bytesDone_ = 0;
+  std::vector<std::uint8_t> scratch_;
+  ReedSolomonCode code_;
+  std::chrono::steady_clock::time_point lastActivity_;
+};
+
+}  // namespace ondavox::fcast
