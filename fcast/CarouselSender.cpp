@@ -302,8 +302,9 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
       }
     }
     if (!out.Flush()) return;
-    fileUnits_.store((round + 1) * unitsPerRound);
+    // Rounds first: whoever sees the final unit count also sees the round counted.
     rounds_.store(round + 1);
+    fileUnits_.store((round + 1) * unitsPerRound);
   }
 }
 

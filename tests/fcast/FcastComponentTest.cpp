@@ -1,0 +1,141 @@
+// The creation steps of the component and its interface, over the library as built.
+#include "common/FcastComponent.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "platform/Trace.h"
+#include "tests/support/TempDir.h"
+
+namespace ondavox {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WaitFor;
+using test::WriteFile;
+
+// Records the messages of the creation steps and the debug output.
+struct Recorder {
+  Recorder() {
+    previous = SetDebugSink([this](std::string_view text) { debug.emplace_back(text); });
+  }
+  ~Recorder() { SetDebugSink(previous); }
+  FcastMessageHook Hook() {
+    return [this](const std::string& text) { messages.push_back(text); };
+  }
+  std::vector<std::string> messages;
+  std::vector<std::string> debug;
+  OutputSink previous;
+};
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+TEST(FcastComponent, AMissingOrBrokenLibraryGivesTheMessagesAndNoObject) {
+  {
+    Recorder recorder;
+    EXPECT_FALSE(CreateFcastSender(recorder.Hook(), {"/nonexistent/libfcast.so"}));
+    EXPECT_EQ(recorder.messages, std::vector<std::string>{"Can't load libfcast.so"});
+    EXPECT_FALSE(Contains(recorder.debug, "libfcast.so successfully registered.\n"));
+  }
+  {
+    Recorder recorder;
+    EXPECT_FALSE(CreateFcastReceiver(recorder.Hook(), {"/nonexistent/libfcast.so"}));
+    EXPECT_EQ(recorder.messages, std::vector<std::string>{"Can't load libfcast.so"});
+  }
+  {
+    // A library that loads but is not the component.
+    Recorder recorder;
+    EXPECT_FALSE(CreateFcastSender(recorder.Hook(), {"libm.so.6"}));
+    EXPECT_EQ(recorder.messages,
+              std::vector<std::string>{"Can't find DllRegisterServer in libfcast.so"});
+  }
+  {
+    // Registration fails; creation is still attempted (and fails: no factory).
+    Recorder recorder;
+    EXPECT_FALSE(CreateFcastReceiver(recorder.Hook(), {FCAST_UNREGISTRABLE_LIBRARY}));
+    EXPECT_EQ(recorder.messages, std::vector<std::string>{"Can't register libfcast.so"});
+  }
+}
+
+TEST(FcastComponent, TheLibraryIsLookedForBesideTheProgramThenInstalledThenByName) {
+  const std::vector<std::string> candidates = FcastLibraryCandidates();
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+  ASSERT_EQ(candidates.size(), 3u);
+  EXPECT_EQ(candidates[0], (self.parent_path() / "libfcast.so").string());
+  EXPECT_EQ(candidates[1], (self.parent_path().parent_path() / "lib" / "libfcast.so").string());
+  EXPECT_EQ(candidates[2], "libfcast.so");
+}
+
+TEST(FcastComponent, SenderAndReceiverObjectsTransferAFileThroughTheInterface) {
+  Recorder recorder;
+  const std::vector<std::string> library = {"/nonexistent/libfcast.so", FCAST_LIBRARY};
+  FcastObject<FcastSender> sender = CreateFcastSender(recorder.Hook(), library);
+  FcastObject<FcastReceiverObject> receiver = CreateFcastReceiver(recorder.Hook(), library);
+  ASSERT_TRUE(sender);
+  ASSERT_TRUE(receiver);
+  EXPECT_TRUE(recorder.messages.empty());
+  EXPECT_TRUE(Contains(recorder.debug, "libfcast.so successfully registered.\n"));
+
+  long code = -1, error = -1, fileId = 0, size = 0;
+  short unused = 1;
+  std::string name;
+  // Calls before or with bad arguments fail with a negative result.
+  EXPECT_LT(receiver->GetEvent(10, &code, &error, &fileId, &size, &name, &unused), 0);
+  EXPECT_LT(receiver->Start(), 0);
+  EXPECT_LT(sender->SendFile("/etc/hostname"), 0);
+  EXPECT_LT(sender->Init("230.0.0.2", 0, 5, 12800), 0);
+  EXPECT_LT(sender->Init("230.0.0.2", 1711, 5, 0), 0);
+  EXPECT_LT(sender->Init("10.0.0.1", 1711, 5, 12800), 0);
+  EXPECT_LT(receiver->Init("230.0.0.2", 70000, "/tmp"), 0);
+
+  TempDir source;
+  TempDir download;
+  std::mt19937 rng(8);
+  std::string content(300 * 1024 + 5, '\0');
+  for (char& c : content) c = static_cast<char>(rng());
+  WriteFile(source.path() / "clip.avi", content);
+
+  ASSERT_EQ(receiver->Init("230.0.0.2", 1711, download.path().string()), 0);
+  ASSERT_EQ(receiver->Start(), 0);
+  EXPECT_EQ(receiver->Init("230.0.0.2", 1711, download.path().string()), 0);  // kept running
+  EXPECT_EQ(receiver->GetEvent(20, &code, &error, &fileId, &size, &name, &unused), kFcastTimeout);
+
+  // The server's way: 5 planned rounds, FcastRate 4000 x 1024 / 8, poll until st reaches
+  // (size / 1024) x FcastRound, then Stop.
+  ASSERT_EQ(sender->Init("230.0.0.2", 1711, 5, 4000 * 1024 / 8), 0);
+  EXPECT_LT(sender->SendFile((source.path() / "missing").string()), 0);
+  ASSERT_EQ(sender->SendFile((source.path() / "clip.avi").string()), 0);
+  const long target = static_cast<long>(content.size() / 1024) * 3;
+  long st = 0, sr = 0, packets = 0, rounds = 0, bytes = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    EXPECT_EQ(sender->GetStatistics(&st, &sr, &packets, &rounds, &bytes), 0);
+    return st >= target;
+  }));
+  EXPECT_EQ(rounds, 3);
+  EXPECT_GT(sr, 0);  // rounds 2 and 3 were repair data
+  EXPECT_LE(sr, st);
+  EXPECT_GT(packets, static_cast<long>(content.size() / 1400) * 3);
+  EXPECT_GE(bytes, static_cast<long>(content.size()) * 3);
+  EXPECT_EQ(sender->Stop(), 0);
+
+  ASSERT_EQ(receiver->GetEvent(5000, &code, &error, &fileId, &size, &name, &unused), 0);
+  EXPECT_EQ(code, FCASTRE_FILE_START);
+  EXPECT_EQ(size, static_cast<long>(content.size()));
+  EXPECT_EQ(name, "clip.avi");
+  const long startedId = fileId;
+  ASSERT_EQ(receiver->GetEvent(5000, &code, &error, &fileId, &size, &name, &unused), 0);
+  EXPECT_EQ(code, FCASTRE_FILE_COMPLETE);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(fileId, startedId);
+  EXPECT_EQ(name, "clip.avi");
+  EXPECT_EQ(unused, 0);
+  EXPECT_EQ(ReadFile(download.path() / name), content);
+}
+
+}  // namespace
+}  // namespace ondavox

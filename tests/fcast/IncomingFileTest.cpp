@@ -1,0 +1,219 @@
+#include "fcast/IncomingFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "common/FcastComponent.h"
+#include "fcast/ReedSolomonCode.h"
+#include "fcast/Sha256.h"
+#include "tests/support/TempDir.h"
+
+namespace ondavox::fcast {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+
+constexpr std::uint32_t kSymbol = 64;
+
+std::string RandomBytes(std::size_t size, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(rng());
+  return bytes;
+}
+
+DescriptorPacket Describe(const std::string& content, const std::string& name, std::uint32_t k) {
+  DescriptorPacket d;
+  d.fileId = 42;
+  d.fileSize = content.size();
+  d.symbolSize = kSymbol;
+  d.sourceSymbols = static_cast<std::uint16_t>(k);
+  d.symbolIds = 255;
+  Sha256 hash;
+  hash.Update({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
+  d.sha256 = hash.Final();
+  d.name = name;
+  return d;
+}
+
+// Produces the symbols of a file as the sender does: source and repair symbols of each block.
+class SymbolSource {
+ public:
+  SymbolSource(const std::string& content, const FileLayout& layout)
+      : content_(content), layout_(layout) {}
+
+  std::vector<std::uint8_t> Symbol(std::uint32_t block, std::uint8_t id) {
+    const std::uint32_t k = layout_.SourceSymbols(block);
+    std::vector<std::vector<std::uint8_t>> source(k, std::vector<std::uint8_t>(kSymbol, 0));
+    std::vector<const std::uint8_t*> pointers;
+    for (std::uint32_t j = 0; j < k; ++j) {
+      const std::uint64_t offset = layout_.Offset(block, j);
+      std::copy_n(content_.data() + offset, layout_.Length(block, j), source[j].begin());
+      pointers.push_back(source[j].data());
+    }
+    if (id < k) return source[id];
+    std::vector<std::uint8_t> out(kSymbol);
+    std::uint8_t* outPointer = out.data();
+    code_.Encode(static_cast<int>(k), kSymbol, pointers.data(), {&id, 1}, &outPointer);
+    return out;
+  }
+
+ private:
+  const std::string& content_;
+  const FileLayout& layout_;
+  ReedSolomonCode code_;
+};
+
+IncomingFile::Result Feed(IncomingFile& file, SymbolSource& source, std::uint32_t block,
+                          std::uint8_t id) {
+  const std::vector<std::uint8_t> data = source.Symbol(block, id);
+  SymbolPacket packet;
+  packet.fileId = 42;
+  packet.block = block;
+  packet.symbolId = id;
+  packet.data = data;
+  return file.Accept(packet);
+}
+
+std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+TEST(IncomingFile, RebuildsEveryBlockFromWhateverSymbolsArrive) {
+  // Per block: every source symbol lost, half lost, none lost, or only repair symbols arriving
+  // long after the source ones; the last block is short and the last symbol partial.
+  TempDir dir;
+  const std::uint32_t k = 10;
+  const std::string content = RandomBytes(kSymbol * k * 4 + kSymbol * 3 + 17, 1);
+  const DescriptorPacket d = Describe(content, "data.bin", k);
+  const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, k, 255);
+  RepairBudget budget{1 << 20, 0};
+  long error = 0;
+  auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, budget, &error);
+  ASSERT_TRUE(file) << error;
+  SymbolSource source(content, layout);
+  int completions = 0;
+  for (std::uint32_t block = 0; block < layout.BlockCount(); ++block) {
+    const std::uint32_t kb = layout.SourceSymbols(block);
+    for (std::uint32_t j = 0; j < kb; ++j) {
+      if (block == 1 || (block == 2 && j % 2 == 0)) continue;  // lost
+      completions += Feed(*file, source, block, static_cast<std::uint8_t>(j)) ==
+                     IncomingFile::Result::kComplete;
+    }
+  }
+  EXPECT_FALSE(file->Whole());
+  // Repair symbols, with a duplicate and some ids far into the repair space.
+  for (std::uint32_t block = 0; block < layout.BlockCount(); ++block) {
+    const std::uint32_t kb = layout.SourceSymbols(block);
+    for (std::uint32_t r = 0; r < kb; ++r) {
+      const auto id = static_cast<std::uint8_t>(254 - r);
+      completions += Feed(*file, source, block, id) == IncomingFile::Result::kComplete;
+      if (r == 0) {
+        EXPECT_EQ(Feed(*file, source, block, id), IncomingFile::Result::kIgnored);
+      }
+    }
+  }
+  EXPECT_EQ(completions, 1);
+  EXPECT_TRUE(file->Whole());
+  EXPECT_EQ(budget.used, 0u);
+  EXPECT_EQ(file->Finish(), kFcastErrorNone);
+  EXPECT_EQ(ReadFile(dir.path() / "data.bin"), content);
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"data.bin"});
+}
+
+TEST(IncomingFile, DropsSymbolsThatDoNotFitTheLayoutAndHoldsRepairWithinTheBudget) {
+  TempDir dir;
+  const std::uint32_t k = 4;
+  const std::string content = RandomBytes(kSymbol * k * 3, 2);
+  DescriptorPacket d = Describe(content, "../../x", k);
+  d.symbolIds = 8;
+  const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, k, 8);
+  RepairBudget budget{kSymbol * 2, 0};
+  long error = 0;
+  auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, budget, &error);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->Name(), "x");
+  SymbolSource source(content, layout);
+  std::vector<std::uint8_t> data(kSymbol);
+  SymbolPacket packet{42, 3, 0, data};  // block out of range
+  EXPECT_EQ(file->Accept(packet), IncomingFile::Result::kIgnored);
+  packet = {42, 0, 8, data};  // id beyond n
+  EXPECT_EQ(file->Accept(packet), IncomingFile::Result::kIgnored);
+  std::vector<std::uint8_t> shortData(kSymbol - 1);
+  packet = {42, 0, 0, shortData};  // wrong symbol size
+  EXPECT_EQ(file->Accept(packet), IncomingFile::Result::kIgnored);
+
+  // Budget of two symbols: two blocks hold one repair each, a third block's repair is refused
+  // unless it completes its block.
+  for (std::uint32_t block = 0; block < 3; ++block) {
+    for (std::uint8_t j = 0; j < 2; ++j) Feed(*file, source, block, j);
+  }
+  EXPECT_EQ(Feed(*file, source, 0, 4), IncomingFile::Result::kStored);
+  EXPECT_EQ(Feed(*file, source, 1, 4), IncomingFile::Result::kStored);
+  EXPECT_EQ(budget.used, kSymbol * 2);
+  EXPECT_EQ(Feed(*file, source, 2, 4), IncomingFile::Result::kIgnored);
+  EXPECT_EQ(Feed(*file, source, 0, 5), IncomingFile::Result::kStored);  // completes block 0
+  EXPECT_EQ(budget.used, kSymbol);
+  EXPECT_EQ(Feed(*file, source, 2, 4), IncomingFile::Result::kStored);
+  EXPECT_EQ(Feed(*file, source, 1, 2), IncomingFile::Result::kStored);
+  EXPECT_EQ(Feed(*file, source, 1, 3), IncomingFile::Result::kIgnored);  // block 1 done
+  EXPECT_EQ(Feed(*file, source, 2, 6), IncomingFile::Result::kComplete);
+  EXPECT_EQ(file->Finish(), kFcastErrorNone);
+  EXPECT_EQ(ReadFile(dir.path() / "x"), content);
+  EXPECT_FALSE(std::filesystem::exists(dir.path().parent_path().parent_path() / "x"));
+}
+
+TEST(IncomingFile, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
+  TempDir dir;
+  RepairBudget budget{1 << 20, 0};
+  long error = 0;
+  // Larger than any disk here.
+  DescriptorPacket huge = Describe("", "huge.iso", 127);
+  huge.fileSize = kMaxFileSize;
+  EXPECT_FALSE(IncomingFile::Create(dir.path().string(), huge,
+                                    *FileLayout::Make(huge.fileSize, 1400, 127, 255), 0, budget,
+                                    &error));
+  EXPECT_EQ(error, kFcastErrorDiskSpace);
+  // Fits alone, but not beside what other files in progress have been promised.
+  const std::string content = RandomBytes(1000, 3);
+  const DescriptorPacket d = Describe(content, "small", 4);
+  const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, 4, 255);
+  EXPECT_FALSE(IncomingFile::Create(dir.path().string(), d, layout, kMaxFileSize, budget, &error));
+  EXPECT_EQ(error, kFcastErrorDiskSpace);
+  EXPECT_FALSE(IncomingFile::Create((dir.path() / "missing").string(), d, layout, 0, budget, &error));
+  EXPECT_EQ(error, kFcastErrorCreateFile);
+  EXPECT_TRUE(FolderEntries(dir.path()).empty());
+
+  // A file abandoned half way, and one whose content does not match its SHA-256.
+  {
+    auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, budget, &error);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(FolderEntries(dir.path()).size(), 1u);
+  }
+  EXPECT_TRUE(FolderEntries(dir.path()).empty());
+  DescriptorPacket lying = d;
+  lying.sha256[0] ^= 1;
+  auto file = IncomingFile::Create(dir.path().string(), lying, layout, 0, budget, &error);
+  ASSERT_TRUE(file);
+  SymbolSource source(content, layout);
+  IncomingFile::Result result = IncomingFile::Result::kIgnored;
+  for (std::uint32_t block = 0; block < layout.BlockCount(); ++block) {
+    for (std::uint32_t j = 0; j < layout.SourceSymbols(block); ++j) {
+      result = Feed(*file, source, block, static_cast<std::uint8_t>(j));
+    }
+  }
+  EXPECT_EQ(result, IncomingFile::Result::kComplete);
+  EXPECT_EQ(file->Finish(), kFcastErrorChecksum);
+  file.reset();
+  EXPECT_TRUE(FolderEntries(dir.path()).empty());
+}
+
+}  // namespace
+}  // namespace ondavox::fcast
