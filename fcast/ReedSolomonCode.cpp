@@ -8,24 +8,6 @@
 #include "fcast/Packet.h"
 
 namespace ondavox::fcast {
-namespace {
-
-// Full multiplication table of GF(2^8) under ISA-L's polynomial, for the small matrix work of
-// decoding (the bulk work goes through the vectorised kernels).
-const std::array<std::uint8_t, 256 * 256>& MulTable() {
-  static const auto table = [] {
-    std::array<std::uint8_t, 256 * 256> t{};
-    for (int a = 0; a < 256; ++a) {
-      for (int b = 0; b < 256; ++b) {
-        t[a * 256 + b] = gf_mul(static_cast<unsigned char>(a), static_cast<unsigned char>(b));
-      }
-    }
-    return t;
-  }();
-  return table;
-}
-
-}  // namespace
 
 int ReedSolomonCode::MaxSymbols(int /*k*/) const { return kMaxSymbolsPerBlock; }
 
@@ -63,7 +45,6 @@ bool ReedSolomonCode::Decode(int k, std::size_t symbolSize, std::uint8_t* const*
   if (e == 0) return true;
   if (repairIds.size() < missing.size()) return false;
   UseK(k);
-  const auto& mul = MulTable();
 
   // A: the missing columns of the repair rows used; its inverse gives the missing symbols.
   std::vector<std::uint8_t> a(static_cast<std::size_t>(e) * e);
@@ -91,17 +72,31 @@ bool ReedSolomonCode::Decode(int k, std::size_t symbolSize, std::uint8_t* const*
   }
   for (int r = 0; r < e; ++r) inputs.push_back(repair[r]);
 
+  // The known columns' coefficients, inverse * C_known, are a small matrix product that the
+  // same kernel computes: rows of C_known in, rows of the product out.
+  const int knownCount = k - e;
   std::vector<std::uint8_t> coefficients(static_cast<std::size_t>(e) * k);
-  for (int i = 0; i < e; ++i) {
-    std::uint8_t* out = &coefficients[static_cast<std::size_t>(i) * k];
+  if (knownCount > 0) {
+    std::vector<std::uint8_t> knownRows(static_cast<std::size_t>(e) * knownCount);
+    std::vector<std::uint8_t> product(knownRows.size());
+    std::vector<unsigned char*> in(e);
+    std::vector<unsigned char*> out(e);
     for (int r = 0; r < e; ++r) {
-      const std::uint8_t factor = inverse[i * e + r];
-      out[known.size() + r] = factor;
-      if (factor == 0) continue;
-      const std::uint8_t* mulRow = &mul[factor * 256];
       const std::uint8_t* row = &generator_[static_cast<std::size_t>(repairIds[r]) * k];
-      for (std::size_t t = 0; t < known.size(); ++t) out[t] ^= mulRow[row[known[t]]];
+      for (int t = 0; t < knownCount; ++t) knownRows[r * knownCount + t] = row[known[t]];
+      in[r] = &knownRows[static_cast<std::size_t>(r) * knownCount];
+      out[r] = &product[static_cast<std::size_t>(r) * knownCount];
     }
+    std::vector<std::uint8_t> tables(static_cast<std::size_t>(32) * e * e);
+    ec_init_tables(e, e, inverse.data(), tables.data());
+    ec_encode_data(knownCount, e, e, tables.data(), in.data(), out.data());
+    for (int i = 0; i < e; ++i) {
+      std::copy_n(out[i], knownCount, &coefficients[static_cast<std::size_t>(i) * k]);
+    }
+  }
+  for (int i = 0; i < e; ++i) {
+    std::copy_n(&inverse[static_cast<std::size_t>(i) * e], e,
+                &coefficients[static_cast<std::size_t>(i) * k + knownCount]);
   }
   std::vector<std::uint8_t*> outputs;
   outputs.reserve(e);
