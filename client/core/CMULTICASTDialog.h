@@ -1,0 +1,57 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <functional>
+#include <string>
+
+#include "client/core/WorkerThread.h"
+#include "platform/Mutex.h"
+#include "platform/Socket.h"
+
+namespace ondavox {
+
+class ClientRunner;
+
+// The multicast listener of one client session: joins the server's announcement group, hands
+// each datagram to the protocol object's invoke, logs playlist changes, and closes the session
+// on a LOGOUT announcement. No address-reuse option is set, so a second listener on the same
+// port fails to bind and its session closes.
+//
+// Made by ClientRunner::Connect, one per session, started before the TCP session thread, and
+// joined and destroyed by the runner after the session closed. Close: the thread that closes
+// the session.
+class CMULTICASTDialog final : public WorkerThread {
+ public:
+  // |closeSession| closes the whole session this thread belongs to; |runner| outlives it.
+  CMULTICASTDialog(int port, std::string groupAddress, ClientRunner& runner,
+                   std::function<void()> closeSession);
+  ~CMULTICASTDialog() override;
+
+  // Leaves the group, ends the thread (waiting for it unless called on it) and closes the
+  // socket; logs "You've been disconnected" with tag "UDP".
+  void Close() EXCLUDES(mu_);
+
+  bool InitMULTICAST() EXCLUDES(mu_);
+
+ protected:
+  bool InitInstance() override;
+  int Run() override;
+  int ExitInstance() override;
+
+ private:
+  bool Stopped() EXCLUDES(mu_);
+
+  const int port_;
+  const std::string groupAddress_;
+  ClientRunner& runner_;
+  const std::function<void()> closeSession_;
+
+  Mutex mu_;
+  Socket socket_ GUARDED_BY(mu_);
+  ip_mreq membership_ GUARDED_BY(mu_){};
+  bool joined_ GUARDED_BY(mu_) = false;
+  bool stopped_ GUARDED_BY(mu_) = false;
+};
+
+}  // namespace ondavox

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "client/core/WorkerThread.h"
+#include "common/MavoraProtocol.h"
+#include "platform/Mutex.h"
+#include "platform/Socket.h"
+#include "platform/WakeUp.h"
+
+namespace ondavox {
+
+class ClientRunner;
+
+// The TCP session thread of one client session: connects to the server, then sends one
+// posted command at a time and handles its one-line reply (codes to the log with tag "TCP",
+// information texts to the Infos box, "401", "404" and "202" end the session), until the
+// session closes.
+//
+// Made by ClientRunner::Connect, one per session, and joined and destroyed by the runner after
+// the session closed. Post: any thread (the window thread). Close: the thread that closes the
+// session (a session thread, or the runner's owner at its end). Its wake-up belongs to this
+// session only, so a wake-up left from a closed session is never taken by a later one.
+class CTCPDialog final : public WorkerThread {
+ public:
+  // |closeSession| closes the whole session this thread belongs to; |runner| outlives it.
+  CTCPDialog(int port, std::string serverAddress, ClientRunner& runner,
+             std::function<void()> closeSession);
+  ~CTCPDialog() override;
+
+  // Makes |command| the command to send next, replacing one not taken yet, and wakes the
+  // thread. A command posted after Close is dropped.
+  void Post(MavoraProtocol::Fields command) EXCLUDES(mu_);
+
+  // Ends the thread (waiting for it unless called on it) and closes the socket; logs
+  // "You've been disconnected" with tag "TCP".
+  void Close() EXCLUDES(mu_);
+
+  bool InitTCP() EXCLUDES(mu_);
+
+  // Acts on one reply; false when the reply ends the session.
+  bool TakeReply(const std::string& reply);
+
+ protected:
+  bool InitInstance() override;
+  int Run() override;
+  int ExitInstance() override;
+
+ private:
+  // Connects |fd| to the server; false on failure or when the session was closed meanwhile.
+  bool ConnectSocket(int fd) const;
+  bool Stopped() EXCLUDES(mu_);
+
+  const int port_;
+  const std::string serverAddress_;
+  ClientRunner& runner_;
+  const std::function<void()> closeSession_;
+
+  WakeUp wake_;
+  Mutex mu_;
+  Socket socket_ GUARDED_BY(mu_);
+  bool stopped_ GUARDED_BY(mu_) = false;
+  std::optional<MavoraProtocol::Fields> pending_ GUARDED_BY(mu_);
+};
+
+}  // namespace ondavox

@@ -1,0 +1,133 @@
+#include "client/core/ClientConfig.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+#include <variant>
+
+#include "common/LenientInteger.h"
+
+namespace ondavox {
+namespace {
+
+constexpr std::string_view kServer = "Server";
+constexpr std::string_view kUser = "User";
+constexpr std::string_view kFileasso = "Fileasso";
+
+// One key of client.ini. A text read empty, or a number read as 0, takes the default, which is
+// also what a missing section is written with.
+struct Setting {
+  std::string_view section;
+  std::string_view key;
+  std::variant<std::string ClientConfig::*, int ClientConfig::*> field;
+  std::string (*fallback)(const ClientConfig&);
+};
+
+template <const char* kText>
+std::string Fixed(const ClientConfig&) {
+  return kText;
+}
+
+constexpr char kLocalhost[] = "127.0.0.1";
+constexpr char kServerPort[] = "1550";
+constexpr char kMulticastPort[] = "2001";
+constexpr char kEmpty[] = "";
+constexpr char kZero[] = "0";
+// The default login and the default password are one and the same text.
+constexpr char kUserName[] = "brackenly";
+
+std::string DownloadFallback(const ClientConfig& config) { return config.defaultDownloadDirectory; }
+
+// In the order the program writes them.
+const Setting kSettings[] = {
+    {kServer, "serverIP", &ClientConfig::serverIP, Fixed<kLocalhost>},
+    {kServer, "serverPort", &ClientConfig::serverPort, Fixed<kServerPort>},
+    {kServer, "serverMulticastPort", &ClientConfig::serverMulticastPort, Fixed<kMulticastPort>},
+    {kServer, "serverGroup", &ClientConfig::serverGroup, Fixed<kEmpty>},
+    {kServer, "downloadDirectory", &ClientConfig::downloadDirectory, DownloadFallback},
+    {kUser, "login", &ClientConfig::login, Fixed<kUserName>},
+    {kUser, "pass", &ClientConfig::pass, Fixed<kUserName>},
+    {kFileasso, "nbext", &ClientConfig::nbext, Fixed<kZero>},
+};
+
+// Sets the field from the text read (or the default's text), applying the default's rule.
+void Assign(ClientConfig& config, const Setting& setting, const std::string& text) {
+  std::visit(
+      [&](auto member) {
+        using Value = std::remove_cvref_t<decltype(config.*member)>;
+        if constexpr (std::is_same_v<Value, int>) {
+          int value = LenientInteger(text);
+          if (value == 0) value = LenientInteger(setting.fallback(config));
+          config.*member = value;
+        } else {
+          config.*member = text.empty() ? setting.fallback(config) : text;
+        }
+      },
+      setting.field);
+}
+
+std::string TextOf(const ClientConfig& config, const Setting& setting) {
+  return std::visit(
+      [&](auto member) -> std::string {
+        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(config.*member)>, int>) {
+          return std::to_string(config.*member);
+        } else {
+          return config.*member;
+        }
+      },
+      setting.field);
+}
+
+std::string CurrentDirectory() {
+  std::error_code error;
+  const std::filesystem::path here = std::filesystem::current_path(error);
+  return error ? std::string() : here.string();
+}
+
+std::string ExtKey(std::size_t k) { return "ext" + std::to_string(k); }
+std::string ExeKey(std::size_t k) { return "exe" + std::to_string(k); }
+
+}  // namespace
+
+ClientConfig::ClientConfig(std::string path)
+    : iniPath(std::move(path)),
+      ini(iniPath),
+      defaultDownloadDirectory(CurrentDirectory() + "/download/") {
+  Load();
+}
+
+void ClientConfig::Load() {
+  for (std::string_view section : {kServer, kUser, kFileasso}) {
+    const bool present = ini.HasSection(section);
+    for (const Setting& setting : kSettings) {
+      if (setting.section != section) continue;
+      if (present) {
+        Assign(*this, setting, ini.Read(setting.section, setting.key));
+      } else {
+        Assign(*this, setting, setting.fallback(*this));
+        ini.Write(setting.section, setting.key, TextOf(*this, setting));
+      }
+    }
+  }
+  associations.clear();
+  const int count = std::min(nbext, kMaxAssociations);
+  for (int k = 1; k <= count; ++k) {
+    const auto n = static_cast<std::size_t>(k);
+    associations.push_back({ini.Read(kFileasso, ExtKey(n)), ini.Read(kFileasso, ExeKey(n))});
+  }
+  nbext = static_cast<int>(associations.size());
+}
+
+void ClientConfig::Save() {
+  nbext = static_cast<int>(associations.size());
+  for (const Setting& setting : kSettings) {
+    ini.Write(setting.section, setting.key, TextOf(*this, setting));
+  }
+  for (std::size_t k = 1; k <= associations.size(); ++k) {
+    ini.Write(kFileasso, ExtKey(k), associations[k - 1].extension);
+    ini.Write(kFileasso, ExeKey(k), associations[k - 1].program);
+  }
+}
+
+}  // namespace ondavox

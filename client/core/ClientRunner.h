@@ -1,0 +1,106 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/core/CMULTICASTDialog.h"
+#include "client/core/CTCPDialog.h"
+#include "client/core/FcastReceiver.h"
+#include "client/core/InfosBox.h"
+#include "client/core/MavoraProtocolClient.h"
+#include "client/core/PlaylistList.h"
+#include "client/core/ReceptionSettings.h"
+#include "common/FcastComponent.h"
+#include "platform/Launcher.h"
+#include "platform/Mutex.h"
+
+namespace ondavox {
+
+// The client's network core, one per process: owns the protocol object, the Fcast receiver
+// and the settings the network threads read, and runs the sessions. A session is opened by
+// Connect and runs two threads, the multicast listener (CMULTICASTDialog) and the TCP session
+// thread (CTCPDialog); the window thread posts commands with SendTCP; the session ends through
+// Close, once, whichever of its threads fails first. Each session has its own wake-up and
+// command slot, so nothing posted to or left over from a closed session reaches the next one.
+// A closed session's threads are joined by the next Connect or by the destructor, which also
+// closes a session still open.
+//
+// Threads: Connect, SendTCP, PublishView, settings() updates and destruction on the window
+// thread; Close on the session threads; connected() and the view calls from any thread.
+class ClientRunner final : public MavoraProtocolClient::Host {
+ public:
+  // Makes the Fcast component's receiver object; null when it cannot be made.
+  using ReceiverFactory = std::function<std::shared_ptr<FcastReceiverObject>()>;
+
+  // The component's receiver object, loaded and made as both programs do; creation failures
+  // go to |message|.
+  static std::shared_ptr<FcastReceiverObject> LoadFcastReceiver(const FcastMessageHook& message);
+
+  // |launcher| opens the received files and must outlive the runner.
+  ClientRunner(Launcher& launcher, const ReceiverFactory& createReceiver);
+  ~ClientRunner() override;
+  ClientRunner(const ClientRunner&) = delete;
+  ClientRunner& operator=(const ClientRunner&) = delete;
+
+  // Opens a session and returns at once; connected() is true from here until the session
+  // closes. Does nothing while a session is open.
+  void Connect(int tcpPort, int multicastPort, const std::string& serverAddress,
+               const std::string& groupAddress) EXCLUDES(mu_);
+  // Hands |command| to the open session, replacing one it has not taken yet. Without an open
+  // session the command is dropped.
+  void SendTCP(MavoraProtocol::Fields command) EXCLUDES(mu_);
+  // Ends the open session; does nothing when none is open.
+  void Close() EXCLUDES(mu_);
+  bool connected() const { return connected_.load(); }
+
+  // The Infos box and the playlist list the sessions write to; null until the view exists.
+  // Both must stay alive until they are replaced.
+  void PublishView(InfosBox* infos, PlaylistList* playlist) EXCLUDES(viewMu_);
+  // Replaces the Infos box's text (TCP session thread).
+  void ShowInfos(const std::string& text) EXCLUDES(viewMu_);
+
+  MavoraProtocolClient& protocol() { return protocol_; }
+  FcastReceiver& fcastReceiver() { return *fcastReceiver_; }
+  ReceptionSettings& settings() { return settings_; }
+
+  // MavoraProtocolClient::Host, on the listener thread.
+  void ShowPlaylist(const std::vector<PlaylistRow>& rows) override EXCLUDES(viewMu_);
+  std::string DownloadDirectory() const override;
+  void StartFcast(const std::string& group, int port, const std::string& folder) override;
+
+ private:
+  struct Session {
+    std::unique_ptr<CMULTICASTDialog> listener;  // started first
+    std::unique_ptr<CTCPDialog> tcp;
+  };
+
+  // Closes |from| when it is the open session (any open session when null).
+  void CloseSession(const Session* from) EXCLUDES(mu_);
+  // Waits for a close in progress, then joins and destroys the closed sessions.
+  void JoinClosedSessions() EXCLUDES(mu_);
+
+  ReceptionSettings settings_;
+  MavoraProtocolClient protocol_;
+  // Made in the constructor once networking is started; outlives the sessions' threads.
+  std::unique_ptr<FcastReceiver> fcastReceiver_;
+
+  Mutex mu_;
+  CondVar closed_;  // a close in progress has finished
+  int tcpPort_ GUARDED_BY(mu_) = 0;
+  int multicastPort_ GUARDED_BY(mu_) = 0;
+  std::string serverAddress_ GUARDED_BY(mu_);
+  std::string groupAddress_ GUARDED_BY(mu_);
+  std::atomic<bool> connected_{false};  // written under mu_
+  bool closing_ GUARDED_BY(mu_) = false;
+  std::unique_ptr<Session> open_ GUARDED_BY(mu_);
+  std::vector<std::unique_ptr<Session>> closedSessions_ GUARDED_BY(mu_);
+
+  Mutex viewMu_;
+  InfosBox* infos_ GUARDED_BY(viewMu_) = nullptr;
+  PlaylistList* playlist_ GUARDED_BY(viewMu_) = nullptr;
+};
+
+}  // namespace ondavox

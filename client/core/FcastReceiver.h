@@ -1,0 +1,54 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "client/core/ClientConfig.h"
+#include "client/core/ReceptionSettings.h"
+#include "client/core/SinkFcastRcvEvent.h"
+#include "common/FcastComponent.h"
+#include "platform/Launcher.h"
+#include "platform/Mutex.h"
+
+namespace ondavox {
+
+// The client's side of the file broadcast: the Fcast component's receiver object, started on
+// the group and port of each FCAST announcement, and its event thread (SinkFcastRcvEvent). Each
+// completed file is opened from the download folder with the program associated with its
+// name's ending, or with the desktop's handler.
+//
+// Created by the ClientRunner and living as long as it. Start: the multicast listener thread
+// (one at a time); completions are handled on the event thread.
+class FcastReceiver {
+ public:
+  // |receiver| is the component's receiver object, null when it could not be created (then
+  // every Start fails). |settings| and |launcher| must outlive the object.
+  FcastReceiver(std::shared_ptr<FcastReceiverObject> receiver, const ReceptionSettings& settings,
+                Launcher& launcher);
+
+  // Receives from |group| and |port| into |folder| (created when missing) and runs the event
+  // loop. True when the receiver object accepted both its Init and its Start.
+  bool Start(const std::string& group, int port, const std::string& folder) EXCLUDES(mu_);
+
+  // The path a received file is opened at: |folder| and |name| joined by one "/".
+  static std::string FullPath(const std::string& folder, const std::string& name);
+  // The first association whose extension ends |name| byte for byte, or nothing.
+  static std::optional<FileAssociation> Match(const std::vector<FileAssociation>& associations,
+                                              const std::string& name);
+
+ private:
+  void FileComplete(long fileId, const std::string& name, long size) EXCLUDES(mu_);
+
+  const std::shared_ptr<FcastReceiverObject> receiver_;
+  const ReceptionSettings& settings_;
+  Launcher& launcher_;
+
+  Mutex mu_;
+  std::string folder_ GUARDED_BY(mu_);  // of the latest Init
+  // Declared last: its thread ends before the members it uses go away.
+  std::unique_ptr<SinkFcastRcvEvent> events_;
+};
+
+}  // namespace ondavox

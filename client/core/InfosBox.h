@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+namespace ondavox {
+
+// The main view's Infos box as the client core sees it: the TCP session thread replaces its
+// whole text with each information text the server returns (line breaks as carriage return and
+// line feed). Implemented by the window program and by tests; called on the session thread, so a
+// windowed box passes the text to its window thread.
+class InfosBox {
+ public:
+  virtual ~InfosBox() = default;
+  virtual void SetText(const std::string& text) = 0;
+};
+
+}  // namespace ondavox

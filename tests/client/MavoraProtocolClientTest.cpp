@@ -1,0 +1,108 @@
+#include "client/core/MavoraProtocolClient.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include "platform/Socket.h"
+
+namespace ondavox {
+namespace {
+
+class RecordingHost final : public MavoraProtocolClient::Host {
+ public:
+  void ShowPlaylist(const std::vector<PlaylistRow>& shown) override {
+    rows = shown;
+    ++playlists;
+  }
+  std::string DownloadDirectory() const override { return "/home/u/download/"; }
+  void StartFcast(const std::string& group, int port, const std::string& folder) override {
+    starts.push_back(group + " " + std::to_string(port) + " " + folder);
+  }
+
+  std::vector<PlaylistRow> rows;
+  int playlists = 0;
+  std::vector<std::string> starts;
+};
+
+TEST(MavoraProtocolClient, CommandsTravelAsTabJoinedLinesWithOneLineFeed) {
+  RecordingHost host;
+  MavoraProtocolClient protocol(host);
+  EXPECT_EQ(protocol.joinParams({"LOGIN", "ann", "pw", "127.0.0.1", "666"}),
+            "LOGIN\tann\tpw\t127.0.0.1\t666\n");
+  EXPECT_EQ(protocol.joinParams({"FCAST", "230.0.0.2", "1711"}).size(), 21u);
+  EXPECT_EQ(protocol.joinParams({}), "\n");
+  // Free text: the spaces became TABs, so it is one field that the server splits.
+  EXPECT_EQ(protocol.joinParams({"\tWHOIS\t\tann"}), "\tWHOIS\t\tann\n");
+}
+
+TEST(MavoraProtocolClient, PlaylistAnnouncementReplacesTheRows) {
+  RecordingHost host;
+  MavoraProtocolClient protocol(host);
+  EXPECT_EQ(protocol.invoke("PLAYLIST\ta.mp3\tu1\tb.wav\tu2"), "207");
+  EXPECT_EQ(host.rows, (std::vector<PlaylistRow>{{"a.mp3", "u1"}, {"b.wav", "u2"}}));
+
+  EXPECT_EQ(protocol.invoke("PLAYLIST"), "207");
+  EXPECT_TRUE(host.rows.empty());
+
+  // A last pair without its owner shows its document with an empty owner.
+  EXPECT_EQ(protocol.invoke("PLAYLIST\ta.mp3\tu1\tlonely"), "207");
+  EXPECT_EQ(host.rows, (std::vector<PlaylistRow>{{"a.mp3", "u1"}, {"lonely", ""}}));
+  EXPECT_EQ(host.playlists, 3);
+}
+
+TEST(MavoraProtocolClient, FcastStartsTheReceiverWithTheDownloadDirectory) {
+  RecordingHost host;
+  MavoraProtocolClient protocol(host);
+  EXPECT_EQ(protocol.invoke("FCAST\t230.0.0.2\t1711"), "204");
+  EXPECT_EQ(protocol.invoke("FCAST\t230.0.0.3\t17x"), "204");
+  EXPECT_EQ(host.starts, (std::vector<std::string>{"230.0.0.2 1711 /home/u/download/",
+                                                   "230.0.0.3 17 /home/u/download/"}));
+  // Short announcements start nothing and do not fail.
+  EXPECT_EQ(protocol.invoke("FCAST"), "204");
+  EXPECT_EQ(protocol.invoke("FCAST\t230.0.0.2"), "204");
+  EXPECT_EQ(host.starts.size(), 2u);
+}
+
+TEST(MavoraProtocolClient, OtherWordsChangeNothing) {
+  RecordingHost host;
+  MavoraProtocolClient protocol(host);
+  EXPECT_EQ(protocol.invoke("USERS\tann"), "201");
+  EXPECT_EQ(protocol.invoke("DOCS"), "203");
+  EXPECT_EQ(protocol.invoke("LOGOUT"), "202");
+  EXPECT_EQ(protocol.invoke("playlist\ta\tb"), "406");
+  EXPECT_EQ(protocol.invoke(""), "406");
+  EXPECT_EQ(protocol.invoke("PLAYLIST "), "406");
+  EXPECT_EQ(host.playlists, 0);
+  EXPECT_TRUE(host.starts.empty());
+}
+
+TEST(MavoraProtocolClient, DatagramsAreTakenWholeWithoutTheirLastByte) {
+  RecordingHost host;
+  MavoraProtocolClient protocol(host);
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM, 0, pair), 0);
+  Socket reader(pair[0]), writer(pair[1]);
+  const auto send = [&](const std::string& bytes) {
+    ASSERT_EQ(::send(writer.Fd(), bytes.data(), bytes.size(), 0),
+              static_cast<ssize_t>(bytes.size()));
+  };
+
+  send("PLAYLIST\ta\tu\n");
+  EXPECT_EQ(protocol.ReceiveMsgMULTICAST(reader.Fd()), "PLAYLIST\ta\tu");
+  send("PLAYLIST\ta\tu");  // no line feed: the last character goes
+  EXPECT_EQ(protocol.ReceiveMsgMULTICAST(reader.Fd()), "PLAYLIST\ta\t");
+  send("");
+  EXPECT_EQ(protocol.ReceiveMsgMULTICAST(reader.Fd()), "");
+  // Far beyond the 256 bytes of a request line, up to the largest IPv4 datagram.
+  const std::string big = "PLAYLIST\t" + std::string(MavoraProtocolClient::kMaxDatagram - 10, 'x');
+  send(big + "\n");
+  EXPECT_EQ(protocol.ReceiveMsgMULTICAST(reader.Fd()), big);
+  // Anything longer cannot be an announcement.
+  send(std::string(MavoraProtocolClient::kMaxDatagram + 1, 'y'));
+  EXPECT_EQ(protocol.ReceiveMsgMULTICAST(reader.Fd()), std::nullopt);
+  reader.Close();
+  EXPECT_EQ(protocol.ReceiveMsgMULTICAST(-1), std::nullopt);
+}
+
+}  // namespace
+}  // namespace ondavox
