@@ -6,8 +6,9 @@
 namespace ondavox {
 
 std::shared_ptr<FcastReceiverObject> ClientRunner::LoadFcastReceiver(
-    const FcastMessageHook& message) {
-  auto object = std::make_shared<FcastObject<FcastReceiverObject>>(CreateFcastReceiver(message));
+    const FcastMessageHook& message, const std::vector<std::string>& candidates) {
+  auto object =
+      std::make_shared<FcastObject<FcastReceiverObject>>(CreateFcastReceiver(message, candidates));
   if (!*object) return nullptr;
   // The receiver shares ownership of the object with the library reference that keeps it.
   return std::shared_ptr<FcastReceiverObject>(object, object->get());

@@ -35,9 +35,11 @@ class ClientRunner final : public MavoraProtocolClient::Host {
   // Makes the Fcast component's receiver object; null when it cannot be made.
   using ReceiverFactory = std::function<std::shared_ptr<FcastReceiverObject>()>;
 
-  // The component's receiver object, loaded and made as both programs do; creation failures
-  // go to |message|.
-  static std::shared_ptr<FcastReceiverObject> LoadFcastReceiver(const FcastMessageHook& message);
+  // The component's receiver object, loaded from the first of |candidates| that loads and made
+  // as both programs do; creation failures go to |message|.
+  static std::shared_ptr<FcastReceiverObject> LoadFcastReceiver(
+      const FcastMessageHook& message,
+      const std::vector<std::string>& candidates = FcastLibraryCandidates());
 
   // |launcher| opens the received files and must outlive the runner.
   ClientRunner(Launcher& launcher, const ReceiverFactory& createReceiver);
