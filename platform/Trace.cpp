@@ -37,6 +37,7 @@ bool DebugEnabled() {
 }  // namespace
 
 void TraceLine(std::string_view line) {
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
   Sinks& sinks = TheSinks();
   MutexLock lock(sinks.mu);
   if (sinks.trace) {
