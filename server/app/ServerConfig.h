@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/IniFile.h"
+
+namespace ondavox {
+
+// The server's eleven settings with their persistence in server.ini: the folder and files of
+// the databases and documents ([Server]), the TCP port ([TCP]), the announcement group
+// ([UDP]) and the Fcast parameters ([Fcast]). One table of (section, key, field, default)
+// drives the load, the writing of missing sections and the save.
+//
+// Loading (at construction): a present key that is empty or zero takes its field's default,
+// which is not written (an empty MulticastIP stays empty); a missing section takes the
+// defaults of all its keys and writes them at once. Integers are read leniently from the
+// start of the text ("12ab" is 12, "abc" is 0 and so takes the default).
+//
+// Owned by the server document; window thread only.
+class ServerConfig {
+ public:
+  // Loads |fileName| (a relative name resolves against the current directory), with defaults
+  // built on the current directory.
+  explicit ServerConfig(std::string fileName);
+  // Loads |fileName| with defaults built on |currentDirectory|.
+  ServerConfig(std::string fileName, std::string currentDirectory);
+
+  const std::string& fileName() const { return ini_.fileName(); }
+  // Binds the settings to another file; nothing is read or written.
+  void SetFileName(std::string fileName) { ini_ = IniFile(std::move(fileName)); }
+  // Writes all eleven values in table order; false when a write failed.
+  bool Save();
+
+  // [Server]
+  std::string path;
+  std::string clientDatabase;
+  std::string documentDatabase;
+  std::string documentPath;
+  // [TCP]
+  int32_t Port = 0;
+  // [UDP]
+  int32_t MulticastPort = 0;
+  std::string MulticastIP;
+  // [Fcast]
+  int32_t FcastRound = 0;
+  std::string FcastIP;
+  int32_t FcastPort = 0;
+  int32_t FcastRate = 0;
+
+ private:
+  struct Key;
+  static const Key kKeys[];
+  void Load(const std::string& currentDirectory);
+
+  IniFile ini_;
+};
+
+}  // namespace ondavox

@@ -1,0 +1,20 @@
+#include "server/data/UserDatabase.h"
+
+namespace ondavox {
+
+DataStatus UserDatabase::Save() const {
+  return store_.Save(
+      [](const CUserInfo& user, ArchiveWriter& archive) { user.SerializeOffline(archive); });
+}
+
+void UserDatabase::ListLoginsByStatus(std::vector<std::string>& logins, int32_t status) const {
+  store_.ForEach([&](const CUserInfo& user) {
+    if (user.online() == status) logins.push_back(user.login());
+  });
+}
+
+void UserDatabase::ResetOnlineStatus() {
+  store_.ForEach([](CUserInfo& user) { user.SetOnline(0); });
+}
+
+}  // namespace ondavox

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/data/UserDatabase.h"
+#include "tests/support/TempDir.h"
+
+namespace ondavox {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+
+std::unique_ptr<CUserInfo> User(const std::string& login, int32_t online = 0) {
+  return std::make_unique<CUserInfo>(login, "secret", "Name", "Lastname", 0, online,
+                                     "192.168.10.23", 1550);
+}
+
+// Threads add, find, change and remove users under the server data lock while another walks
+// the list and saves. Finds, walks and saves hold the lock shared, so they run at the same
+// time as each other: under ThreadSanitizer this shows that they share no hidden state (such
+// as a walking cursor).
+TEST(UserDatabaseStress, ThreadsAddFindRemoveWhileAnotherWalks) {
+  TempDir dir;
+  UserDatabase db(dir.File("UserDB.dat"));
+  std::shared_mutex dataLock;
+  constexpr int kWriters = 4;
+  constexpr int kRounds = 1000;
+  std::atomic<int> writersLeft{kWriters};
+
+  std::vector<std::thread> threads;
+  for (int w = 0; w < kWriters; ++w) {
+    threads.emplace_back([&, w] {
+      for (int i = 0; i < kRounds; ++i) {
+        const std::string login = "w" + std::to_string(w) + "-" + std::to_string(i);
+        {
+          std::unique_lock lock(dataLock);
+          auto user = User(login);
+          ASSERT_TRUE(db.Add(user));
+        }
+        {
+          std::unique_lock lock(dataLock);
+          CUserInfo* user = db.Find(login);
+          ASSERT_NE(user, nullptr);
+          user->SetOnline(1);
+          user->SetPort(i);
+        }
+        if (i % 2 == 0) {
+          std::unique_lock lock(dataLock);
+          ASSERT_TRUE(db.Remove(login));
+        }
+      }
+      --writersLeft;
+    });
+  }
+  for (int f = 0; f < 2; ++f) {
+    threads.emplace_back([&] {
+      std::mt19937 rng(7);
+      while (writersLeft > 0) {
+        const std::string login =
+            "w" + std::to_string(rng() % kWriters) + "-" + std::to_string(rng() % kRounds);
+        std::shared_lock lock(dataLock);
+        if (const CUserInfo* user = db.Find(login)) {
+          EXPECT_EQ(user->login(), login);
+        }
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    int saves = 0;
+    while (writersLeft > 0) {
+      std::shared_lock lock(dataLock);
+      std::vector<std::string> online;
+      db.ListLoginsByStatus(online, 1);
+      std::vector<std::string> offline;
+      db.ListLoginsByStatus(offline, 0);
+      EXPECT_EQ(online.size() + offline.size(), db.GetCount());
+      if (saves < 5) {
+        EXPECT_TRUE(db.Save().ok());
+        ++saves;
+      }
+    }
+  });
+  for (std::thread& thread : threads) thread.join();
+
+  EXPECT_EQ(db.GetCount(), static_cast<std::size_t>(kWriters * kRounds / 2));
+  std::vector<std::string> online;
+  db.ListLoginsByStatus(online, 1);
+  EXPECT_EQ(online.size(), db.GetCount());
+}
+
+// A child saves a large database in a loop, alternating two contents, and is killed at random
+// moments: whenever it died, the file loads and holds exactly one of the two contents.
+TEST(UserDatabaseStress, KillDuringSaveLeavesOldOrNewContent) {
+  TempDir dir;
+  const std::string path = dir.File("UserDB.dat");
+  constexpr int kUsers = 3000;
+  UserDatabase first(path);
+  UserDatabase second(path);
+  for (int i = 0; i < kUsers; ++i) {
+    auto a = User("user" + std::to_string(i));
+    ASSERT_TRUE(first.Add(a));
+    auto b = User("other" + std::to_string(i), 1);
+    ASSERT_TRUE(second.Add(b));
+  }
+  ASSERT_TRUE(second.Save().ok());
+  const std::string secondBytes = ReadFile(path);
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(first.Save().ok());
+  const auto saveTime = std::chrono::steady_clock::now() - started;
+  const std::string firstBytes = ReadFile(path);
+  ASSERT_NE(firstBytes, secondBytes);
+
+  std::mt19937_64 rng(20261207);
+  const auto maxDelay = std::chrono::duration_cast<std::chrono::microseconds>(saveTime * 3);
+  int sawFirst = 0;
+  int sawSecond = 0;
+  for (int kill = 0; kill < 200; ++kill) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // Bounded even if the parent never kills it.
+      for (int i = 0; i < 1000; ++i) {
+        if (!(i % 2 == 0 ? second : first).Save().ok()) ::_exit(3);
+      }
+      ::_exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % (maxDelay.count() + 1)));
+    ASSERT_EQ(::kill(child, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended by itself: " << status;
+
+    // Either content loads (checked below), so comparing the bytes is enough here.
+    const std::string bytes = ReadFile(path);
+    const bool isFirst = bytes == firstBytes;
+    ASSERT_TRUE(isFirst || bytes == secondBytes) << "after kill " << kill;
+    (isFirst ? sawFirst : sawSecond)++;
+    // A killed save leaves its temporary file behind; keep the folder small.
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      if (entry.path() != path) std::filesystem::remove(entry.path());
+    }
+  }
+  std::printf("save time %lld us, old content %d times, new content %d times\n",
+              static_cast<long long>(maxDelay.count() / 3), sawFirst, sawSecond);
+  for (const std::string& bytes : {firstBytes, secondBytes}) {
+    test::WriteFile(path, bytes);
+    UserDatabase loaded(path);
+    ASSERT_TRUE(loaded.Load().ok());
+    EXPECT_EQ(loaded.GetCount(), static_cast<std::size_t>(kUsers));
+  }
+  // Both outcomes happened, so kills did land during saves.
+  EXPECT_GT(sawFirst, 0);
+  EXPECT_GT(sawSecond, 0);
+}
+
+}  // namespace
+}  // namespace ondavox
