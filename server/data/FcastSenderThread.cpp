@@ -1,0 +1,126 @@
+#include "server/data/FcastSenderThread.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "platform/Trace.h"
+
+namespace ondavox {
+namespace {
+
+std::string Format(const char* format, long long a, long long b, long long c, long long d) {
+  char text[160];
+  std::snprintf(text, sizeof text, format, a, b, c, d);
+  return text;
+}
+
+}  // namespace
+
+FcastSenderThread::SenderFactory FcastSenderThread::ComponentFactory(
+    FcastMessageHook message, std::vector<std::string> candidates) {
+  return [message = std::move(message),
+          candidates = std::move(candidates)]() -> std::shared_ptr<FcastSender> {
+    auto object =
+        std::make_shared<FcastObject<FcastSender>>(CreateFcastSender(message, candidates));
+    if (!*object) return nullptr;
+    // Shares ownership of the object with the library reference that keeps its code loaded.
+    return std::shared_ptr<FcastSender>(object, object->get());
+  };
+}
+
+FcastSenderThread::FcastSenderThread(FcastSenderHost& host, Settings settings,
+                                     std::shared_ptr<FcastSender> sender)
+    : host_(host), settings_(std::move(settings)), sender_(std::move(sender)) {
+  DebugOut(sender_ ? "CoCreateInstance Send OK\n" : "CoCreateInstance Send KO\n");
+}
+
+FcastSenderThread::~FcastSenderThread() { Close(); }
+
+void FcastSenderThread::Resume() { thread_ = std::thread(&FcastSenderThread::Run, this); }
+
+void FcastSenderThread::Close() {
+  if (stopping_.exchange(true)) return;
+  if (sender_) sender_->Stop();
+  wake_.Signal();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool FcastSenderThread::Pause(std::chrono::milliseconds timeout) {
+  if (stopping_.load()) return false;
+  wake_.WaitFor(timeout);
+  return !stopping_.load();
+}
+
+void FcastSenderThread::Run() {
+  while (!stopping_.load()) {
+    Playlist& playlist = host_.playlist();
+    DebugOut("playlist size = " + std::to_string(playlist.GetCount()) + "\n");
+    if (playlist.GetCount() < 1) {
+      Pause(std::chrono::seconds(1));
+      continue;
+    }
+    host_.SendFCAST();
+    const long rate = static_cast<long>(settings_.fcastRate) * 1024 / 8;
+    const long init =
+        sender_ ? sender_->Init(settings_.fcastIP, settings_.fcastPort, 5, rate) : kFcastFail;
+    DebugOut(init < 0 ? "Init Fcast KO\n" : "Init Fcast OK\n");
+
+    const std::optional<CDocInfo> head = playlist.GetHead();
+    if (!head) continue;
+    if (Send(*head)) {
+      if (stopping_.load()) return;  // abandoned: the entry stays at the head
+      Remove(*head);
+    } else {
+      Remove(*head);
+      host_.PostEvent(ServerEvent(LOG_FAILURE, {"FCAST: the file " + head->path() +
+                                                " could not be sent; it was removed from the "
+                                                "playlist"}));
+    }
+    host_.PostEvent(ServerEvent(PLAYLIST_UPDATED));
+  }
+}
+
+bool FcastSenderThread::Send(const CDocInfo& entry) {
+  struct stat st{};
+  std::ifstream probe(entry.path(), std::ios::binary);
+  if (!probe || ::stat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    DebugOut("FcastSendThread incorrect file size.\n");
+    return false;
+  }
+  probe.close();
+  const long long size = st.st_size;
+  if (!sender_ || sender_->SendFile(entry.path()) < 0) {
+    DebugOut("FcastSenderThread Start failed\n");
+    return false;
+  }
+  DebugOut("FcastThread Start OK\n");
+  const long long target = size / 1024 * settings_.fcastRound;
+  for (;;) {
+    if (!Pause(std::chrono::milliseconds(1000))) return true;
+    long st_units = 0;
+    long sr = 0;
+    sender_->GetStatistics(&st_units, &sr, nullptr, nullptr, nullptr);
+    DebugOut(Format("FileSize = %lld, tpts<%lld>, sr<%lld>, st<%lld> \n", size, target, sr, st_units));
+    if (static_cast<unsigned long>(st_units) >= static_cast<unsigned long long>(target)) break;
+  }
+  sender_->Stop();
+  DebugOut("FcastThread Stop\n");
+  return true;
+}
+
+void FcastSenderThread::Remove(const CDocInfo& entry) {
+  Playlist& playlist = host_.playlist();
+  // The operator may have reordered the playlist meanwhile: remove the entry that was sent,
+  // not whatever stands first now.
+  for (int i = 0; i < playlist.GetCount(); ++i) {
+    const std::optional<CDocInfo> candidate = playlist.GetAt(i);
+    if (candidate && *candidate == entry) {
+      playlist.RemoveAt(i);
+      return;
+    }
+  }
+}
+
+}  // namespace ondavox

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/FcastComponent.h"
+#include "platform/WakeUp.h"
+#include "server/data/Playlist.h"
+#include "server/data/ServerEvent.h"
+
+namespace ondavox {
+
+// What the Fcast sender needs of the server: the playlist, the announcement of a coming
+// transfer, and the delivery of events. Implemented by the server runner; any thread.
+class FcastSenderHost {
+ public:
+  virtual Playlist& playlist() = 0;
+  virtual void SendFCAST() = 0;
+  virtual void PostEvent(const ServerEvent& event) = 0;
+
+ protected:
+  ~FcastSenderHost() = default;
+};
+
+// The worker that broadcasts the playlist: it takes the first entry, announces the transfer,
+// sends the entry's file through the Fcast sender object as many rounds as configured, removes
+// the entry and posts PLAYLIST_UPDATED (13); then the next entry. It sleeps while the playlist
+// is empty. An entry whose file cannot be sent is removed with a LOG_FAILURE event naming the
+// file, so it is never retried in a loop.
+//
+// Created and started by the runner's Start on the window thread, woken from any thread,
+// closed by the runner's Close. A file in progress at Close is abandoned and stays at the
+// head of the playlist.
+class FcastSenderThread {
+ public:
+  // Makes the sender object, or returns null when the component is not available.
+  using SenderFactory = std::function<std::shared_ptr<FcastSender>()>;
+
+  struct Settings {
+    std::string fcastIP;
+    int32_t fcastPort = 0;
+    int32_t fcastRound = 0;
+    int32_t fcastRate = 0;  // kbit/s; the sender object receives fcastRate * 1024 / 8 bytes/s
+  };
+
+  // The factory over the Fcast component, loaded from the first of |candidates| that loads;
+  // |message| shows its creation failures.
+  static SenderFactory ComponentFactory(
+      FcastMessageHook message, std::vector<std::string> candidates = FcastLibraryCandidates());
+
+  FcastSenderThread(FcastSenderHost& host, Settings settings, std::shared_ptr<FcastSender> sender);
+  ~FcastSenderThread();  // Close()
+  FcastSenderThread(const FcastSenderThread&) = delete;
+  FcastSenderThread& operator=(const FcastSenderThread&) = delete;
+
+  void Resume();
+  // Makes the thread look at the playlist again (after an entry was added). Any thread.
+  void Wake() { wake_.Signal(); }
+  // Stops the sender object and ends the thread. Any thread but its own; once.
+  void Close();
+
+ private:
+  void Run();
+  // Sends |entry| completely; false when its file could not be sent at all.
+  bool Send(const CDocInfo& entry);
+  // Waits up to |timeout| unless Close is under way; false when it is.
+  bool Pause(std::chrono::milliseconds timeout);
+  // Removes |entry| from the playlist (the first equal entry, where it stands now).
+  void Remove(const CDocInfo& entry);
+
+  FcastSenderHost& host_;
+  const Settings settings_;
+  const std::shared_ptr<FcastSender> sender_;  // null when the component is missing
+  WakeUp wake_;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
+
+}  // namespace ondavox

@@ -1,0 +1,92 @@
+#include "server/net/CMULTICASTRunner.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "platform/Trace.h"
+#include "server/net/ServerRunner.h"
+
+namespace ondavox {
+
+CMULTICASTRunner::CMULTICASTRunner(ServerRunner& runner, uint16_t bindPort,
+                                   uint16_t destinationPort, std::string groupAddress)
+    : runner_(runner),
+      bindPort_(bindPort),
+      destinationPort_(destinationPort),
+      groupAddress_(std::move(groupAddress)) {
+  TraceLine("CMULTICASTRunner::CMULTICASTRunner() [ENTER]");
+  TraceLine("CMULTICASTRunner::CMULTICASTRunner() [EXIT]");
+}
+
+CMULTICASTRunner::~CMULTICASTRunner() { Close(); }
+
+void CMULTICASTRunner::Resume() { thread_ = std::thread(&CMULTICASTRunner::ThreadMain, this); }
+
+void CMULTICASTRunner::ThreadMain() {
+  TraceLine("CMULTICASTRunner::InitInstance() [ENTER]");
+  const bool ready = InitMULTICAST();
+  TraceLine("CMULTICASTRunner::InitInstance() [EXIT]");
+  if (ready) Run();
+  TraceLine("CMULTICASTRunner::ExitInstance() [ENTER]");
+  TraceLine("CMULTICASTRunner::ExitInstance() [EXIT]");
+}
+
+bool CMULTICASTRunner::InitMULTICAST() {
+  TraceLine("CMULTICASTRunner::InitMULTICAST() [ENTER]");
+  socket_ = Socket::Udp();
+  TraceLine("CMULTICASTRunner::InitMULTICAST : UDP listen socket successfully created\n");
+
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  local.sin_port = htons(bindPort_);
+  if (::bind(socket_.Fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    TraceLine("ERROR CMULTICASTRunner::InitMULTICAST : bind() failed.\n");
+    return false;
+  }
+  TraceLine("CMULTICASTRunner::InitMULTICAST : UDP listen socket successfully binded\n");
+
+  const int ttl = 1;  // announcements never pass a router
+  if (::setsockopt(socket_.Fd(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0) {
+    TraceLine("ERROR CMULTICASTRunner::InitMULTICAST : setsockopt() failed.\n");
+    return false;
+  }
+  TraceLine("CMULTICASTRunner::InitMULTICAST : setsockopt OK\n");
+  TraceLine("CMULTICASTRunner::InitMULTICAST() [EXIT]");
+  return true;
+}
+
+void CMULTICASTRunner::Run() {
+  TraceLine("CMULTICASTRunner::Run() [ENTER]");
+  const MavoraProtocolServer& protocol = runner_.protocol();
+  while (!stopping_.load()) {
+    runner_.multicastWakeUp().Wait();
+    if (stopping_.load()) break;
+    std::optional<MavoraProtocol::Fields> fields = Take();
+    if (!fields) continue;
+    protocol.sendMsgMULTICAST(protocol.joinParams(*fields), groupAddress_, destinationPort_,
+                              socket_.Fd());
+  }
+}
+
+void CMULTICASTRunner::Hand(MavoraProtocol::Fields fields) {
+  MutexLock lock(mu_);
+  pending_ = std::move(fields);
+}
+
+std::optional<MavoraProtocol::Fields> CMULTICASTRunner::Take() {
+  MutexLock lock(mu_);
+  return std::exchange(pending_, std::nullopt);
+}
+
+void CMULTICASTRunner::Close() {
+  if (stopping_.exchange(true)) return;
+  TraceLine("CMULTICASTRunner::Close() [ENTER]");
+  runner_.multicastWakeUp().Signal();
+  if (thread_.joinable()) thread_.join();
+  socket_.Close();
+  TraceLine("CMULTICASTRunner::Close() [EXIT]");
+}
+
+}  // namespace ondavox

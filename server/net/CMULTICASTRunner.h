@@ -1,0 +1,61 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "common/MavoraProtocol.h"
+#include "platform/Mutex.h"
+#include "platform/Socket.h"
+
+namespace ondavox {
+
+class ServerRunner;
+
+// The multicast announcer: a worker thread that owns the UDP sending socket and sends one
+// datagram each time the runner's announcement wake-up fires. The runner hands it the field
+// list to send through Hand(); a list still waiting is replaced, so announcements made faster
+// than they are sent collapse into the newest one.
+//
+// Created and started by the runner's Start (window thread), fed from any thread, closed by
+// the runner's Close. After a set-up failure (the port is taken) the thread ends by itself and
+// hand-overs are kept but never sent.
+class CMULTICASTRunner {
+ public:
+  CMULTICASTRunner(ServerRunner& runner, uint16_t bindPort, uint16_t destinationPort,
+                   std::string groupAddress);
+  ~CMULTICASTRunner();  // Close()
+  CMULTICASTRunner(const CMULTICASTRunner&) = delete;
+  CMULTICASTRunner& operator=(const CMULTICASTRunner&) = delete;
+
+  // Starts the thread. Window thread.
+  void Resume();
+  // Puts |fields| in the pending slot, replacing any list waiting there. Any thread; the
+  // caller then signals the wake-up.
+  void Hand(MavoraProtocol::Fields fields) EXCLUDES(mu_);
+  // Ends the thread and closes the socket; nothing is sent afterwards. Any thread but its own;
+  // a second call does nothing.
+  void Close();
+
+ private:
+  void ThreadMain();
+  bool InitMULTICAST();
+  void Run();
+  std::optional<MavoraProtocol::Fields> Take() EXCLUDES(mu_);
+
+  ServerRunner& runner_;
+  const uint16_t bindPort_;
+  const uint16_t destinationPort_;
+  const std::string groupAddress_;
+
+  Socket socket_;  // the thread's own; closed only after the thread has ended
+  std::thread thread_;
+  std::atomic<bool> stopping_{false};
+
+  Mutex mu_;
+  std::optional<MavoraProtocol::Fields> pending_ GUARDED_BY(mu_);
+};
+
+}  // namespace ondavox

@@ -1,0 +1,154 @@
+#include "server/net/CTCPRunner.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "platform/Trace.h"
+#include "server/net/CTCPDialogThread.h"
+#include "server/net/ServerRunner.h"
+
+namespace ondavox {
+namespace {
+
+// Accept failures that say nothing about the listening socket: retry at once.
+bool RetryAtOnce(int error) {
+  return error == EINTR || error == ECONNABORTED || error == EPROTO || error == EPERM ||
+         error == ENETDOWN || error == ENOPROTOOPT || error == EHOSTDOWN || error == ENONET ||
+         error == EHOSTUNREACH || error == EOPNOTSUPP || error == ENETUNREACH;
+}
+
+// Resource shortages: pause, then accept again (stopping the server would not help).
+bool RetryAfterPause(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+void TraceAndDebug(const char* text) {
+  TraceLine(text);
+  DebugOut(text);
+}
+
+}  // namespace
+
+CTCPRunner::CTCPRunner(ServerRunner& runner, uint16_t port) : runner_(runner), port_(port) {
+  TraceLine("CTCPRunner::CTCPRunner() [ENTER]");
+  TraceLine("CTCPRunner::CTCPRunner() [EXIT]");
+}
+
+CTCPRunner::~CTCPRunner() { Close(); }
+
+void CTCPRunner::Resume() {
+  listener_ = Socket::Tcp();
+  thread_ = std::thread(&CTCPRunner::ThreadMain, this);
+}
+
+void CTCPRunner::ThreadMain() {
+  TraceLine("CTCPRunner::InitInstance() [ENTER]");
+  TraceLine("CTCPRunner::InitInstance() [EXIT]");
+  TraceLine("CTCPRunner::Run() [ENTER]");
+  if (InitTCP()) AcceptLoop();
+  TraceLine("CTCPRunner::ExitInstance() [ENTER]");
+  TraceLine("CTCPRunner::ExitInstance() [EXIT]");
+}
+
+bool CTCPRunner::InitTCP() {
+  TraceLine("CTCPRunner::InitTCP() [ENTER]");
+  TraceLine("CTCPRunner::InitTCP : TCP listen socket successfully created\n");
+  // A stopped server binds its port again at once, even while old connections linger; a
+  // second listener on the port is still refused.
+  const int reuse = 1;
+  ::setsockopt(listener_.Fd(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  local.sin_port = htons(port_);
+  if (::bind(listener_.Fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    TraceAndDebug("ERROR: CTCPRunner::InitTCP : bind() failed.\n");
+    return false;
+  }
+  TraceLine("CTCPRunner::InitTCP : TCP listen socket successfully binded\n");
+  // A deep backlog, so that hundreds of clients connecting at once are not refused.
+  if (::listen(listener_.Fd(), SOMAXCONN) != 0) {
+    TraceAndDebug("ERROR: CTCPRunner::InitTCP : listen() failed.\n");
+    return false;
+  }
+  return true;
+}
+
+void CTCPRunner::AcceptLoop() {
+  for (;;) {
+    const int fd = ::accept4(listener_.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      Adopt(Socket(fd));
+      continue;
+    }
+    const int error = errno;
+    if (stopping_.load()) return;  // the listening socket was shut down by Close
+    if (RetryAtOnce(error)) continue;
+    if (RetryAfterPause(error)) {
+      DebugOut("CTCPRunner::InitTCP : accept() short of resources, pausing\n");
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;
+    }
+    TraceAndDebug("ERROR: CTCPRunner::InitTCP : Accept() failed.\n");
+    runner_.CloseFromWorker();
+    return;
+  }
+}
+
+void CTCPRunner::Adopt(Socket connection) {
+  auto dialog = std::make_unique<CTCPDialogThread>(runner_, std::move(connection));
+  std::vector<std::unique_ptr<CTCPDialogThread>> ended;
+  {
+    MutexLock lock(mu_);
+    for (auto it = connections_.begin(); it != connections_.end();) {
+      if ((*it)->Ended()) {
+        ended.push_back(std::move(*it));
+        it = connections_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    dialog->Resume();
+    connections_.push_back(std::move(dialog));
+  }
+  // Their threads have left their loops; joining them here is short.
+  ended.clear();
+}
+
+std::size_t CTCPRunner::LiveConnections() const {
+  MutexLock lock(mu_);
+  std::size_t live = 0;
+  for (const auto& connection : connections_) live += connection->Ended() ? 0 : 1;
+  return live;
+}
+
+void CTCPRunner::Close() {
+  if (stopping_.exchange(true)) return;
+  std::vector<std::unique_ptr<CTCPDialogThread>> connections;
+  {
+    MutexLock lock(mu_);
+    connections.swap(connections_);
+  }
+  DebugOut("CTCPRunner::Close() [ENTER]\n");
+  TraceLine("CTCPRunner::Close Enters\n" + std::to_string(connections.size()) + "\n");
+  for (auto& connection : connections) {
+    connection->Close();
+    connection.reset();
+  }
+  listener_.Shutdown();  // wakes accept
+  if (thread_.joinable()) thread_.join();
+  // A connection accepted while the list was being closed.
+  {
+    MutexLock lock(mu_);
+    connections.swap(connections_);
+  }
+  connections.clear();
+  listener_.Close();
+  DebugOut("CTCPRunner::Close() [EXIT]\n");
+}
+
+}  // namespace ondavox

@@ -1,0 +1,215 @@
+#include "server/net/MavoraProtocolServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <memory>
+
+#include "common/LenientInteger.h"
+#include "platform/Trace.h"
+#include "server/data/CDocInfo.h"
+#include "server/data/CUserInfo.h"
+#include "server/data/DocumentDatabase.h"
+#include "server/data/ServerEvent.h"
+#include "server/data/UserDatabase.h"
+#include "server/net/ServerDataAccess.h"
+#include "server/net/ServerRunner.h"
+
+namespace ondavox {
+namespace {
+
+void SenderLine(std::string_view reply) { TraceLine("protocol::je vais sender " + std::string(reply)); }
+
+// A reply code decided by invoke itself, with its sender line.
+std::string Refuse(const char* code) {
+  SenderLine(code);
+  return code;
+}
+
+}  // namespace
+
+std::string MavoraProtocolServer::invoke(std::string_view message, std::string& connectionLogin) {
+  TraceLine("Protocol::invoke");
+  const Fields fields = extractParams(message);
+  TraceLine("number:" + std::to_string(fields.size()));
+  for (const std::string& field : fields) {
+    DebugOut("[Param :" + field + "]\n");
+    TraceLine("param: " + field + "...");
+  }
+  ServerDataAccess access(runner_);
+  return Dispatch(fields, connectionLogin);
+}
+
+std::string MavoraProtocolServer::Dispatch(const Fields& fields, std::string& connectionLogin) {
+  const std::string& word = fields[0];
+  const std::size_t count = fields.size();
+  if (word == "LOGIN") {
+    TraceLine("Protocol::ON rentre dans login");
+    return count == 5 ? invokeLOGIN(fields, connectionLogin) : Refuse("405");
+  }
+  if (word == "LOGOUT") return invokeLOGOUT(fields, connectionLogin);
+  if (word == "WHOIS") return count == 2 ? invokeWHOIS(fields) : Refuse("405");
+  if (word == "REGISTER") {
+    if (count != 7) return Refuse("405");
+    std::string reply = invokeREGISTER(fields);
+    if (LenientInteger(reply) == 204) LoginAfterRegister(fields, connectionLogin);
+    return reply;
+  }
+  if (word == "FILEINFO") return count == 3 ? invokeFILEINFO(fields) : Refuse("409");
+  if (word == "PLAYLIST") return count == 1 ? invokePLAYLIST(fields) : Refuse("410");
+  TraceLine("Protocol::UNKNOWNCOMMAND");
+  return Refuse("406");
+}
+
+void MavoraProtocolServer::LoginAfterRegister(const Fields& fields, std::string& connectionLogin) {
+  // REGISTER, login, password, name, last name, IP, port  ->  LOGIN, login, password, IP, port
+  Fields login{"LOGIN", fields[1], fields[2], fields[5], fields[6]};
+  for (const std::string& field : login) DebugOut("[Param RegInvoke:" + field + "]\n");
+  invokeLOGIN(login, connectionLogin);
+}
+
+void MavoraProtocolServer::sendMsg(int fd, std::string_view reply) const {
+  DebugOut("[SEND : " + std::string(reply) + "\n]\n");
+  sendLine(fd, reply);
+}
+
+void MavoraProtocolServer::sendMsgMULTICAST(std::string message, const std::string& groupAddress,
+                                            uint16_t port, int fd) const {
+  message.push_back('\n');
+  TraceLine("CMULTICASTRunner::sendMsgMULTICAST() [ENTER]");
+  TraceLine(std::to_string(port));
+  sockaddr_in group{};
+  group.sin_family = AF_INET;
+  group.sin_port = htons(port);
+  group.sin_addr.s_addr = ::inet_addr(groupAddress.c_str());
+  if (::sendto(fd, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&group),
+               sizeof group) < 0) {
+    TraceLine("ERROR CMULTICASTRunner::sendMsgMULTICAST() failed.\n");
+  } else {
+    DebugOut("[SEND mcast : " + message + "]");
+    TraceLine("MavoraProtocolServer::sendMsgMULTICAST() OK.\n");
+  }
+  TraceLine("MavoraProtocolServer::sendMsgMULTICAST() [EXIT]");
+}
+
+std::string MavoraProtocolServer::invokeLOGIN(const Fields& fields, std::string& connectionLogin) {
+  TraceLine("Protocol::invokeLOGIN");
+  const std::string& login = fields[1];
+  CUserInfo* user = runner_.users().Find(login);
+  if (user == nullptr) {
+    SenderLine("401");
+    runner_.PostEvent(ServerEvent(
+        LOG_FAILURE, {"LOGIN: An unregistered user tried to connect under the login :" + login}));
+    return "401";
+  }
+  if (user->password() != fields[2] || user->banned() != 0 || user->online() != 0) {
+    SenderLine("401");
+    runner_.PostEvent(ServerEvent(LOG_FAILURE, {"LOGIN: An user tried to connect under the login " +
+                                                login + " but he wasn't allowed to."}));
+    return "401";
+  }
+  // Only an accepted login is recorded for the connection: a refused attempt must not let its
+  // connection log the real user out when it drops.
+  connectionLogin = login;
+  user->SetIpAddress(fields[3]);
+  user->SetOnline(1);
+  user->SetPort(LenientInteger(fields[4]));
+  SenderLine("201");
+  runner_.PostEvent(ServerEvent(USER_ONLINE, {user->login()}));
+  runner_.SendPlaylist();
+  return "201";
+}
+
+std::string MavoraProtocolServer::invokeLOGOUT(const Fields& fields,
+                                               const std::string& connectionLogin) {
+  TraceLine("Protocol::invokeLOGOUT");
+  if (fields.size() == 1) {
+    runner_.PostEvent(ServerEvent(LOG_FAILURE, {"LOGOUT: Client has been disconnected"}));
+    return "402";
+  }
+  const std::string& login = fields[1];
+  if (login == connectionLogin) {
+    if (CUserInfo* user = runner_.users().Find(login)) {
+      user->SetOnline(0);
+      runner_.PostEvent(ServerEvent(USER_OFFLINE, {user->login()}));
+      SenderLine("202");
+      return "202";
+    }
+  }
+  SenderLine("402");
+  runner_.PostEvent(ServerEvent(LOG_FAILURE, {"LOGOUT: Bad Logout request."}));
+  return "402";
+}
+
+std::string MavoraProtocolServer::invokeWHOIS(const Fields& fields) {
+  TraceLine("Protocol::invokeWHOIS");
+  const std::string& login = fields[1];
+  const CUserInfo* user = runner_.users().Find(login);
+  if (user == nullptr) {
+    SenderLine("403");
+    runner_.PostEvent(ServerEvent(LOG_FAILURE, {"WHOIS: the user wasn't in the Database"}));
+    return "403";
+  }
+  std::string reply = "Login : \t\t" + user->login() + "%#Name : \t\t" + user->name() +
+                      "%#Lastname : \t" + user->lastName() + "%#Status : \t\t" +
+                      (user->online() != 0 ? "Online" : "Offline") + "%#Banned : \t\t" +
+                      (user->banned() != 0 ? "Yes" : "No") + "%#IP : \t\t" + user->ipAddress() +
+                      "%#";
+  runner_.PostEvent(ServerEvent(LOG_INFO, {"WHOIS " + login + " completed."}));
+  return reply;
+}
+
+std::string MavoraProtocolServer::invokeREGISTER(const Fields& fields) {
+  TraceLine("Protocol::invokeREGISTER");
+  const std::string& login = fields[1];
+  if (runner_.users().Find(login) != nullptr) {
+    SenderLine("404");
+    runner_.PostEvent(ServerEvent(
+        LOG_FAILURE, {"REGISTER: the user " + login + " already exist in the Database"}));
+    return "404";
+  }
+  auto user = std::make_unique<CUserInfo>(login, fields[2], fields[3], fields[4], 0, 0, fields[5],
+                                          LenientInteger(fields[6]));
+  if (!runner_.users().Add(user)) {
+    // The database is full (65,535 users): the registration cannot be kept.
+    SenderLine("404");
+    runner_.PostEvent(ServerEvent(LOG_FAILURE, {"REGISTER: the user " + login +
+                                                " could not be added: the Database is full"}));
+    return "404";
+  }
+  // A registration is kept on disk at once, so a crash cannot lose it.
+  const DataStatus saved = runner_.users().Save();
+  SenderLine("204");
+  runner_.PostEvent(ServerEvent(USER_NEW, {login}));
+  if (!saved.ok()) runner_.PostEvent(ServerEvent(LOG_FAILURE, {saved.message()}));
+  return "204";
+}
+
+std::string MavoraProtocolServer::invokeFILEINFO(const Fields& fields) {
+  const std::string& fileName = fields[1];
+  const std::string& owner = fields[2];
+  const CDocInfo* document = runner_.documents().Find(CDocInfo::MakeKey(owner, fileName));
+  if (document == nullptr) {
+    SenderLine("409");
+    runner_.PostEvent(ServerEvent(LOG_FAILURE, {"FILEINFO : document does not exist"}));
+    return "409";
+  }
+  std::string reply = "Filename :\t" + document->fileName() + "%#Owner :\t\t" + document->owner() +
+                      "%#MimeType :\t" + document->mimeType() + "%#Description :\t" +
+                      document->description() + "%#Streamable : \t" +
+                      (document->streamable() != 0 ? "Yes" : "No");
+  SenderLine(reply);
+  runner_.PostEvent(ServerEvent(LOG_INFO, {"FILEINFO: owner : " + owner + " File: " + fileName +
+                                           " infos were found in the Database"}));
+  return reply;
+}
+
+std::string MavoraProtocolServer::invokePLAYLIST(const Fields&) {
+  runner_.SendPlaylist();
+  SenderLine("210");
+  runner_.PostEvent(ServerEvent(LOG_INFO, {"PLAYLIST: the playlist was sent in Multicast"}));
+  return "210";
+}
+
+}  // namespace ondavox

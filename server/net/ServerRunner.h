@@ -1,0 +1,118 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/MavoraProtocol.h"
+#include "platform/Mutex.h"
+#include "platform/WakeUp.h"
+#include "server/data/FcastSenderThread.h"
+#include "server/data/Playlist.h"
+#include "server/data/ServerEvent.h"
+#include "server/data/ServerEventListener.h"
+#include "server/net/MavoraProtocolServer.h"
+
+namespace ondavox {
+
+class CMULTICASTRunner;
+class CTCPRunner;
+class DocumentDatabase;
+class UserDatabase;
+
+// The hub of the server's networking. It holds references to the two databases, owns the
+// playlist, the protocol object, the server data lock and the announcer's wake-up, keeps the
+// event listeners, and starts and stops the three workers: the multicast announcer, the TCP
+// listener (with its connections) and the Fcast sender.
+//
+// Created by the server document on the window thread and kept for the program's life.
+// AddListener: window thread, before the first Start. Start and Close: the window thread (Close
+// also from the thread that handles an accept failure); they never run at the same time.
+// Everything else: any thread.
+class ServerRunner final : public FcastSenderHost {
+ public:
+  // Makes the Fcast sender object for each start; by default the Fcast component's.
+  using FcastSenderFactory = FcastSenderThread::SenderFactory;
+
+  struct Settings {
+    uint16_t tcpPort = 1550;
+    uint16_t multicastBindPort = 2001;
+    std::string multicastIP = "230.0.0.1";
+    uint16_t multicastPort = 2001;
+    std::string fcastIP = "230.0.0.2";
+    int32_t fcastPort = 1711;
+    int32_t fcastRound = 3;
+    int32_t fcastRate = 400;
+  };
+
+  ServerRunner(DocumentDatabase& documents, UserDatabase& users,
+               FcastSenderFactory fcastSenderFactory = nullptr);
+  ~ServerRunner();  // Close()
+  ServerRunner(const ServerRunner&) = delete;
+  ServerRunner& operator=(const ServerRunner&) = delete;
+
+  // Appends a listener (not owned; it outlives the runner).
+  void AddListener(ServerEventListener* listener) { listeners_.push_back(listener); }
+  // Hands |event| to every listener in order, on this thread. Inside a ServerDataAccess scope
+  // the event is delivered when the scope closes.
+  void PostEvent(const ServerEvent& event) override;
+
+  // Hands |fields| to the announcer, replacing any announcement still waiting, and wakes it.
+  // Discarded while the server is stopped.
+  void SendMULTICAST(MavoraProtocol::Fields fields) EXCLUDES(workersMu_);
+  // Announces the playlist: PLAYLIST then the (file, owner) pairs that keep the datagram
+  // under 1000 bytes.
+  void SendPlaylist();
+  // Announces the coming transfer: FCAST, the Fcast group address and port.
+  void SendFCAST() override EXCLUDES(workersMu_);
+
+  // Starts the announcer, the listener and the Fcast sender; does nothing while running.
+  // Failures of the workers' set-up show only in their trace lines.
+  void Start(const Settings& settings) EXCLUDES(workersMu_);
+  // Stops the announcer, the listener with every connection, and the Fcast sender, in that
+  // order. A second call, while one is under way or after it, does nothing. Must not be called
+  // inside a ServerDataAccess scope (connections may be waiting for the lock).
+  void Close() EXCLUDES(workersMu_);
+  // Close on a thread of its own, for a worker that must stop the server and then end.
+  void CloseFromWorker() EXCLUDES(workersMu_);
+  // True between Start and Close.
+  bool IsRunning() const { return running_.load(); }
+  // Wakes the Fcast sender after the playlist grew; nothing while stopped.
+  void WakeFcastSender() EXCLUDES(workersMu_);
+  // Live client connections (0 while stopped).
+  std::size_t LiveConnections() const EXCLUDES(workersMu_);
+
+  MavoraProtocolServer& protocol() { return protocol_; }
+  UserDatabase& users() { return users_; }
+  DocumentDatabase& documents() { return documents_; }
+  Playlist& playlist() override { return playlist_; }
+  Mutex& dataLock() { return dataLock_; }
+  WakeUp& multicastWakeUp() { return multicastWakeUp_; }
+
+ private:
+  std::vector<ServerEventListener*> listeners_;
+  DocumentDatabase& documents_;
+  UserDatabase& users_;
+  Playlist playlist_;
+  MavoraProtocolServer protocol_;
+  const FcastSenderFactory fcastSenderFactory_;
+  Mutex dataLock_;
+  WakeUp multicastWakeUp_;
+
+  // Start and Close run one at a time; workersMu_ guards what other threads read meanwhile.
+  Mutex lifecycleMu_;
+  std::atomic<bool> running_{false};
+  mutable Mutex workersMu_;
+  std::unique_ptr<CMULTICASTRunner> announcer_ GUARDED_BY(workersMu_);
+  std::unique_ptr<CTCPRunner> listener_ GUARDED_BY(workersMu_);
+  std::unique_ptr<FcastSenderThread> fcastSender_ GUARDED_BY(workersMu_);
+  std::string fcastIP_ GUARDED_BY(workersMu_);
+  int32_t fcastPort_ GUARDED_BY(workersMu_) = 0;
+  std::thread closer_ GUARDED_BY(workersMu_);
+};
+
+}  // namespace ondavox
