@@ -44,12 +44,12 @@ enum FcastEventCode : long {
 // FCASTRE_FATAL_ERROR (the receiver has stopped).
 enum FcastError : long {
   kFcastErrorNone = 0,
-  kFcastErrorDiskSpace = 1,     // the file does not fit the free disk space; nothing written
-  kFcastErrorCreateFile = 2,    // the temporary file could not be made in the download folder
-  kFcastErrorWrite = 3,         // writing or reading back the file failed
-  kFcastErrorChecksum = 4,      // the rebuilt file does not match the sender's SHA-256
-  kFcastErrorRename = 5,        // the complete file could not be given its final name
-  kFcastErrorSocket = 10,       // the receiving socket failed
+  kFcastErrorDiskSpace = 1,   // the file does not fit the free disk space; nothing written
+  kFcastErrorCreateFile = 2,  // the temporary file could not be made in the download folder
+  kFcastErrorWrite = 3,       // writing or reading back the file failed
+  kFcastErrorChecksum = 4,    // the rebuilt file does not match the sender's SHA-256
+  kFcastErrorRename = 5,      // the complete file could not be given its final name
+  kFcastErrorSocket = 10,     // the receiving socket failed
 };
 
 // Sends files to a multicast group. Methods are called from one thread at a time;

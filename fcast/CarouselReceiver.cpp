@@ -123,13 +123,12 @@ void CarouselReceiver::Handle(std::span<const std::uint8_t> datagram) {
 }
 
 void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
-  if (files_.count(descriptor.fileId) != 0 ||
-      std::find(finishedIds_.begin(), finishedIds_.end(), descriptor.fileId) != finishedIds_.end()) {
+  if (files_.count(descriptor.fileId) != 0 || std::find(finishedIds_.begin(), finishedIds_.end(),
+                                                        descriptor.fileId) != finishedIds_.end()) {
     return;
   }
-  const std::optional<FileLayout> layout =
-      FileLayout::Make(descriptor.fileSize, descriptor.symbolSize, descriptor.sourceSymbols,
-                       descriptor.symbolIds);
+  const std::optional<FileLayout> layout = FileLayout::Make(
+      descriptor.fileSize, descriptor.symbolSize, descriptor.sourceSymbols, descriptor.symbolIds);
   if (!layout) {
     rejected_.fetch_add(1, std::memory_order_relaxed);
     Forget(descriptor.fileId);

@@ -24,6 +24,8 @@ namespace {
 constexpr std::size_t kWindowBytes = 8 << 20;
 constexpr std::uint64_t kMinPacketsPerRound = 32;
 constexpr int kMaxBatch = 64;
+// Repair rows encoded at a time: what the vector kernel computes in one pass over the source.
+constexpr int kEncodeRows = 6;
 constexpr auto kDescriptorPeriod = std::chrono::seconds(1);
 constexpr int kMaxK = 128;
 constexpr int kMinK = 32;
@@ -32,8 +34,12 @@ constexpr int kMinK = 32;
 class BatchOut {
  public:
   BatchOut(int fd, Pacer& pacer, int batch, const std::atomic<bool>& stop)
-      : fd_(fd), pacer_(pacer), batch_(batch), stop_(stop),
-        buffer_(static_cast<std::size_t>(batch) * kMaxDatagram), lengths_(batch) {}
+      : fd_(fd),
+        pacer_(pacer),
+        batch_(batch),
+        stop_(stop),
+        buffer_(static_cast<std::size_t>(batch) * kMaxDatagram),
+        lengths_(batch) {}
 
   std::uint8_t* Next() { return &buffer_[static_cast<std::size_t>(count_) * kMaxDatagram]; }
 
@@ -88,6 +94,12 @@ class BatchOut {
   int count_ = 0;
 };
 
+std::int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             Pacer::Clock::now().time_since_epoch())
+      .count();
+}
+
 std::uint32_t RandomFileId() {
   std::random_device device;
   std::uint32_t id = 0;
@@ -111,12 +123,13 @@ int CarouselSender::ChooseK(int plannedRounds) {
 
 std::unique_ptr<CarouselSender> CarouselSender::Create(const SenderOptions& options,
                                                        std::string* error) {
-  if (options.rateBytesPerSecond <= 0 || options.port == 0 ||
-      options.symbolSize < kMinSymbolSize || options.symbolSize > kMaxSymbolSize) {
+  if (options.rateBytesPerSecond <= 0 || options.port == 0 || options.symbolSize < kMinSymbolSize ||
+      options.symbolSize > kMaxSymbolSize) {
     if (error != nullptr) *error = "invalid rate, port or symbol size";
     return nullptr;
   }
-  Socket socket = OpenSendSocket(options.group, options.port, options.interface, options.ttl, error);
+  Socket socket =
+      OpenSendSocket(options.group, options.port, options.interface, options.ttl, error);
   if (!socket.Valid()) return nullptr;
   return std::unique_ptr<CarouselSender>(new CarouselSender(options, std::move(socket)));
 }
@@ -143,7 +156,7 @@ bool CarouselSender::SendFile(const std::string& path, std::string* error) {
     ::close(fd);
     return false;
   }
-  fileUnits_ = repairUnits_ = packets_ = rounds_ = bytes_ = 0;
+  fileUnits_ = repairUnits_ = packets_ = rounds_ = bytes_ = firstSendNs_ = endNs_ = 0;
   finished_ = false;
   thread_ = std::thread(&CarouselSender::Run, this, fd, size,
                         std::filesystem::path(path).filename().string());
@@ -164,6 +177,10 @@ SenderStatistics CarouselSender::Statistics() const {
   s.packets = packets_.load();
   s.rounds = rounds_.load();
   s.bytes = bytes_.load();
+  if (const std::int64_t first = firstSendNs_.load(); first != 0) {
+    const std::int64_t end = endNs_.load();
+    s.seconds = static_cast<double>((end != 0 ? end : NowNs()) - first) * 1e-9;
+  }
   return s;
 }
 
@@ -177,6 +194,7 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
     CarouselSender* self;
     int fd;
     ~Finish() {
+      self->endNs_ = NowNs();
       ::close(fd);
       MutexLock lock(self->mu_);
       self->finished_ = true;
@@ -209,19 +227,20 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
       symbols == 0 ? 1 : std::max<std::uint64_t>(1, (kMinPacketsPerRound + symbols - 1) / symbols);
   const std::uint64_t perRound = symbols * passes;
   const std::uint64_t descriptorEvery = std::clamp<std::uint64_t>(perRound / 4, 4, 128);
-  const std::uint32_t window =
-      std::max<std::uint32_t>(1, static_cast<std::uint32_t>(kWindowBytes / (std::size_t{symbolSize} * k)));
+  const std::uint32_t window = std::max<std::uint32_t>(
+      1, static_cast<std::uint32_t>(kWindowBytes / (std::size_t{symbolSize} * k)));
   const std::int64_t unitsPerRound = static_cast<std::int64_t>(size / 1024);
 
   std::vector<std::uint8_t> source(static_cast<std::size_t>(window) * k * symbolSize);
   std::vector<std::uint8_t> repair(source.size());
   ReedSolomonCode code;
   Pacer pacer(options_.rateBytesPerSecond);
-  BatchOut out(socket_.Fd(), pacer,
-               pacer.BatchSize(kSymbolHeaderSize + symbolSize, kMaxBatch), stop_);
+  BatchOut out(socket_.Fd(), pacer, pacer.BatchSize(kSymbolHeaderSize + symbolSize, kMaxBatch),
+               stop_);
   std::uint64_t sinceDescriptor = 0;
   auto lastDescriptor = Pacer::Clock::now();
   std::uint64_t repairPackets = 0;
+  firstSendNs_ = NowNs();
 
   const auto sendDescriptor = [&] {
     std::memcpy(out.Next(), descriptorBytes.data(), descriptorBytes.size());
@@ -242,7 +261,7 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
       const std::uint64_t turn = static_cast<std::uint64_t>(round) * passes + pass;
       for (std::uint32_t first = 0; first < blocks; first += window) {
         const std::uint32_t count = std::min(window, blocks - first);
-        // Load the window's source symbols and compute the repair symbols this turn sends.
+        // Load the window's source symbols.
         for (std::uint32_t i = 0; i < count; ++i) {
           const std::uint32_t block = first + i;
           const std::uint32_t kb = layout.SourceSymbols(block);
@@ -257,45 +276,57 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
             if (n <= 0) return;  // the file shrank or failed: the transfer ends
             got += static_cast<std::size_t>(n);
           }
-          repairIds.clear();
-          repairPointers.clear();
-          for (std::uint32_t j = 0; j < kb; ++j) {
-            const auto id = static_cast<std::uint32_t>((turn * kb + j) % kMaxSymbolsPerBlock);
-            if (id < kb) continue;
-            repairIds.push_back(static_cast<std::uint8_t>(id));
-            repairPointers.push_back(&repair[(static_cast<std::size_t>(i) * k + j) * symbolSize]);
-          }
-          for (std::uint32_t j = 0; j < kb; ++j) sourcePointers[j] = base + std::size_t{j} * symbolSize;
-          code.Encode(static_cast<int>(kb), symbolSize, sourcePointers.data(), repairIds,
-                      repairPointers.data());
         }
-        // Send them interleaved: symbol j of every block of the window, then j + 1.
-        for (int j = 0; j < k; ++j) {
+        // Send them interleaved: symbol j of every block of the window, then j + 1. The repair
+        // symbols of a few j at a time are computed just before they go, which spreads the
+        // encoding work between the paced sends instead of stalling them.
+        for (int j0 = 0; j0 < k; j0 += kEncodeRows) {
+          const int j1 = std::min(k, j0 + kEncodeRows);
           for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint32_t block = first + i;
-            const std::uint32_t kb = layout.SourceSymbols(block);
-            if (static_cast<std::uint32_t>(j) >= kb) continue;
-            const auto id = static_cast<std::uint32_t>((turn * kb + j) % kMaxSymbolsPerBlock);
-            const bool isRepair = id >= kb;
-            const std::uint8_t* data =
-                isRepair ? &repair[(static_cast<std::size_t>(i) * k + j) * symbolSize]
-                         : &source[(static_cast<std::size_t>(i) * k + id) * symbolSize];
-            const std::size_t length = EncodeSymbolInto(descriptor.fileId, block,
-                                                        static_cast<std::uint16_t>(id),
-                                                        {data, symbolSize}, out.Next());
-            if (!out.Commit(length)) return;
-            ++sentInRound;
-            if (isRepair) ++repairPackets;
-            packets_.fetch_add(1, std::memory_order_relaxed);
-            bytes_.fetch_add(static_cast<std::int64_t>(length), std::memory_order_relaxed);
-            fileUnits_.store(round * unitsPerRound + UnitsInto(unitsPerRound, sentInRound, perRound),
-                             std::memory_order_relaxed);
-            repairUnits_.store(static_cast<std::int64_t>(static_cast<long double>(unitsPerRound) *
-                                                         repairPackets / perRound),
-                               std::memory_order_relaxed);
-            if (++sinceDescriptor >= descriptorEvery ||
-                Pacer::Clock::now() - lastDescriptor >= kDescriptorPeriod) {
-              if (!sendDescriptor()) return;
+            const std::uint32_t kb = layout.SourceSymbols(first + i);
+            repairIds.clear();
+            repairPointers.clear();
+            for (std::uint32_t j = j0; j < std::min<std::uint32_t>(j1, kb); ++j) {
+              const auto id = static_cast<std::uint32_t>((turn * kb + j) % kMaxSymbolsPerBlock);
+              if (id < kb) continue;
+              repairIds.push_back(static_cast<std::uint8_t>(id));
+              repairPointers.push_back(&repair[(static_cast<std::size_t>(i) * k + j) * symbolSize]);
+            }
+            if (repairIds.empty()) continue;
+            const std::uint8_t* base = &source[static_cast<std::size_t>(i) * k * symbolSize];
+            for (std::uint32_t j = 0; j < kb; ++j)
+              sourcePointers[j] = base + std::size_t{j} * symbolSize;
+            code.Encode(static_cast<int>(kb), symbolSize, sourcePointers.data(), repairIds,
+                        repairPointers.data());
+          }
+          for (int j = j0; j < j1; ++j) {
+            for (std::uint32_t i = 0; i < count; ++i) {
+              const std::uint32_t block = first + i;
+              const std::uint32_t kb = layout.SourceSymbols(block);
+              if (static_cast<std::uint32_t>(j) >= kb) continue;
+              const auto id = static_cast<std::uint32_t>((turn * kb + j) % kMaxSymbolsPerBlock);
+              const bool isRepair = id >= kb;
+              const std::uint8_t* data =
+                  isRepair ? &repair[(static_cast<std::size_t>(i) * k + j) * symbolSize]
+                           : &source[(static_cast<std::size_t>(i) * k + id) * symbolSize];
+              const std::size_t length =
+                  EncodeSymbolInto(descriptor.fileId, block, static_cast<std::uint16_t>(id),
+                                   {data, symbolSize}, out.Next());
+              if (!out.Commit(length)) return;
+              ++sentInRound;
+              if (isRepair) ++repairPackets;
+              packets_.fetch_add(1, std::memory_order_relaxed);
+              bytes_.fetch_add(static_cast<std::int64_t>(length), std::memory_order_relaxed);
+              fileUnits_.store(
+                  round * unitsPerRound + UnitsInto(unitsPerRound, sentInRound, perRound),
+                  std::memory_order_relaxed);
+              repairUnits_.store(static_cast<std::int64_t>(static_cast<long double>(unitsPerRound) *
+                                                           repairPackets / perRound),
+                                 std::memory_order_relaxed);
+              if (++sinceDescriptor >= descriptorEvery ||
+                  Pacer::Clock::now() - lastDescriptor >= kDescriptorPeriod) {
+                if (!sendDescriptor()) return;
+              }
             }
           }
         }

@@ -34,8 +34,9 @@ struct SenderStatistics {
   std::int64_t fileUnits = 0;
   std::int64_t repairUnits = 0;  // the part of fileUnits sent as repair symbols
   std::int64_t packets = 0;
-  std::int64_t rounds = 0;       // rounds completed
-  std::int64_t bytes = 0;        // UDP payload bytes sent
+  std::int64_t rounds = 0;  // rounds completed
+  std::int64_t bytes = 0;   // UDP payload bytes sent
+  double seconds = 0;       // since the first datagram went out
 };
 
 // The data carousel: sends one file to a multicast group, round after round, at a paced rate.
@@ -85,6 +86,8 @@ class CarouselSender {
   std::atomic<std::int64_t> packets_{0};
   std::atomic<std::int64_t> rounds_{0};
   std::atomic<std::int64_t> bytes_{0};
+  std::atomic<std::int64_t> firstSendNs_{0};  // steady clock; 0 until the first datagram
+  std::atomic<std::int64_t> endNs_{0};        // steady clock; 0 while sending
 
   Mutex mu_;
   CondVar finishedCv_;

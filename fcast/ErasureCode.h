@@ -27,7 +27,8 @@ class ErasureCode {
   // symbols |repair| with ids |repairIds| (distinct, at least as many as are missing; the
   // first missing.size() are used). False when there are too few.
   virtual bool Decode(int k, std::size_t symbolSize, std::uint8_t* const* source,
-                      std::span<const std::uint8_t> missing, std::span<const std::uint8_t> repairIds,
+                      std::span<const std::uint8_t> missing,
+                      std::span<const std::uint8_t> repairIds,
                       const std::uint8_t* const* repair) = 0;
 };
 

@@ -9,8 +9,8 @@
 // gives the standard check value); there is nothing to record on this system.
 extern "C" __attribute__((visibility("default"))) long DllRegisterServer() {
   static constexpr char kCheck[] = "123456789";
-  const auto crc = ondavox::fcast::Crc32c(
-      {reinterpret_cast<const std::uint8_t*>(kCheck), sizeof kCheck - 1});
+  const auto crc =
+      ondavox::fcast::Crc32c({reinterpret_cast<const std::uint8_t*>(kCheck), sizeof kCheck - 1});
   return crc == 0xE3069283u ? ondavox::kFcastOk : ondavox::kFcastFail;
 }
 

@@ -30,13 +30,20 @@ int Usage(const std::string& error) {
 
 const char* ErrorText(long code) {
   switch (code) {
-    case kFcastErrorDiskSpace: return "file does not fit the free disk space";
-    case kFcastErrorCreateFile: return "cannot create the file in the folder";
-    case kFcastErrorWrite: return "write to the file failed";
-    case kFcastErrorChecksum: return "SHA-256 of the rebuilt file does not match";
-    case kFcastErrorRename: return "cannot give the file its name";
-    case kFcastErrorSocket: return "receiving socket failed";
-    default: return "unknown error";
+    case kFcastErrorDiskSpace:
+      return "file does not fit the free disk space";
+    case kFcastErrorCreateFile:
+      return "cannot create the file in the folder";
+    case kFcastErrorWrite:
+      return "write to the file failed";
+    case kFcastErrorChecksum:
+      return "SHA-256 of the rebuilt file does not match";
+    case kFcastErrorRename:
+      return "cannot give the file its name";
+    case kFcastErrorSocket:
+      return "receiving socket failed";
+    default:
+      return "unknown error";
   }
 }
 
@@ -51,8 +58,8 @@ class Printer {
                      static_cast<long long>(event.size));
         break;
       case FCASTRE_FILE_COMPLETE:
-        std::printf("COMPLETE %s %lld %s\n", event.name.c_str(),
-                    static_cast<long long>(event.size), ToHex(event.sha256).c_str());
+        std::printf("COMPLETE %s %lld %s\n", event.name.c_str(), static_cast<long long>(event.size),
+                    ToHex(event.sha256).c_str());
         std::fflush(stdout);
         ++completed_;
         break;
@@ -76,7 +83,8 @@ class Printer {
     while (!done()) {
       const auto left = deadline - std::chrono::steady_clock::now();
       if (left <= std::chrono::steady_clock::duration::zero()) return false;
-      changed_.WaitFor(mu_, std::min<std::chrono::steady_clock::duration>(left, std::chrono::seconds(1)), done);
+      changed_.WaitFor(
+          mu_, std::min<std::chrono::steady_clock::duration>(left, std::chrono::seconds(1)), done);
     }
     return !fatal_;
   }
@@ -96,7 +104,8 @@ int main(int argc, char** argv) {
       argc, argv, {"group", "port", "dir", "interface", "files", "timeout"}, &error);
   if (!arguments) return Usage(error);
   const auto port = arguments->Number("port", 1, 65535);
-  const auto files = arguments->Has("files") ? arguments->Number("files", 1, 1'000'000) : std::optional(0LL);
+  const auto files =
+      arguments->Has("files") ? arguments->Number("files", 1, 1'000'000) : std::optional(0LL);
   const auto timeout = arguments->Has("timeout") ? arguments->Number("timeout", 1, 100'000'000)
                                                  : std::optional(100'000'000LL);
   if (!arguments->Has("group") || !port || !arguments->Has("dir") || !files || !timeout) {
@@ -118,7 +127,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   receiver->Start();
-  const bool done = printer.WaitFor(*files, std::chrono::steady_clock::now() + std::chrono::seconds(*timeout));
+  const bool done =
+      printer.WaitFor(*files, std::chrono::steady_clock::now() + std::chrono::seconds(*timeout));
   receiver.reset();
   return done ? 0 : 1;
 }

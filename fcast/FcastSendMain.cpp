@@ -2,6 +2,8 @@
 // of rounds, one after the other. Progress goes to standard error, one summary line per file
 // to standard output:
 //   SENT <name> <size> rounds=<n> seconds=<s> kbit/s=<payload rate> packets=<n>
+// where seconds and the rate count from the first datagram (after the file's SHA-256).
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -61,7 +63,6 @@ int main(int argc, char** argv) {
   int failures = 0;
   for (const std::string& path : arguments->Plain()) {
     const std::string name = std::filesystem::path(path).filename().string();
-    const auto start = std::chrono::steady_clock::now();
     if (!sender->SendFile(path, &error)) {
       std::fprintf(stderr, "fcast-send: %s\n", error.c_str());
       ++failures;
@@ -71,13 +72,13 @@ int main(int argc, char** argv) {
     const auto size = std::filesystem::file_size(path, sizeError);
     while (!sender->WaitFinished(std::chrono::seconds(1))) {
       const SenderStatistics s = sender->Statistics();
-      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      const double seconds = std::max(s.seconds, 1e-3);
       std::fprintf(stderr, "%s: round %lld/%lld, %lld KiB of file sent, %.0f kbit/s\n",
                    name.c_str(), static_cast<long long>(s.rounds + 1), *rounds,
                    static_cast<long long>(s.fileUnits), s.bytes * 8 / 1000.0 / seconds);
     }
     const SenderStatistics s = sender->Statistics();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds = s.seconds;
     if (s.rounds < *rounds) {
       std::fprintf(stderr, "fcast-send: %s: sending failed after %lld rounds\n", name.c_str(),
                    static_cast<long long>(s.rounds));

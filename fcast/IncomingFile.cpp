@@ -46,9 +46,8 @@ IncomingFile::IncomingFile(const FileLayout& layout, RepairBudget& budget)
 
 std::unique_ptr<IncomingFile> IncomingFile::Create(const std::string& folder,
                                                    const DescriptorPacket& descriptor,
-                                                   const FileLayout& layout,
-                                                   std::uint64_t reserved, RepairBudget& budget,
-                                                   long* errorCode) {
+                                                   const FileLayout& layout, std::uint64_t reserved,
+                                                   RepairBudget& budget, long* errorCode) {
   struct statvfs disk {};
   if (::statvfs(folder.c_str(), &disk) != 0) {
     *errorCode = kFcastErrorCreateFile;

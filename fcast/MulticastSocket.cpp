@@ -70,8 +70,8 @@ Socket OpenSendSocket(const std::string& group, std::uint16_t port, const std::s
   return socket;
 }
 
-Socket OpenReceiveSocket(const std::string& group, std::uint16_t port,
-                         const std::string& interface, std::string* error) {
+Socket OpenReceiveSocket(const std::string& group, std::uint16_t port, const std::string& interface,
+                         std::string* error) {
   ip_mreq membership{};
   sockaddr_in at{};
   at.sin_family = AF_INET;

@@ -14,8 +14,8 @@ namespace ondavox::fcast {
 // socket buffers. Invalid Socket and |error| set on failure. Any thread.
 Socket OpenSendSocket(const std::string& group, std::uint16_t port, const std::string& interface,
                       int ttl, std::string* error);
-Socket OpenReceiveSocket(const std::string& group, std::uint16_t port,
-                         const std::string& interface, std::string* error);
+Socket OpenReceiveSocket(const std::string& group, std::uint16_t port, const std::string& interface,
+                         std::string* error);
 
 // True when |address| is a dotted IPv4 multicast address (224.0.0.0/4).
 bool IsMulticastGroup(const std::string& address);

@@ -8,7 +8,7 @@ namespace ondavox::fcast {
 namespace {
 
 constexpr double kBatchSeconds = 0.0005;
-constexpr double kMaxCreditSeconds = 0.004;
+constexpr double kMaxCreditSeconds = 0.02;
 
 void SleepUntil(Pacer::Clock::time_point when) {
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch());
@@ -25,7 +25,8 @@ Pacer::Pacer(std::int64_t bytesPerSecond)
     : rate_(static_cast<double>(std::max<std::int64_t>(bytesPerSecond, 1))), start_(Clock::now()) {}
 
 int Pacer::BatchSize(std::size_t datagramBytes, int limit) const {
-  const double perBatch = rate_ * kBatchSeconds / static_cast<double>(std::max<std::size_t>(datagramBytes, 1));
+  const double perBatch =
+      rate_ * kBatchSeconds / static_cast<double>(std::max<std::size_t>(datagramBytes, 1));
   return std::clamp(static_cast<int>(perBatch), 1, limit);
 }
 
@@ -37,7 +38,8 @@ bool Pacer::WaitFor(std::size_t bytes, Clock::time_point latest) {
     sent_ = elapsed * rate_ - kMaxCreditSeconds * rate_;
   }
   const double due = (sent_ + static_cast<double>(bytes)) / rate_;
-  const auto when = start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due));
+  const auto when =
+      start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due));
   if (when <= now) return true;
   if (when > latest) {
     SleepUntil(latest);

@@ -8,8 +8,9 @@ namespace ondavox::fcast {
 
 // Paces datagrams to a byte rate on an absolute schedule, so that sleeping late is made up by
 // the next batch and the long-run rate stays exact. High rates go in batches (one system call
-// for several datagrams) of about half a millisecond of traffic; idle time earns no credit
-// beyond a few milliseconds. Owned by the sending thread.
+// for several datagrams) of about half a millisecond of traffic. Time lost while the thread
+// was not running is made up, up to 20 ms of it (a short burst at most); longer idle time earns
+// no credit. Owned by the sending thread.
 class Pacer {
  public:
   using Clock = std::chrono::steady_clock;

@@ -50,8 +50,8 @@ void SealCrc(std::uint8_t* out, std::size_t length) {
 // CRC of the datagram as it was before its CRC field was filled.
 std::uint32_t CrcWithZeroField(std::span<const std::uint8_t> datagram) {
   static constexpr std::uint8_t kZero[4] = {0, 0, 0, 0};
-  std::uint32_t crc = crc32_iscsi(const_cast<std::uint8_t*>(datagram.data()), kCrcOffset,
-                                  0xFFFFFFFFu);
+  std::uint32_t crc =
+      crc32_iscsi(const_cast<std::uint8_t*>(datagram.data()), kCrcOffset, 0xFFFFFFFFu);
   crc = crc32_iscsi(const_cast<std::uint8_t*>(kZero), 4, crc);
   crc = crc32_iscsi(const_cast<std::uint8_t*>(datagram.data()) + kCrcOffset + 4,
                     static_cast<int>(datagram.size() - kCrcOffset - 4), crc);

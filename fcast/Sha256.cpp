@@ -39,7 +39,8 @@ std::optional<Sha256Digest> HashFile(int fd, std::uint64_t size, const std::atom
   std::uint64_t offset = 0;
   while (offset < size) {
     if (stop != nullptr && stop->load(std::memory_order_relaxed)) return std::nullopt;
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - offset));
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - offset));
     const ssize_t n = ::pread(fd, buffer.data(), want, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return std::nullopt;

@@ -87,7 +87,12 @@ void BM_DecodeBlock(benchmark::State& state) {
   state.SetLabel("bytes = file data rebuilt");
 }
 BENCHMARK(BM_DecodeBlock)
-    ->Args({51, 5})->Args({51, 20})->Args({85, 5})->Args({85, 20})->Args({127, 5})->Args({127, 20});
+    ->Args({51, 5})
+    ->Args({51, 20})
+    ->Args({85, 5})
+    ->Args({85, 20})
+    ->Args({127, 5})
+    ->Args({127, 20});
 
 // The receiver's whole path for a 32 MiB file at a loss rate: source symbols written at their
 // offsets, repair symbols held, each block read back and rebuilt from the temporary file.
@@ -139,7 +144,8 @@ void BM_ReceiveFile(benchmark::State& state) {
       }
       for (std::uint32_t r = 0; r * kSymbol < repair[b].size(); ++r) {
         if (static_cast<int>(rng() % 100) < lossPercent) continue;
-        file->Accept({1, b, static_cast<std::uint16_t>(kb + r), {&repair[b][r * kSymbol], kSymbol}});
+        file->Accept(
+            {1, b, static_cast<std::uint16_t>(kb + r), {&repair[b][r * kSymbol], kSymbol}});
       }
     }
     if (!file->Whole()) state.SkipWithError("file incomplete");
@@ -147,6 +153,10 @@ void BM_ReceiveFile(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
   state.SetLabel("bytes = file data received and rebuilt (no final SHA-256)");
 }
-BENCHMARK(BM_ReceiveFile)->Args({127, 5})->Args({127, 20})->Args({51, 20})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReceiveFile)
+    ->Args({127, 5})
+    ->Args({127, 20})
+    ->Args({51, 20})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,11 +1,10 @@
 // The creation steps of the component and its interface, over the library as built.
-#include "common/FcastComponent.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <random>
 
+#include "common/FcastComponent.h"
 #include "platform/Trace.h"
 #include "tests/support/TempDir.h"
 

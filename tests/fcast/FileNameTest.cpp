@@ -1,6 +1,6 @@
-#include "fcast/FileName.h"
-
 #include <gtest/gtest.h>
+
+#include "fcast/FileName.h"
 
 namespace ondavox::fcast {
 namespace {
@@ -15,7 +15,10 @@ TEST(SanitizeFileName, KeepsOnlyAPlainNameInsideTheFolder) {
   EXPECT_EQ(SanitizeFileName("C:\\docs\\report.doc", 1), "report.doc");
   EXPECT_EQ(SanitizeFileName("..\\..\\boot.ini", 1), "boot.ini");
   // No control characters, no leading dots or spaces (hidden files, "." and "..").
-  EXPECT_EQ(SanitizeFileName("a\nb\tc\x7f" "d", 1), "abcd");
+  EXPECT_EQ(SanitizeFileName("a\nb\tc\x7f"
+                             "d",
+                             1),
+            "abcd");
   EXPECT_EQ(SanitizeFileName(".bashrc", 1), "bashrc");
   EXPECT_EQ(SanitizeFileName(" . .hidden", 1), "hidden");
   EXPECT_EQ(SanitizeFileName(".fcast-AbCdEf", 1), "fcast-AbCdEf");

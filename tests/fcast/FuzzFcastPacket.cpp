@@ -23,9 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     EncodeDescriptor(*descriptor, again);
     if (const auto layout = FileLayout::Make(descriptor->fileSize, descriptor->symbolSize,
                                              descriptor->sourceSymbols, descriptor->symbolIds)) {
-      if (layout->BlockCount() > 0 &&
-          layout->Offset(layout->BlockCount() - 1, 0) + layout->BlockBytes(layout->BlockCount() - 1) !=
-              descriptor->fileSize) {
+      if (layout->BlockCount() > 0 && layout->Offset(layout->BlockCount() - 1, 0) +
+                                              layout->BlockBytes(layout->BlockCount() - 1) !=
+                                          descriptor->fileSize) {
         std::abort();
       }
     }

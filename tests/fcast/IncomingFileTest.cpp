@@ -1,11 +1,10 @@
-#include "fcast/IncomingFile.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <random>
 
 #include "common/FcastComponent.h"
+#include "fcast/IncomingFile.h"
 #include "fcast/ReedSolomonCode.h"
 #include "fcast/Sha256.h"
 #include "tests/support/TempDir.h"
@@ -187,7 +186,8 @@ TEST(IncomingFile, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
   const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, 4, 255);
   EXPECT_FALSE(IncomingFile::Create(dir.path().string(), d, layout, kMaxFileSize, budget, &error));
   EXPECT_EQ(error, kFcastErrorDiskSpace);
-  EXPECT_FALSE(IncomingFile::Create((dir.path() / "missing").string(), d, layout, 0, budget, &error));
+  EXPECT_FALSE(
+      IncomingFile::Create((dir.path() / "missing").string(), d, layout, 0, budget, &error));
   EXPECT_EQ(error, kFcastErrorCreateFile);
   EXPECT_TRUE(FolderEntries(dir.path()).empty());
 

@@ -1,10 +1,9 @@
-#include "fcast/Packet.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "fcast/FileLayout.h"
+#include "fcast/Packet.h"
 
 namespace ondavox::fcast {
 namespace {
@@ -96,20 +95,48 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
   EXPECT_EQ(withChange([](auto& b) { b[5] = 9; }), ParseError::kBadType);
   EXPECT_EQ(withChange([](auto& b) { b.resize(60); }), ParseError::kTooShort);
   // Name length: zero, or not the datagram's rest.
-  EXPECT_EQ(withChange([](auto& b) { b[64] = 0; b[65] = 0; }), ParseError::kBadLength);
+  EXPECT_EQ(withChange([](auto& b) {
+              b[64] = 0;
+              b[65] = 0;
+            }),
+            ParseError::kBadLength);
   EXPECT_EQ(withChange([](auto& b) { b[65] += 1; }), ParseError::kBadLength);
   EXPECT_EQ(withChange([](auto& b) { b.push_back('x'); }), ParseError::kBadLength);
   // Absurd size, symbol size out of range, k of zero or above n, n above 255.
   EXPECT_EQ(withChange([](auto& b) { b[16] = 0xFF; }), ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) { b[24] = 0; b[25] = 8; }), ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) { b[24] = 0x10; b[25] = 0; }), ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) { b[26] = 0; b[27] = 0; }), ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) { b[27] = 0xFF; b[29] = 0xFE; }), ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) { b[28] = 1; b[29] = 0; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) {
+              b[24] = 0;
+              b[25] = 8;
+            }),
+            ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) {
+              b[24] = 0x10;
+              b[25] = 0;
+            }),
+            ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) {
+              b[26] = 0;
+              b[27] = 0;
+            }),
+            ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) {
+              b[27] = 0xFF;
+              b[29] = 0xFE;
+            }),
+            ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) {
+              b[28] = 1;
+              b[29] = 0;
+            }),
+            ParseError::kBadField);
 
   std::vector<std::uint8_t> data(100);
   EncodeSymbol(1, 0, 254, data, bytes);
-  EXPECT_EQ(withChange([](auto& b) { b[20] = 0; b[21] = 255; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) {
+              b[20] = 0;
+              b[21] = 255;
+            }),
+            ParseError::kBadField);
   EXPECT_EQ(withChange([](auto& b) { b.resize(kSymbolHeaderSize + 4); }), ParseError::kBadLength);
   EXPECT_EQ(withChange([](auto& b) { b.resize(kSymbolHeaderSize + kMaxSymbolSize + 1); }),
             ParseError::kBadLength);
@@ -123,9 +150,9 @@ TEST(FileLayout, CutsFilesIntoSymbolsAndBlocks) {
     std::uint32_t lastLength;
   };
   // Symbols of 1024 bytes in blocks of 4.
-  for (const Case c : {Case{0, 0, 0, 0}, Case{1, 1, 1, 1}, Case{1023, 1, 1, 1023},
-                       Case{1024, 1, 1, 1024}, Case{1025, 2, 1, 1}, Case{4096, 4, 1, 1024},
-                       Case{4097, 5, 2, 1}}) {
+  for (const Case c :
+       {Case{0, 0, 0, 0}, Case{1, 1, 1, 1}, Case{1023, 1, 1, 1023}, Case{1024, 1, 1, 1024},
+        Case{1025, 2, 1, 1}, Case{4096, 4, 1, 1024}, Case{4097, 5, 2, 1}}) {
     SCOPED_TRACE(c.size);
     const auto layout = FileLayout::Make(c.size, 1024, 4, 255);
     ASSERT_TRUE(layout);

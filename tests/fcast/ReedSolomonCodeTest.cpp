@@ -1,11 +1,11 @@
-#include "fcast/ReedSolomonCode.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <numeric>
 #include <random>
 #include <vector>
+
+#include "fcast/ReedSolomonCode.h"
 
 namespace ondavox::fcast {
 namespace {

@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -130,7 +129,8 @@ TEST(FcastTransfer, FilesOfEverySizeArriveIdenticalAndTheUnitCountReachesItsTarg
   }
   // Nothing but the files: no temporary file is left.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(download.path()),
-                          std::filesystem::directory_iterator()), 6);
+                          std::filesystem::directory_iterator()),
+            6);
 }
 
 TEST(FcastTransfer, AReceiverThatJoinsLateStillCompletes) {
@@ -240,10 +240,12 @@ TEST(FcastTransfer, HostilePacketsNeitherCrashTheReceiverNorWriteOutsideItsFolde
     stored.push_back(entry.path().filename().string());
   }
   std::sort(stored.begin(), stored.end());
-  EXPECT_EQ(stored, (std::vector<std::string>{"b", "evil", "fcast-00000067", "fcast-00000068", "x"}));
+  EXPECT_EQ(stored,
+            (std::vector<std::string>{"b", "evil", "fcast-00000067", "fcast-00000068", "x"}));
   // The folder's parent holds only the folder.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root.path()),
-                          std::filesystem::directory_iterator()), 1);
+                          std::filesystem::directory_iterator()),
+            1);
   EXPECT_EQ(events.All().back().error, kFcastErrorDiskSpace);
   EXPECT_GE(receiver->Statistics().rejected, 5 + 150);
 }
