@@ -136,6 +136,7 @@ IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
   Release(block);
   ++blocksDone_;
   bytesDone_ += layout_.BlockBytes(symbol.block);
+  if (symbol.block == blocksHashed_ && !AdvanceHash()) return Result::kFailed;
   return Whole() ? Result::kComplete : Result::kStored;
 }
 
@@ -170,10 +171,19 @@ bool IncomingFile::Rebuild(std::uint32_t index) {
   return true;
 }
 
+bool IncomingFile::AdvanceHash() {
+  while (blocksHashed_ < layout_.BlockCount() && blocks_[blocksHashed_].done) {
+    const auto bytes = static_cast<std::size_t>(layout_.BlockBytes(blocksHashed_));
+    if (!ReadFully(fd_, scratch_.data(), bytes, layout_.Offset(blocksHashed_, 0))) return false;
+    hash_.Update({scratch_.data(), bytes});
+    ++blocksHashed_;
+  }
+  return true;
+}
+
 long IncomingFile::Finish() {
-  const std::optional<Sha256Digest> digest = HashFile(fd_, layout_.FileSize());
-  if (!digest) return kFcastErrorWrite;
-  if (*digest != sha256_) return kFcastErrorChecksum;
+  if (!AdvanceHash() || !Whole()) return kFcastErrorWrite;
+  if (hash_.Final() != sha256_) return kFcastErrorChecksum;
   if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return kFcastErrorRename;
   finished_ = true;
   return kFcastErrorNone;

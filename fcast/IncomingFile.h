@@ -10,6 +10,7 @@
 #include "fcast/FileLayout.h"
 #include "fcast/Packet.h"
 #include "fcast/ReedSolomonCode.h"
+#include "fcast/Sha256.h"
 
 namespace ondavox::fcast {
 
@@ -23,6 +24,8 @@ struct RepairBudget {
 // written into at their offsets, and the repair symbols of the blocks still incomplete (within
 // the receiver's repair budget). A block is rebuilt as soon as it holds k distinct symbols; when
 // every block is whole the file's SHA-256 is checked and the file renamed to its final name.
+// The hash runs along as the file's leading blocks become whole, so little is left to read
+// back at the end.
 // The temporary file is removed unless the file was completed.
 //
 // Owned and used by the receiver's thread only.
@@ -72,6 +75,8 @@ class IncomingFile {
   // Rebuilds |block| from its sources on disk and its repair symbols; false on a disk error.
   bool Rebuild(std::uint32_t block);
   void Release(Block& block);
+  // Hashes the whole blocks that follow the hashed part; false on a read error.
+  bool AdvanceHash();
 
   const FileLayout layout_;
   RepairBudget& budget_;
@@ -85,6 +90,8 @@ class IncomingFile {
   std::vector<Block> blocks_;
   std::uint32_t blocksDone_ = 0;
   std::uint64_t bytesDone_ = 0;
+  std::uint32_t blocksHashed_ = 0;  // blocks [0, blocksHashed_) are in hash_
+  Sha256 hash_;
   std::vector<std::uint8_t> scratch_;
   ReedSolomonCode code_;
   std::chrono::steady_clock::time_point lastActivity_;
