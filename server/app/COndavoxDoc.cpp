@@ -1,0 +1,182 @@
+#include "server/app/COndavoxDoc.h"
+
+#include <optional>
+
+#include "platform/AtomicFile.h"
+#include "server/data/ArchiveReader.h"
+#include "server/data/ArchiveWriter.h"
+#include "server/data/DatabaseFile.h"
+#include "server/net/ServerDataAccess.h"
+
+namespace ondavox {
+namespace {
+
+constexpr int32_t kHighestPort = 65535;
+
+bool IsPort(int32_t value) { return value >= 1 && value <= kHighestPort; }
+
+}  // namespace
+
+COndavoxDoc::COndavoxDoc(const std::string& directory,
+                         ServerRunner::FcastSenderFactory fcastSenderFactory)
+    : config_(directory + "/server.ini", directory),
+      users_(config_.clientDatabase),
+      documents_(config_.documentDatabase),
+      runner_(documents_, users_, std::move(fcastSenderFactory)) {
+  runner_.AddListener(this);
+}
+
+COndavoxDoc::~COndavoxDoc() {
+  if (IsRunning()) Stop();
+}
+
+DataStatus COndavoxDoc::Load() {
+  ServerDataAccess access(runner_);
+  DataStatus status = users_.Load();
+  if (!status.ok()) return status;
+  return documents_.Load();
+}
+
+bool COndavoxDoc::Start() {
+  if (IsRunning()) return true;
+  if (!IsPort(config_.Port) || !IsPort(config_.MulticastPort)) return false;
+  ServerRunner::Settings settings;
+  settings.tcpPort = static_cast<uint16_t>(config_.Port);
+  settings.multicastBindPort = static_cast<uint16_t>(config_.MulticastPort);
+  settings.multicastIP = config_.MulticastIP;
+  settings.multicastPort = static_cast<uint16_t>(config_.MulticastPort);
+  settings.fcastIP = config_.FcastIP;
+  settings.fcastPort = config_.FcastPort;
+  settings.fcastRound = config_.FcastRound;
+  settings.fcastRate = config_.FcastRate;
+  runner_.Start(settings);
+  running_ = true;
+  ServerDataAccess access(runner_);
+  RefreshLoginLists();
+  return true;
+}
+
+DataStatus COndavoxDoc::Stop() {
+  runner_.Close();  // outside the data scope: connections may be waiting for the lock
+  running_ = false;
+  ServerDataAccess access(runner_);
+  loggedOut_.clear();
+  loggedIn_.clear();
+  users_.ResetOnlineStatus();
+  const DataStatus usersSaved = users_.Save();
+  const DataStatus documentsSaved = documents_.Save();
+  return usersSaved.ok() ? documentsSaved : usersSaved;
+}
+
+DataStatus COndavoxDoc::SaveDocumentFile(const std::string& path) const {
+  ArchiveWriter writer;
+  writer.WriteI32(config_.Port);
+  writer.WriteI32(config_.MulticastPort);
+  writer.WriteString(config_.MulticastIP);
+  std::string error;
+  if (!WriteFileAtomically(path, writer.bytes(), &error)) return DataStatus::IoError(error);
+  return DataStatus();
+}
+
+DataStatus COndavoxDoc::OpenDocumentFile(const std::string& path) {
+  std::optional<std::string> bytes;
+  const DataStatus status = ReadDatabaseFile(path, &bytes);
+  if (!status.ok()) return status;
+  if (!bytes) return DataStatus::IoError(path + ": no such file");
+  ArchiveReader reader(*bytes, path);
+  const int32_t port = reader.ReadI32();
+  const int32_t multicastPort = reader.ReadI32();
+  std::string multicastIP = reader.ReadString();
+  if (!reader.ok()) return reader.status();
+  config_.Port = port;
+  config_.MulticastPort = multicastPort;
+  config_.MulticastIP = std::move(multicastIP);
+  return DataStatus();
+}
+
+void COndavoxDoc::SetLog(ServerLog* log) {
+  MutexLock lock(logMu_);
+  log_ = log;
+  if (log_ == nullptr) return;
+  for (const std::string& line : pendingLines_) log_->AppendLog(line);
+  pendingLines_.clear();
+}
+
+void COndavoxDoc::SetUsersDialog(RefreshTarget* dialog) {
+  MutexLock lock(dialogsMu_);
+  usersDialog_ = dialog;
+}
+
+void COndavoxDoc::SetPlaylistDialog(RefreshTarget* dialog) {
+  MutexLock lock(dialogsMu_);
+  playlistDialog_ = dialog;
+}
+
+void COndavoxDoc::AppendLog(std::string_view line) {
+  MutexLock lock(logMu_);
+  if (log_ != nullptr) {
+    log_->AppendLog(line);
+  } else {
+    pendingLines_.emplace_back(line);
+  }
+}
+
+void COndavoxDoc::RefreshLoginLists() {
+  loggedOut_.clear();
+  loggedIn_.clear();
+  users_.ListLoginsByStatus(loggedOut_, 0);
+  users_.ListLoginsByStatus(loggedIn_, 1);
+}
+
+void COndavoxDoc::LoginsChanged() {
+  RefreshLoginLists();
+  MutexLock lock(dialogsMu_);
+  if (usersDialog_ != nullptr) usersDialog_->RequestRefresh();
+}
+
+void COndavoxDoc::OnServerEvent(const ServerEvent& event) {
+  bool announce = false;
+  {
+    // One scope per event: its log line and its list changes come in the same order as the
+    // events themselves, whatever thread posts them.
+    ServerDataAccess access(runner_);
+    const std::string& param = event.GetParam(0);
+    switch (event.GetType()) {
+      case USER_NEW:
+        AppendLog("A new client was added to the database : " + param);
+        LoginsChanged();
+        break;
+      case USER_DEL:
+        AppendLog("A client was removed from the database : " + param);
+        LoginsChanged();
+        break;
+      case USER_ONLINE:
+        AppendLog("New client logged : " + param);
+        LoginsChanged();
+        break;
+      case USER_OFFLINE:
+        AppendLog(param + " has logged out.");
+        LoginsChanged();
+        break;
+      case PLAYLIST_UPDATED: {
+        {
+          MutexLock lock(dialogsMu_);
+          if (playlistDialog_ != nullptr) playlistDialog_->RequestRefresh();
+        }
+        AppendLog("The playlist has been updated.");
+        announce = IsRunning();
+        break;
+      }
+      case LOG_FAILURE:
+      case LOG_INFO:
+        AppendLog(param);
+        break;
+      default:
+        AppendLog("Unknow Event");
+        break;
+    }
+  }
+  if (announce) runner_.SendPlaylist();
+}
+
+}  // namespace ondavox

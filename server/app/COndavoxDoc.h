@@ -1,0 +1,107 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Mutex.h"
+#include "server/app/ServerConfig.h"
+#include "server/app/ServerLog.h"
+#include "server/data/DataStatus.h"
+#include "server/data/DocumentDatabase.h"
+#include "server/data/ServerEventListener.h"
+#include "server/data/UserDatabase.h"
+#include "server/net/ServerRunner.h"
+
+namespace ondavox {
+
+// The server's one document: it owns the settings of server.ini, the user and document
+// databases and the server runner (with its playlist), keeps the lists of logged-in and
+// logged-out logins, starts and stops the server, and turns every server event into a log line
+// and into refreshes of the open dialogs. Both programs, with and without a window, are thin
+// mains over it.
+//
+// Threads: construction, Load, Start, Stop, the settings, the document file and SetLog run on
+// the program's main (window) thread. OnServerEvent runs on the posting thread. The databases
+// and the login lists are shared with the connection threads: use them only inside a
+// ServerDataAccess scope on runner() (the server data lock).
+class COndavoxDoc final : public ServerEventListener {
+ public:
+  // Reads |directory|/server.ini (writing the defaults of missing sections) and binds the
+  // settings to that absolute name; the databases are created from the configured paths but not
+  // yet read. |fcastSenderFactory| makes the Fcast sender object at each start.
+  COndavoxDoc(const std::string& directory, ServerRunner::FcastSenderFactory fcastSenderFactory);
+  // Stops a running server first (with both saves), so no user stays marked online.
+  ~COndavoxDoc() override;
+  COndavoxDoc(const COndavoxDoc&) = delete;
+  COndavoxDoc& operator=(const COndavoxDoc&) = delete;
+
+  // Reads the user database, then the document database. A file that does not parse (or
+  // cannot be read) is an error naming the file; the program must not start then.
+  DataStatus Load();
+
+  // Starts the server with the settings. False, with nothing started, when the TCP port or the
+  // multicast port is outside 1 to 65535 (it could not be bound as given).
+  bool Start();
+  // Stops the server: closes the runner first, so that no request changes the data after it is
+  // saved, then empties the login lists, marks every user offline and saves the user database
+  // and the document database. The result is the first save that failed; the server is stopped
+  // either way and the data stays in memory.
+  DataStatus Stop();
+  bool IsRunning() const { return running_.load(); }
+
+  // Writes every setting to server.ini.
+  bool SaveSettings() { return config_.Save(); }
+  ServerConfig& config() { return config_; }
+
+  // The document file (Ctrl+S, Ctrl+O): Port, MulticastPort and MulticastIP in the database
+  // archive encoding. Open replaces those three settings, and only when the whole file reads.
+  DataStatus SaveDocumentFile(const std::string& path) const;
+  DataStatus OpenDocumentFile(const std::string& path);
+
+  // Where log lines go; lines produced while none is set are kept and given to the next log.
+  // The log must stay alive until it is replaced (SetLog(nullptr) before destroying it).
+  void SetLog(ServerLog* log) EXCLUDES(logMu_);
+  // The open users and playlist dialogs, or null. Any thread.
+  void SetUsersDialog(RefreshTarget* dialog) EXCLUDES(dialogsMu_);
+  void SetPlaylistDialog(RefreshTarget* dialog) EXCLUDES(dialogsMu_);
+
+  void OnServerEvent(const ServerEvent& event) override;
+
+  ServerRunner& runner() { return runner_; }
+  Playlist& GetPlaylist() { return runner_.playlist(); }
+  // REQUIRES: a ServerDataAccess scope on runner().
+  UserDatabase& users() { return users_; }
+  DocumentDatabase& documents() { return documents_; }
+  const std::vector<std::string>& loggedInLogins() const { return loggedIn_; }
+  const std::vector<std::string>& loggedOutLogins() const { return loggedOut_; }
+  // Refills both login lists from the user database (logged out first, then logged in).
+  // REQUIRES: a ServerDataAccess scope on runner().
+  void RefreshLoginLists();
+
+ private:
+  void AppendLog(std::string_view line) EXCLUDES(logMu_);
+  // Refreshes the login lists and asks the users dialog to reload them.
+  void LoginsChanged() EXCLUDES(dialogsMu_);
+
+  ServerConfig config_;
+  UserDatabase users_;
+  DocumentDatabase documents_;
+  ServerRunner runner_;  // after the databases: it refers to them
+  std::atomic<bool> running_{false};
+
+  // Under the server data lock.
+  std::vector<std::string> loggedOut_;
+  std::vector<std::string> loggedIn_;
+
+  Mutex logMu_;
+  ServerLog* log_ GUARDED_BY(logMu_) = nullptr;
+  std::vector<std::string> pendingLines_ GUARDED_BY(logMu_);
+
+  Mutex dialogsMu_;
+  RefreshTarget* usersDialog_ GUARDED_BY(dialogsMu_) = nullptr;
+  RefreshTarget* playlistDialog_ GUARDED_BY(dialogsMu_) = nullptr;
+};
+
+}  // namespace ondavox

@@ -1,0 +1,66 @@
+// The server without a window, for a headless host. It reads server.ini from the current
+// directory (writing the defaults of missing sections), loads both databases, starts at once,
+// writes the document's log lines with a time stamp to the standard output, and on SIGINT or
+// SIGTERM stops the server (saving both databases) and exits 0. A database that cannot be
+// loaded ends it with status 1 and a message naming the file.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "server/app/COndavoxDoc.h"
+#include "server/app/TimestampedLog.h"
+
+namespace {
+
+std::string CurrentDirectory() {
+  std::error_code error;
+  const std::filesystem::path directory = std::filesystem::current_path(error);
+  return error ? std::string(".") : directory.string();
+}
+
+}  // namespace
+
+int main() {
+  // Blocked before any thread exists, so every thread inherits the mask and only sigwait below
+  // receives the two signals.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  ondavox::TimestampedLog log(STDOUT_FILENO);
+  ondavox::COndavoxDoc document(
+      CurrentDirectory(),
+      ondavox::FcastSenderThread::ComponentFactory(
+          [&log](const std::string& text) { log.AppendLog(text); }));
+  const ondavox::DataStatus loaded = document.Load();
+  if (!loaded.ok()) {
+    std::fprintf(stderr, "ondavoxd: cannot load a database: %s\n", loaded.message().c_str());
+    return 1;
+  }
+  document.SetLog(&log);
+  if (!document.Start()) {
+    log.AppendLog("Server start error.");
+    std::fprintf(stderr, "ondavoxd: the TCP port or the multicast port is not a valid port\n");
+    return 1;
+  }
+  log.AppendLog("Server started.");
+
+  int received = 0;
+  while (sigwait(&stopSignals, &received) != 0) {
+  }
+  const ondavox::DataStatus saved = document.Stop();
+  if (!saved.ok()) {
+    log.AppendLog("Server Stop error.");
+    std::fprintf(stderr, "ondavoxd: %s\n", saved.message().c_str());
+    document.SetLog(nullptr);
+    return 1;
+  }
+  log.AppendLog("Server stopped.");
+  document.SetLog(nullptr);
+  return 0;
+}
