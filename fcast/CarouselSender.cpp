@@ -1,7 +1,6 @@
 #include "fcast/CarouselSender.h"
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,87 +11,21 @@
 #include <random>
 #include <vector>
 
+#include "fcast/CarouselWindow.h"
+#include "fcast/DatagramBatch.h"
 #include "fcast/FileLayout.h"
 #include "fcast/MulticastSocket.h"
 #include "fcast/Pacer.h"
-#include "fcast/ReedSolomonCode.h"
 #include "fcast/Sha256.h"
 
 namespace ondavox::fcast {
 namespace {
 
-constexpr std::size_t kWindowBytes = 8 << 20;
 constexpr std::uint64_t kMinPacketsPerRound = 32;
 constexpr int kMaxBatch = 64;
-// Repair rows encoded at a time: what the vector kernel computes in one pass over the source.
-constexpr int kEncodeRows = 6;
 constexpr auto kDescriptorPeriod = std::chrono::seconds(1);
 constexpr int kMaxK = 128;
 constexpr int kMinK = 32;
-
-// Datagrams waiting to go out together in one sendmmsg call, at the pacer's rate.
-class BatchOut {
- public:
-  BatchOut(int fd, Pacer& pacer, int batch, const std::atomic<bool>& stop)
-      : fd_(fd),
-        pacer_(pacer),
-        batch_(batch),
-        stop_(stop),
-        buffer_(static_cast<std::size_t>(batch) * kMaxDatagram),
-        lengths_(batch) {}
-
-  std::uint8_t* Next() { return &buffer_[static_cast<std::size_t>(count_) * kMaxDatagram]; }
-
-  // Queues the datagram written at Next(); false when the transfer was stopped.
-  bool Commit(std::size_t length) {
-    lengths_[count_++] = length;
-    return count_ < batch_ || Flush();
-  }
-
-  bool Flush() {
-    if (count_ == 0) return !stop_.load();
-    std::size_t total = 0;
-    for (int i = 0; i < count_; ++i) total += lengths_[i];
-    for (;;) {
-      if (stop_.load()) return false;
-      if (pacer_.WaitFor(total, Pacer::Clock::now() + std::chrono::milliseconds(100))) break;
-    }
-    std::vector<iovec> iov(count_);
-    std::vector<mmsghdr> messages(count_);
-    for (int i = 0; i < count_; ++i) {
-      iov[i].iov_base = &buffer_[static_cast<std::size_t>(i) * kMaxDatagram];
-      iov[i].iov_len = lengths_[i];
-      messages[i] = {};
-      messages[i].msg_hdr.msg_iov = &iov[i];
-      messages[i].msg_hdr.msg_iovlen = 1;
-    }
-    int done = 0;
-    while (done < count_) {
-      const int n = ::sendmmsg(fd_, &messages[done], static_cast<unsigned>(count_ - done), 0);
-      if (n > 0) {
-        done += n;
-      } else if (errno == EINTR) {
-        continue;
-      } else if (errno == ENOBUFS || errno == EAGAIN) {
-        ::usleep(200);
-      } else {
-        ++done;  // this datagram is lost, like any other on the network
-      }
-    }
-    pacer_.Sent(total);
-    count_ = 0;
-    return true;
-  }
-
- private:
-  const int fd_;
-  Pacer& pacer_;
-  const int batch_;
-  const std::atomic<bool>& stop_;
-  std::vector<std::uint8_t> buffer_;
-  std::vector<std::size_t> lengths_;
-  int count_ = 0;
-};
 
 std::int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -227,106 +160,68 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
       symbols == 0 ? 1 : std::max<std::uint64_t>(1, (kMinPacketsPerRound + symbols - 1) / symbols);
   const std::uint64_t perRound = symbols * passes;
   const std::uint64_t descriptorEvery = std::clamp<std::uint64_t>(perRound / 4, 4, 128);
-  const std::uint32_t window = std::max<std::uint32_t>(
-      1, static_cast<std::uint32_t>(kWindowBytes / (std::size_t{symbolSize} * k)));
   const std::int64_t unitsPerRound = static_cast<std::int64_t>(size / 1024);
 
-  std::vector<std::uint8_t> source(static_cast<std::size_t>(window) * k * symbolSize);
-  std::vector<std::uint8_t> repair(source.size());
-  ReedSolomonCode code;
+  CarouselWindow window(layout, std::max<std::uint32_t>(
+                                    1, static_cast<std::uint32_t>(CarouselWindow::kWindowBytes /
+                                                                  (std::size_t{symbolSize} * k))));
   Pacer pacer(options_.rateBytesPerSecond);
-  BatchOut out(socket_.Fd(), pacer, pacer.BatchSize(kSymbolHeaderSize + symbolSize, kMaxBatch),
-               stop_);
+  DatagramBatch out(socket_.Fd(), pacer, pacer.BatchSize(kSymbolHeaderSize + symbolSize, kMaxBatch),
+                    stop_);
   std::uint64_t sinceDescriptor = 0;
   auto lastDescriptor = Pacer::Clock::now();
+  std::uint64_t sentInRound = 0;
   std::uint64_t repairPackets = 0;
   firstSendNs_ = NowNs();
 
+  const auto count = [&](std::size_t length) {
+    packets_.fetch_add(1, std::memory_order_relaxed);
+    bytes_.fetch_add(static_cast<std::int64_t>(length), std::memory_order_relaxed);
+  };
   const auto sendDescriptor = [&] {
     std::memcpy(out.Next(), descriptorBytes.data(), descriptorBytes.size());
     sinceDescriptor = 0;
     lastDescriptor = Pacer::Clock::now();
-    packets_.fetch_add(1, std::memory_order_relaxed);
-    bytes_.fetch_add(static_cast<std::int64_t>(descriptorBytes.size()), std::memory_order_relaxed);
+    count(descriptorBytes.size());
     return out.Commit(descriptorBytes.size());
   };
+  const auto sendSymbol = [&](std::int64_t round, const CarouselWindow::Symbol& symbol) {
+    const std::size_t length =
+        EncodeSymbolInto(descriptor.fileId, symbol.block, symbol.id, symbol.data, out.Next());
+    if (!out.Commit(length)) return false;
+    count(length);
+    ++sentInRound;
+    if (symbol.repair) ++repairPackets;
+    fileUnits_.store(round * unitsPerRound + UnitsInto(unitsPerRound, sentInRound, perRound),
+                     std::memory_order_relaxed);
+    repairUnits_.store(static_cast<std::int64_t>(static_cast<long double>(unitsPerRound) *
+                                                 repairPackets / perRound),
+                       std::memory_order_relaxed);
+    if (++sinceDescriptor >= descriptorEvery ||
+        Pacer::Clock::now() - lastDescriptor >= kDescriptorPeriod) {
+      return sendDescriptor();
+    }
+    return true;
+  };
 
-  std::vector<const std::uint8_t*> sourcePointers(k);
-  std::vector<std::uint8_t*> repairPointers;
-  std::vector<std::uint8_t> repairIds;
   for (std::int64_t round = 0; options_.rounds == 0 || round < options_.rounds; ++round) {
     if (!sendDescriptor()) return;
-    std::uint64_t sentInRound = 0;
+    sentInRound = 0;
     for (std::uint64_t pass = 0; pass < passes; ++pass) {
       const std::uint64_t turn = static_cast<std::uint64_t>(round) * passes + pass;
-      for (std::uint32_t first = 0; first < blocks; first += window) {
-        const std::uint32_t count = std::min(window, blocks - first);
-        // Load the window's source symbols.
-        for (std::uint32_t i = 0; i < count; ++i) {
-          const std::uint32_t block = first + i;
-          const std::uint32_t kb = layout.SourceSymbols(block);
-          std::uint8_t* base = &source[static_cast<std::size_t>(i) * k * symbolSize];
-          const std::size_t bytes = static_cast<std::size_t>(layout.BlockBytes(block));
-          std::memset(base + bytes, 0, std::size_t{kb} * symbolSize - bytes);
-          std::size_t got = 0;
-          while (got < bytes) {
-            const ssize_t n = ::pread(fd, base + got, bytes - got,
-                                      static_cast<off_t>(layout.Offset(block, 0) + got));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;  // the file shrank or failed: the transfer ends
-            got += static_cast<std::size_t>(n);
-          }
-        }
-        // Send them interleaved: symbol j of every block of the window, then j + 1. The repair
-        // symbols of a few j at a time are computed just before they go, which spreads the
-        // encoding work between the paced sends instead of stalling them.
-        for (int j0 = 0; j0 < k; j0 += kEncodeRows) {
-          const int j1 = std::min(k, j0 + kEncodeRows);
-          for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint32_t kb = layout.SourceSymbols(first + i);
-            repairIds.clear();
-            repairPointers.clear();
-            for (std::uint32_t j = j0; j < std::min<std::uint32_t>(j1, kb); ++j) {
-              const auto id = static_cast<std::uint32_t>((turn * kb + j) % kMaxSymbolsPerBlock);
-              if (id < kb) continue;
-              repairIds.push_back(static_cast<std::uint8_t>(id));
-              repairPointers.push_back(&repair[(static_cast<std::size_t>(i) * k + j) * symbolSize]);
-            }
-            if (repairIds.empty()) continue;
-            const std::uint8_t* base = &source[static_cast<std::size_t>(i) * k * symbolSize];
-            for (std::uint32_t j = 0; j < kb; ++j)
-              sourcePointers[j] = base + std::size_t{j} * symbolSize;
-            code.Encode(static_cast<int>(kb), symbolSize, sourcePointers.data(), repairIds,
-                        repairPointers.data());
-          }
-          for (int j = j0; j < j1; ++j) {
-            for (std::uint32_t i = 0; i < count; ++i) {
-              const std::uint32_t block = first + i;
-              const std::uint32_t kb = layout.SourceSymbols(block);
-              if (static_cast<std::uint32_t>(j) >= kb) continue;
-              const auto id = static_cast<std::uint32_t>((turn * kb + j) % kMaxSymbolsPerBlock);
-              const bool isRepair = id >= kb;
-              const std::uint8_t* data =
-                  isRepair ? &repair[(static_cast<std::size_t>(i) * k + j) * symbolSize]
-                           : &source[(static_cast<std::size_t>(i) * k + id) * symbolSize];
-              const std::size_t length =
-                  EncodeSymbolInto(descriptor.fileId, block, static_cast<std::uint16_t>(id),
-                                   {data, symbolSize}, out.Next());
-              if (!out.Commit(length)) return;
-              ++sentInRound;
-              if (isRepair) ++repairPackets;
-              packets_.fetch_add(1, std::memory_order_relaxed);
-              bytes_.fetch_add(static_cast<std::int64_t>(length), std::memory_order_relaxed);
-              fileUnits_.store(
-                  round * unitsPerRound + UnitsInto(unitsPerRound, sentInRound, perRound),
-                  std::memory_order_relaxed);
-              repairUnits_.store(static_cast<std::int64_t>(static_cast<long double>(unitsPerRound) *
-                                                           repairPackets / perRound),
-                                 std::memory_order_relaxed);
-              if (++sinceDescriptor >= descriptorEvery ||
-                  Pacer::Clock::now() - lastDescriptor >= kDescriptorPeriod) {
-                if (!sendDescriptor()) return;
-              }
+      for (std::uint32_t first = 0; first < blocks; first += window.Capacity()) {
+        if (!window.Load(fd, first)) return;  // the file shrank or failed: the transfer ends
+        // Position j of every block of the window, then j + 1: a burst of loss is spread over
+        // the window's blocks. The repair symbols of a few positions at a time are computed
+        // just before they go, which spreads the encoding between the paced sends.
+        for (std::uint32_t from = 0; from < static_cast<std::uint32_t>(k);
+             from += CarouselWindow::kEncodeRows) {
+          const std::uint32_t to = std::min<std::uint32_t>(k, from + CarouselWindow::kEncodeRows);
+          window.Encode(turn, from, to);
+          for (std::uint32_t j = from; j < to; ++j) {
+            for (std::uint32_t i = 0; i < window.Capacity(); ++i) {
+              const std::optional<CarouselWindow::Symbol> symbol = window.At(turn, i, j);
+              if (symbol && !sendSymbol(round, *symbol)) return;
             }
           }
         }

@@ -3,13 +3,17 @@
 // (the codec alone, and the receiver's whole path: symbols into a temporary file, blocks
 // rebuilt from disk as they complete).
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <numeric>
 #include <random>
 #include <vector>
 
+#include "fcast/CarouselWindow.h"
 #include "fcast/IncomingFile.h"
 #include "fcast/Packet.h"
 #include "fcast/ReedSolomonCode.h"
@@ -53,6 +57,39 @@ void BM_EncodeRepair(benchmark::State& state) {
   state.SetLabel("bytes = repair symbols produced");
 }
 BENCHMARK(BM_EncodeRepair)->Arg(32)->Arg(51)->Arg(85)->Arg(127)->Arg(128);
+
+// The sender's own path for a repair round: a window of blocks, its repair symbols computed a
+// few positions at a time, as they are sent.
+void BM_SenderRepairRound(benchmark::State& state) {
+  const auto k = static_cast<std::uint32_t>(state.range(0));
+  const auto blocks = static_cast<std::uint32_t>(CarouselWindow::kWindowBytes / (k * kSymbol));
+  const std::size_t size = std::size_t{blocks} * k * kSymbol;
+  const FileLayout layout = *FileLayout::Make(size, kSymbol, k, kMaxSymbolsPerBlock);
+  const std::string path = (std::filesystem::temp_directory_path() / "bench-sender.bin").string();
+  {
+    const auto content = RandomBytes(size, 6);
+    FILE* file = std::fopen(path.c_str(), "wb");
+    std::fwrite(content.data(), 1, content.size(), file);
+    std::fclose(file);
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  CarouselWindow window(layout, blocks);
+  if (!window.Load(fd, 0)) state.SkipWithError("load failed");
+  std::int64_t repairBytes = 0;
+  for (auto _ : state) {
+    for (std::uint32_t from = 0; from < k; from += CarouselWindow::kEncodeRows) {
+      window.Encode(1, from, std::min(k, from + CarouselWindow::kEncodeRows));
+    }
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+      for (std::uint32_t j = 0; j < k; ++j) repairBytes += window.At(1, i, j)->repair ? kSymbol : 0;
+    }
+  }
+  ::close(fd);
+  std::remove(path.c_str());
+  state.SetBytesProcessed(repairBytes);
+  state.SetLabel("bytes = repair symbols produced");
+}
+BENCHMARK(BM_SenderRepairRound)->Arg(51)->Arg(85)->Arg(127)->Unit(benchmark::kMillisecond);
 
 // Rebuilds a block that lost |loss| percent of its source symbols, from as many repair symbols.
 void BM_DecodeBlock(benchmark::State& state) {

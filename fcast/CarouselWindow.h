@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "fcast/FileLayout.h"
+#include "fcast/ReedSolomonCode.h"
+
+namespace ondavox::fcast {
+
+// A window of consecutive blocks of the file being sent: their source symbols, read from the
+// file, and the repair symbols of the current turn, computed a few positions at a time just
+// before they are sent. In turn t, position j of a block of kb source symbols carries symbol
+// id (t * kb + j) mod 255: turn 0 is the source, later turns walk on through the repair ids
+// and wrap around to the source ids once the code's ids are used up.
+//
+// Owned by the sender's thread.
+class CarouselWindow {
+ public:
+  struct Symbol {
+    std::uint32_t block = 0;
+    std::uint16_t id = 0;
+    bool repair = false;
+    std::span<const std::uint8_t> data;
+  };
+
+  // Bytes of file data in one window: enough blocks to spread a burst of loss, few enough to
+  // stay in the processor's cache while the repair positions are computed in turn.
+  static constexpr std::size_t kWindowBytes = 4 << 20;
+  // Positions encoded at a time: a short enough piece of work to fit between paced sends.
+  static constexpr std::uint32_t kEncodeRows = 24;
+
+  // A window of up to |capacity| blocks of |layout|.
+  CarouselWindow(const FileLayout& layout, std::uint32_t capacity);
+
+  std::uint32_t Capacity() const { return capacity_; }
+  // Reads the blocks from |first| on (as many as fit and exist) from |fd|; false when a read
+  // fails or the file is shorter than its layout.
+  bool Load(int fd, std::uint32_t first);
+  // Computes the repair symbols that positions [from, to) of the window's blocks carry in
+  // |turn|.
+  void Encode(std::uint64_t turn, std::uint32_t from, std::uint32_t to);
+  // The symbol of the window's block |i| at |position| in |turn|; nothing when that block has
+  // fewer source symbols or the window fewer blocks. Repair symbols must have been encoded.
+  std::optional<Symbol> At(std::uint64_t turn, std::uint32_t i, std::uint32_t position) const;
+
+  static std::uint32_t SymbolId(std::uint64_t turn, std::uint32_t sourceSymbols,
+                                std::uint32_t position);
+
+ private:
+  std::uint8_t* SourceAt(std::uint32_t i, std::uint32_t id);
+  std::uint8_t* RepairAt(std::uint32_t i, std::uint32_t position);
+
+  const FileLayout layout_;
+  const std::uint32_t capacity_;
+  std::uint32_t first_ = 0;
+  std::uint32_t count_ = 0;
+  std::vector<std::uint8_t> source_;
+  std::vector<std::uint8_t> repair_;  // by position, as the turn sends them
+  ReedSolomonCode code_;
+  std::vector<const std::uint8_t*> sourcePointers_;
+  std::vector<std::uint8_t*> repairPointers_;
+  std::vector<std::uint8_t> repairIds_;
+};
+
+}  // namespace ondavox::fcast
