@@ -129,6 +129,10 @@ int main(int argc, char** argv) {
   receiver->Start();
   const bool done =
       printer.WaitFor(*files, std::chrono::steady_clock::now() + std::chrono::seconds(*timeout));
+  const ReceiverStatistics statistics = receiver->Statistics();
   receiver.reset();
+  std::fprintf(stderr, "%lld datagrams received, %lld rejected\n",
+               static_cast<long long>(statistics.datagrams),
+               static_cast<long long>(statistics.rejected));
   return done ? 0 : 1;
 }
