@@ -17,7 +17,8 @@ namespace ondavox {
 namespace {
 
 std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
-  for (std::size_t p = text.find(from); p != std::string::npos; p = text.find(from, p + to.size())) {
+  for (std::size_t p = text.find(from); p != std::string::npos;
+       p = text.find(from, p + to.size())) {
     text.replace(p, from.size(), to);
   }
   return text;

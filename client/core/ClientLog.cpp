@@ -56,6 +56,8 @@ void ClientLog::SetLogBox(LogBox* box) {
   kept_.clear();
 }
 
-void AppendLog(std::string_view text, std::string_view tag) { ClientLog::Process().Append(text, tag); }
+void AppendLog(std::string_view text, std::string_view tag) {
+  ClientLog::Process().Append(text, tag);
+}
 
 }  // namespace ondavox

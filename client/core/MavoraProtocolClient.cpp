@@ -79,8 +79,8 @@ std::optional<std::string> MavoraProtocolClient::ReceiveMsgMULTICAST(int fd) con
   do {
     socklen_t fromLength = sizeof from;
     // MSG_TRUNC makes the result the datagram's whole length even when it did not fit.
-    n = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_TRUNC,
-                   reinterpret_cast<sockaddr*>(&from), &fromLength);
+    n = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from),
+                   &fromLength);
   } while (n < 0 && errno == EINTR);
   if (n < 0 || static_cast<std::size_t>(n) > kMaxDatagram) return std::nullopt;
   // The last byte is the announcement's line feed; it is dropped whatever it is.

@@ -1,9 +1,8 @@
-#include "client/core/ClientConfig.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "client/core/ClientConfig.h"
 #include "tests/support/TempDir.h"
 
 namespace ondavox {
@@ -50,9 +49,9 @@ TEST(ClientConfig, FirstStartWritesEveryDefault) {
   EXPECT_EQ(ini.Read("User", "login"), "brackenly");
   EXPECT_EQ(ini.Read("User", "pass"), "brackenly");
   EXPECT_EQ(ini.Read("Fileasso", "nbext"), "0");
-  ExpectInOrder(ReadFile(path), {"[Server]", "serverIP", "serverPort", "serverMulticastPort",
-                                 "serverGroup", "downloadDirectory", "[User]", "login", "pass",
-                                 "[Fileasso]", "nbext"});
+  ExpectInOrder(ReadFile(path),
+                {"[Server]", "serverIP", "serverPort", "serverMulticastPort", "serverGroup",
+                 "downloadDirectory", "[User]", "login", "pass", "[Fileasso]", "nbext"});
 }
 
 TEST(ClientConfig, NumbersReadLenientlyAndZeroTakesTheDefault) {

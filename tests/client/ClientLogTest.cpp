@@ -1,10 +1,9 @@
-#include "client/core/ClientLog.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <thread>
 
+#include "client/core/ClientLog.h"
 #include "tests/client/ClientTestSupport.h"
 
 namespace ondavox {
@@ -24,10 +23,9 @@ TEST(ClientLog, LineFormat) {
   log.Append("You are connected", "INFO");
   log.Append("", "UDP");
   log.Append("LOGIN\tann\tpw", "SEND");
-  EXPECT_EQ(box.lines, (std::vector<std::string>{"09:05:01 > No item selected",
-                                                 "09:05:01 > [INFO] You are connected",
-                                                 "09:05:01 > [UDP] ",
-                                                 "09:05:01 > [SEND] LOGIN\tann\tpw"}));
+  EXPECT_EQ(box.lines, (std::vector<std::string>{
+                           "09:05:01 > No item selected", "09:05:01 > [INFO] You are connected",
+                           "09:05:01 > [UDP] ", "09:05:01 > [SEND] LOGIN\tann\tpw"}));
   EXPECT_EQ(ClientLog::FormatLine({23, 59, 0}, "TCP", "201"), "23:59:00 > [TCP] 201");
   log.SetLogBox(nullptr);
 }

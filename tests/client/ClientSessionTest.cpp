@@ -97,8 +97,8 @@ TEST_F(ClientSessionTest, LoginPlaylistAndLogout) {
   runner_->SendTCP(kLogin);  // posted before the connection is made
   ASSERT_TRUE(log_.WaitForLine("[TCP] 201"));
   EXPECT_EQ(server.Lines(), std::vector<std::string>{kLoginLine});
-  EXPECT_TRUE(InOrder({"[INFO] You are connected", std::string("[SEND] ") + kLoginLine,
-                       "[TCP] 201"}));
+  EXPECT_TRUE(
+      InOrder({"[INFO] You are connected", std::string("[SEND] ") + kLoginLine, "[TCP] 201"}));
 
   // A playlist far longer than 256 bytes reaches the list whole.
   ASSERT_TRUE(WaitFor([&] { return Listening() > 0; }));

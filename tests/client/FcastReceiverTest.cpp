@@ -1,9 +1,8 @@
-#include "client/core/FcastReceiver.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "client/core/FcastReceiver.h"
 #include "platform/Trace.h"
 #include "tests/client/ClientTestSupport.h"
 #include "tests/support/TempDir.h"
@@ -54,8 +53,8 @@ class FcastReceiverTest : public testing::Test {
 };
 
 TEST_F(FcastReceiverTest, AssociationMatchingIsAByteWiseSuffix) {
-  const std::vector<FileAssociation> list = {{"MP3", "/bin/upper"}, {"3", "/bin/three"},
-                                             {"mp3", "/bin/lower"}};
+  const std::vector<FileAssociation> list = {
+      {"MP3", "/bin/upper"}, {"3", "/bin/three"}, {"mp3", "/bin/lower"}};
   EXPECT_EQ(FcastReceiver::Match(list, "song.mp3")->program, "/bin/three") << "first match wins";
   EXPECT_EQ(FcastReceiver::Match({{"mp3", "/bin/p"}}, "song.mp3")->program, "/bin/p");
   EXPECT_FALSE(FcastReceiver::Match({{"MP3", "/bin/p"}}, "song.mp3"));
@@ -93,9 +92,9 @@ TEST_F(FcastReceiverTest, CompletedFilesOpenWithTheirProgramOrTheDesktop) {
                                                      {"open", {folder + "notes.txt"}}}));
   ASSERT_TRUE(log_.WaitForLine("[EXEC] " + folder + "notes.txt"));
   const std::vector<std::string> lines = log_.Bodies();
-  const std::vector<std::string> expected = {"[FCAST] File received", "[EXEC] " + folder + "song.mp3",
-                                             "[FCAST] File received",
-                                             "[EXEC] " + folder + "notes.txt"};
+  const std::vector<std::string> expected = {
+      "[FCAST] File received", "[EXEC] " + folder + "song.mp3", "[FCAST] File received",
+      "[EXEC] " + folder + "notes.txt"};
   EXPECT_TRUE(std::search(lines.begin(), lines.end(), expected.begin(), expected.end()) !=
               lines.end());
   EXPECT_NE(Debug().find("File complete, Id=7 Name=song.mp3 size=1234\n"), std::string::npos);

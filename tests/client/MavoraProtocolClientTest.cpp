@@ -1,8 +1,7 @@
-#include "client/core/MavoraProtocolClient.h"
-
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include "client/core/MavoraProtocolClient.h"
 #include "platform/Socket.h"
 
 namespace ondavox {
