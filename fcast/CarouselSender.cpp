@@ -40,11 +40,12 @@ std::uint32_t RandomFileId() {
   return id;
 }
 
-// 1024-byte units of a file of |units| units per round, |done| of |total| packets into a round.
+// 1024-byte units counted for |done| of the |total| datagrams of a round of |units| units:
+// never the whole round, which counts only once its last datagram has gone out.
 std::int64_t UnitsInto(std::int64_t units, std::uint64_t done, std::uint64_t total) {
-  if (total == 0 || done >= total) return done >= total ? units : 0;
+  if (units == 0 || total == 0) return 0;
   const auto value = static_cast<std::int64_t>(static_cast<long double>(units) * done / total);
-  return std::min(value, std::max<std::int64_t>(units - 1, 0));
+  return std::min(value, units - 1);
 }
 
 }  // namespace

@@ -64,8 +64,8 @@ void CarouselWindow::Encode(std::uint64_t turn, std::uint32_t from, std::uint32_
     }
     if (repairIds_.empty()) continue;
     for (std::uint32_t j = 0; j < kb; ++j) sourcePointers_[j] = SourceAt(i, j);
-    code_.Encode(static_cast<int>(kb), layout_.SymbolSize(), sourcePointers_.data(), repairIds_,
-                 repairPointers_.data());
+    code_->Encode(static_cast<int>(kb), layout_.SymbolSize(), sourcePointers_.data(), repairIds_,
+                  repairPointers_.data());
   }
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "fcast/ErasureCode.h"
 #include "fcast/FileLayout.h"
-#include "fcast/ReedSolomonCode.h"
 
 namespace ondavox::fcast {
 
@@ -59,7 +60,7 @@ class CarouselWindow {
   std::uint32_t count_ = 0;
   std::vector<std::uint8_t> source_;
   std::vector<std::uint8_t> repair_;  // by position, as the turn sends them
-  ReedSolomonCode code_;
+  const std::unique_ptr<ErasureCode> code_ = MakeErasureCode();
   std::vector<const std::uint8_t*> sourcePointers_;
   std::vector<std::uint8_t*> repairPointers_;
   std::vector<std::uint8_t> repairIds_;

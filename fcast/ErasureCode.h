@@ -2,23 +2,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 namespace ondavox::fcast {
 
 // A systematic erasure code over blocks of k source symbols of equal size: symbol ids below k
-// are the source symbols themselves, ids from k up to MaxSymbols() are repair symbols, and any
-// k distinct symbols of a block rebuild it. The sender and the receiver each own one and use
-// it from their own thread; implementations need not be thread safe.
+// are the source symbols themselves, ids from k up to kMaxSymbolsPerBlock are repair symbols, and
+// any k distinct symbols of a block rebuild it. The sender and the receiver each own one and use it
+// from their own thread; implementations need not be thread safe.
 class ErasureCode {
  public:
   virtual ~ErasureCode() = default;
 
-  // Symbol ids a block of k source symbols offers (source and repair).
-  virtual int MaxSymbols(int k) const = 0;
-
-  // Computes the repair symbols |ids| (each at least k, below MaxSymbols(k)) of the block whose
-  // k source symbols are |source|, into |out|, one buffer of |symbolSize| bytes per id.
+  // Computes the repair symbols |ids| (each at least k, below kMaxSymbolsPerBlock) of the block
+  // whose k source symbols are |source|, into |out|, one buffer of |symbolSize| bytes per id.
   virtual void Encode(int k, std::size_t symbolSize, const std::uint8_t* const* source,
                       std::span<const std::uint8_t> ids, std::uint8_t* const* out) = 0;
 
@@ -31,5 +29,8 @@ class ErasureCode {
                       std::span<const std::uint8_t> repairIds,
                       const std::uint8_t* const* repair) = 0;
 };
+
+// The code the engine uses.
+std::unique_ptr<ErasureCode> MakeErasureCode();
 
 }  // namespace ondavox::fcast

@@ -161,8 +161,8 @@ bool IncomingFile::Rebuild(std::uint32_t index) {
     repairIds[r] = block.repair[r].id;
     repair[r] = block.repair[r].data.get();
   }
-  if (!code_.Decode(static_cast<int>(k), symbolSize, sources, {missing, missingCount},
-                    {repairIds, block.repair.size()}, repair)) {
+  if (!code_->Decode(static_cast<int>(k), symbolSize, sources, {missing, missingCount},
+                     {repairIds, block.repair.size()}, repair)) {
     return false;
   }
   for (std::size_t m = 0; m < missingCount; ++m) {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "fcast/ErasureCode.h"
 #include "fcast/FileLayout.h"
 #include "fcast/Packet.h"
-#include "fcast/ReedSolomonCode.h"
 #include "fcast/Sha256.h"
 
 namespace ondavox::fcast {
@@ -93,7 +93,7 @@ class IncomingFile {
   std::uint32_t blocksHashed_ = 0;  // blocks [0, blocksHashed_) are in hash_
   Sha256 hash_;
   std::vector<std::uint8_t> scratch_;
-  ReedSolomonCode code_;
+  const std::unique_ptr<ErasureCode> code_ = MakeErasureCode();
   std::chrono::steady_clock::time_point lastActivity_;
 };
 

@@ -9,7 +9,7 @@
 
 namespace ondavox::fcast {
 
-int ReedSolomonCode::MaxSymbols(int /*k*/) const { return kMaxSymbolsPerBlock; }
+std::unique_ptr<ErasureCode> MakeErasureCode() { return std::make_unique<ReedSolomonCode>(); }
 
 void ReedSolomonCode::UseK(int k) {
   if (k == k_) return;

@@ -17,7 +17,6 @@ namespace ondavox::fcast {
 // sender asks for block after block. Owned by one thread at a time.
 class ReedSolomonCode final : public ErasureCode {
  public:
-  int MaxSymbols(int k) const override;
   void Encode(int k, std::size_t symbolSize, const std::uint8_t* const* source,
               std::span<const std::uint8_t> ids, std::uint8_t* const* out) override;
   bool Decode(int k, std::size_t symbolSize, std::uint8_t* const* source,
