@@ -8,7 +8,8 @@ namespace ondavox {
 // window program (and by tests). ClientLog hands it finished lines, one call per line, in the
 // order they were logged and never two calls at once; the box adds the line at the end, after a
 // line break when it already holds text, and scrolls so the last line is in view. Called on any
-// thread: a windowed box passes the line to its window thread.
+// thread: a windowed box passes the line to its window thread without waiting for it (the window
+// thread may itself be waiting for a network thread that is logging).
 class LogBox {
  public:
   virtual ~LogBox() = default;

@@ -15,7 +15,7 @@ struct PlaylistRow {
 // The main view's playlist list as the client core sees it: each playlist announcement
 // replaces all its rows at once, in the announcement's order. Implemented by the window program
 // and by tests; called on the multicast listener thread, so a windowed list passes the rows to
-// its window thread.
+// its window thread, without waiting for it.
 class PlaylistList {
  public:
   virtual ~PlaylistList() = default;

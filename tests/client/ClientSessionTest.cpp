@@ -147,6 +147,7 @@ TEST_F(ClientSessionTest, RepliesGoToTheLogOrTheInfosBox) {
     if (line == "WHOIS\tann") return "Login : \t\tann%#Name : \t\tAnn%#\n";
     if (line == "WHOIS\tzero") return "0\n";
     if (line == "X") return "4011\n";
+    if (line == "EMPTY") return "\r\n";
     return "406\n";
   });
   Connect(server);
@@ -165,6 +166,10 @@ TEST_F(ClientSessionTest, RepliesGoToTheLogOrTheInfosBox) {
   EXPECT_EQ(server.Lines(),
             (std::vector<std::string>{"REGISTER\tann\tpw\tAnn\tLee\t127.0.0.1\t666", "WHOIS\tann",
                                       "X", "WHOIS\tzero", "\tWHOIS"}));
+  // An empty line is no reply: the connection counts as lost.
+  runner_->SendTCP({"EMPTY"});
+  ASSERT_TRUE(WaitClosed());
+  EXPECT_EQ(view_.Infos(), "0");
 }
 
 TEST_F(ClientSessionTest, ServerThatClosesAtOnce) {
