@@ -22,6 +22,7 @@ namespace ondavox::fcast {
 namespace {
 
 constexpr std::uint64_t kMinPacketsPerRound = 32;
+constexpr std::uint64_t kEmptyFileDescriptors = 8;
 constexpr int kMaxBatch = 64;
 constexpr auto kDescriptorPeriod = std::chrono::seconds(1);
 constexpr int kMaxK = 128;
@@ -206,7 +207,11 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
   };
 
   for (std::int64_t round = 0; options_.rounds == 0 || round < options_.rounds; ++round) {
-    if (!sendDescriptor()) return;
+    // An empty file is all descriptor: a round repeats it, so that one lost datagram does
+    // not lose the round.
+    for (std::uint64_t i = 0; i < (symbols == 0 ? kEmptyFileDescriptors : 1); ++i) {
+      if (!sendDescriptor()) return;
+    }
     sentInRound = 0;
     for (std::uint64_t pass = 0; pass < passes; ++pass) {
       const std::uint64_t turn = static_cast<std::uint64_t>(round) * passes + pass;
