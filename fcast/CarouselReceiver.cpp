@@ -134,7 +134,16 @@ void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
     Forget(descriptor.fileId);
     return;
   }
-  if (files_.size() >= kMaxActiveFiles) {
+  // Room for the file: a bounded number of files, and of blocks tracked over all of them (a
+  // block's state is the memory that a descriptor makes the receiver spend); the idlest file
+  // makes way when it has been idle long enough.
+  const auto trackedBlocks = [this] {
+    std::uint64_t blocks = 0;
+    for (const auto& [id, file] : files_) blocks += file->BlockCount();
+    return blocks;
+  };
+  while (files_.size() >= kMaxActiveFiles ||
+         trackedBlocks() + layout->BlockCount() > FileLayout::kMaxBlocks) {
     auto idlest = std::min_element(files_.begin(), files_.end(), [](const auto& a, const auto& b) {
       return a.second->LastActivity() < b.second->LastActivity();
     });

@@ -10,7 +10,8 @@ namespace ondavox::fcast {
 // on its own with n symbol ids (k source ids, n - k repair ids). A value type; any thread.
 class FileLayout {
  public:
-  // Receivers refuse layouts with more blocks than this, whatever the disk space.
+  // Receivers refuse layouts with more blocks than this, whatever the disk space, and track at
+  // most this many blocks over all the files they receive at once.
   static constexpr std::uint64_t kMaxBlocks = std::uint64_t{1} << 20;
 
   // The layout of a file, or nothing when the values do not make one (zero symbol size, k of

@@ -53,6 +53,7 @@ class IncomingFile {
   std::uint32_t FileId() const { return fileId_; }
   const std::string& Name() const { return name_; }
   std::uint64_t Size() const { return layout_.FileSize(); }
+  std::uint32_t BlockCount() const { return layout_.BlockCount(); }
   const Sha256Digest& Digest() const { return sha256_; }
   // Bytes still to be written to disk for this file.
   std::uint64_t Outstanding() const;

@@ -14,6 +14,7 @@
 #include "common/FcastComponent.h"
 #include "fcast/CarouselReceiver.h"
 #include "fcast/CarouselSender.h"
+#include "fcast/FileLayout.h"
 #include "fcast/Sha256.h"
 #include "platform/Mutex.h"
 #include "tests/support/TempDir.h"
@@ -235,18 +236,45 @@ TEST(FcastTransfer, HostilePacketsNeitherCrashTheReceiverNorWriteOutsideItsFolde
   }
   ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 5; }));
   ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_ERROR) == 1; }));
+  EXPECT_EQ(events.All().back().error, kFcastErrorDiskSpace);
+
+  // Two small files cut into the most blocks a descriptor may ask for: the second does not fit
+  // beside the first in the receiver's block budget and is not started while the first is busy.
+  const auto describeTiny = [&](std::uint32_t id, std::uint64_t size) {
+    d.fileId = id;
+    d.fileSize = size;
+    d.symbolSize = 16;
+    d.sourceSymbols = 1;
+    d.symbolIds = 255;
+    d.name = "tiny" + std::to_string(id);
+    d.sha256 = Sha256().Final();  // of no bytes
+    EncodeDescriptor(d, bytes);
+    send(bytes);
+  };
+  const std::uint64_t half = FileLayout::kMaxBlocks / 2 + 1;
+  describeTiny(500, half * 16);
+  describeTiny(501, half * 16);
+  describeTiny(502, 0);  // an empty file completes at once: the two above were handled
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 6; }));
+  std::vector<std::uint32_t> started;
+  for (const ReceiverEvent& event : events.All()) {
+    if (event.code == FCASTRE_FILE_START) started.push_back(event.fileId);
+  }
+  EXPECT_NE(std::find(started.begin(), started.end(), 500u), started.end());
+  EXPECT_EQ(std::find(started.begin(), started.end(), 501u), started.end());
+  // The stored files, and the temporary file of the one in progress.
   std::vector<std::string> stored;
   for (const auto& entry : std::filesystem::directory_iterator(download)) {
-    stored.push_back(entry.path().filename().string());
+    const std::string name = entry.path().filename().string();
+    stored.push_back(name.rfind(".fcast-", 0) == 0 ? ".fcast-" : name);
   }
   std::sort(stored.begin(), stored.end());
-  EXPECT_EQ(stored,
-            (std::vector<std::string>{"b", "evil", "fcast-00000067", "fcast-00000068", "x"}));
+  EXPECT_EQ(stored, (std::vector<std::string>{".fcast-", "b", "evil", "fcast-00000067",
+                                              "fcast-00000068", "tiny502", "x"}));
   // The folder's parent holds only the folder.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root.path()),
                           std::filesystem::directory_iterator()),
             1);
-  EXPECT_EQ(events.All().back().error, kFcastErrorDiskSpace);
   EXPECT_GE(receiver->Statistics().rejected, 5 + 150);
 }
 
