@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -63,6 +64,9 @@ class RecordStore {
     ArchiveReader reader(bytes, path_);
     const uint16_t count = reader.ReadU16();
     RecordStore loaded(path_);
+    // Each record takes at least its two-byte tag, so a forged count cannot reserve more
+    // than the bytes at hand justify.
+    loaded.index_.reserve(std::min<std::size_t>(count, bytes.size() / 2));
     for (uint32_t i = 0; i < count && reader.ok(); ++i) {
       reader.ReadObjectHeader(Record::kClass);
       if (!reader.ok()) break;

@@ -3,7 +3,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -28,17 +27,21 @@ std::unique_ptr<CUserInfo> User(const std::string& login, int32_t online = 0) {
                                      "192.168.10.23", 1550);
 }
 
-// Threads add, find, change and remove users under the server data lock while another walks
-// the list and saves. Finds, walks and saves hold the lock shared, so they run at the same
+// Threads add, find, change and remove users under the server data lock while others walk
+// the list and save. Finds, walks and saves hold the lock shared, so they run at the same
 // time as each other: under ThreadSanitizer this shows that they share no hidden state (such
 // as a walking cursor).
-TEST(UserDatabaseStress, ThreadsAddFindRemoveWhileAnotherWalks) {
+TEST(UserDatabaseStress, ThreadsAddFindRemoveWhileOthersWalk) {
   TempDir dir;
   UserDatabase db(dir.File("UserDB.dat"));
   std::shared_mutex dataLock;
   constexpr int kWriters = 4;
   constexpr int kRounds = 1000;
-  std::atomic<int> writersLeft{kWriters};
+  // Readers run a bounded number of times and pause outside the lock now and then, so the
+  // writers are never starved for good by a lock that prefers readers.
+  constexpr int kFinds = 20000;
+  constexpr int kWalks = 100;
+  const auto pause = [] { std::this_thread::sleep_for(std::chrono::microseconds(100)); };
 
   std::vector<std::thread> threads;
   for (int w = 0; w < kWriters; ++w) {
@@ -62,37 +65,44 @@ TEST(UserDatabaseStress, ThreadsAddFindRemoveWhileAnotherWalks) {
           ASSERT_TRUE(db.Remove(login));
         }
       }
-      --writersLeft;
     });
   }
   for (int f = 0; f < 2; ++f) {
     threads.emplace_back([&] {
       std::mt19937 rng(7);
-      while (writersLeft > 0) {
+      for (int n = 0; n < kFinds; ++n) {
         const std::string login =
             "w" + std::to_string(rng() % kWriters) + "-" + std::to_string(rng() % kRounds);
-        std::shared_lock lock(dataLock);
-        if (const CUserInfo* user = db.Find(login)) {
-          EXPECT_EQ(user->login(), login);
+        {
+          std::shared_lock lock(dataLock);
+          if (const CUserInfo* user = db.Find(login)) {
+            EXPECT_EQ(user->login(), login);
+          }
         }
+        if (n % 64 == 0) pause();
       }
     });
   }
-  threads.emplace_back([&] {
-    int saves = 0;
-    while (writersLeft > 0) {
-      std::shared_lock lock(dataLock);
-      std::vector<std::string> online;
-      db.ListLoginsByStatus(online, 1);
-      std::vector<std::string> offline;
-      db.ListLoginsByStatus(offline, 0);
-      EXPECT_EQ(online.size() + offline.size(), db.GetCount());
-      if (saves < 5) {
-        EXPECT_TRUE(db.Save().ok());
-        ++saves;
+  // Two walkers, so that walks also overlap each other; one of them saves now and then.
+  for (int saves : {0, 5}) {
+    threads.emplace_back([&, saves]() mutable {
+      for (int n = 0; n < kWalks; ++n) {
+        {
+          std::shared_lock lock(dataLock);
+          std::vector<std::string> online;
+          db.ListLoginsByStatus(online, 1);
+          std::vector<std::string> offline;
+          db.ListLoginsByStatus(offline, 0);
+          EXPECT_EQ(online.size() + offline.size(), db.GetCount());
+          if (saves > 0) {
+            EXPECT_TRUE(db.Save().ok());
+            --saves;
+          }
+        }
+        pause();
       }
-    }
-  });
+    });
+  }
   for (std::thread& thread : threads) thread.join();
 
   EXPECT_EQ(db.GetCount(), static_cast<std::size_t>(kWriters * kRounds / 2));
