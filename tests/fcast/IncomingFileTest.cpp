@@ -174,11 +174,11 @@ TEST(IncomingFile, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
   RepairBudget budget{1 << 20, 0};
   long error = 0;
   // Larger than any disk here.
-  DescriptorPacket huge = Describe("", "huge.iso", 127);
-  huge.fileSize = kMaxFileSize;
-  EXPECT_FALSE(IncomingFile::Create(dir.path().string(), huge,
-                                    *FileLayout::Make(huge.fileSize, 1400, 127, 255), 0, budget,
-                                    &error));
+  DescriptorPacket huge = Describe("", "huge.iso", 254);
+  huge.fileSize = std::uint64_t{300} << 30;  // within the block limit, beyond the disk
+  const std::optional<FileLayout> hugeLayout = FileLayout::Make(huge.fileSize, 1448, 254, 255);
+  ASSERT_TRUE(hugeLayout);
+  EXPECT_FALSE(IncomingFile::Create(dir.path().string(), huge, *hugeLayout, 0, budget, &error));
   EXPECT_EQ(error, kFcastErrorDiskSpace);
   // Fits alone, but not beside what other files in progress have been promised.
   const std::string content = RandomBytes(1000, 3);
