@@ -18,8 +18,10 @@ ClientLog::LocalTime SystemLocalTime() {
 ClientLog::ClientLog(Clock clock) : clock_(clock ? std::move(clock) : Clock(SystemLocalTime)) {}
 
 ClientLog& ClientLog::Process() {
-  static ClientLog log;
-  return log;
+  // Never destroyed: objects destroyed at process exit (the runner closing its session) still
+  // log.
+  static ClientLog* const log = new ClientLog;
+  return *log;
 }
 
 std::string ClientLog::FormatLine(const LocalTime& time, std::string_view tag,
