@@ -52,8 +52,7 @@ enum FcastError : long {
   kFcastErrorSocket = 10,     // the receiving socket failed
 };
 
-// Sends files to a multicast group. Methods are called from one thread at a time;
-// GetStatistics from any thread.
+// Sends files to a multicast group. Any thread; calls are serialised.
 class FcastSender {
  public:
   virtual ~FcastSender() = default;

@@ -7,6 +7,7 @@
 namespace ondavox::fcast {
 
 long SenderObject::Init(const std::string& group, long port, long plannedRounds, long rate) {
+  MutexLock lock(mu_);
   sender_.reset();
   if (port <= 0 || port > 65535 || rate <= 0) return kFcastInvalidArgument;
   SenderOptions options;
@@ -24,6 +25,7 @@ long SenderObject::Init(const std::string& group, long port, long plannedRounds,
 }
 
 long SenderObject::SendFile(const std::string& path) {
+  MutexLock lock(mu_);
   if (!sender_) return kFcastFail;
   std::string error;
   if (!sender_->SendFile(path, &error)) {
@@ -34,11 +36,13 @@ long SenderObject::SendFile(const std::string& path) {
 }
 
 long SenderObject::Stop() {
+  MutexLock lock(mu_);
   if (sender_) sender_->Stop();
   return kFcastOk;
 }
 
 long SenderObject::GetStatistics(long* st, long* sr, long* packets, long* rounds, long* bytes) {
+  MutexLock lock(mu_);
   const SenderStatistics s = sender_ ? sender_->Statistics() : SenderStatistics{};
   if (st != nullptr) *st = s.fileUnits;
   if (sr != nullptr) *sr = s.repairUnits;

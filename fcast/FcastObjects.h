@@ -12,16 +12,20 @@
 namespace ondavox::fcast {
 
 // The component's sender object over a CarouselSender: the interface's argument checks and
-// result values. Called as FcastSender says.
+// result values. Any thread: calls are serialised (the server stops a transfer from its
+// window thread while its sender thread polls the statistics).
 class SenderObject final : public FcastSender {
  public:
-  long Init(const std::string& group, long port, long plannedRounds, long rate) override;
-  long SendFile(const std::string& path) override;
-  long Stop() override;
-  long GetStatistics(long* st, long* sr, long* packets, long* rounds, long* bytes) override;
+  long Init(const std::string& group, long port, long plannedRounds, long rate) override
+      EXCLUDES(mu_);
+  long SendFile(const std::string& path) override EXCLUDES(mu_);
+  long Stop() override EXCLUDES(mu_);
+  long GetStatistics(long* st, long* sr, long* packets, long* rounds, long* bytes) override
+      EXCLUDES(mu_);
 
  private:
-  std::unique_ptr<CarouselSender> sender_;
+  Mutex mu_;
+  std::unique_ptr<CarouselSender> sender_ GUARDED_BY(mu_);
 };
 
 // The component's receiver object over a CarouselReceiver, with the queue of events that
