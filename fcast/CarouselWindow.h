@@ -27,9 +27,11 @@ class CarouselWindow {
     std::span<const std::uint8_t> data;
   };
 
-  // Bytes of file data in one window: enough blocks to spread a burst of loss, few enough to
-  // stay in the processor's cache while the repair positions are computed in turn.
-  static constexpr std::size_t kWindowBytes = 4 << 20;
+  // Bytes of file data in one window: enough blocks (47 of 127 symbols) that a burst of a few
+  // thousand lost datagrams, as when a busy receiver falls behind for a tenth of a second, costs
+  // each block only a share that the next round makes up; few enough to stay in the processor's
+  // cache while the repair positions are computed in turn.
+  static constexpr std::size_t kWindowBytes = 8 << 20;
   // Positions encoded at a time: a short enough piece of work to fit between paced sends.
   static constexpr std::uint32_t kEncodeRows = 24;
 
