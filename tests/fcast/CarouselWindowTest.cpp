@@ -1,0 +1,105 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <random>
+#include <set>
+
+#include "fcast/CarouselWindow.h"
+#include "fcast/Packet.h"
+#include "fcast/ReedSolomonCode.h"
+#include "tests/support/TempDir.h"
+
+namespace ondavox::fcast {
+namespace {
+
+TEST(CarouselWindow, TurnsWalkThroughDistinctIdsAndWrapOnlyWhenUsedUp) {
+  for (std::uint32_t kb : {1u, 2u, 51u, 85u, 127u, 128u}) {
+    SCOPED_TRACE(kb);
+    std::set<std::uint32_t> seen;
+    const std::uint64_t freshTurns = kMaxSymbolsPerBlock / kb;
+    for (std::uint64_t turn = 0; turn < freshTurns; ++turn) {
+      for (std::uint32_t j = 0; j < kb; ++j) {
+        const std::uint32_t id = CarouselWindow::SymbolId(turn, kb, j);
+        EXPECT_EQ(id < kb, turn == 0);  // turn 0 is the source, the next ones repair
+        EXPECT_TRUE(seen.insert(id).second) << "turn " << turn << " position " << j;
+      }
+    }
+    // Later turns still give distinct ids within the turn.
+    std::set<std::uint32_t> turn;
+    for (std::uint32_t j = 0; j < kb; ++j) turn.insert(CarouselWindow::SymbolId(freshTurns, kb, j));
+    EXPECT_EQ(turn.size(), kb);
+  }
+}
+
+TEST(CarouselWindow, GivesTheFileAndRepairThatRebuildsIt) {
+  test::TempDir dir;
+  const std::uint32_t symbolSize = 100;
+  const std::uint32_t k = 20;
+  // Three blocks, the window holds two: the second load has one short block.
+  std::string content(symbolSize * k * 2 + symbolSize * 5 + 33, '\0');
+  std::mt19937 rng(12);
+  for (char& c : content) c = static_cast<char>(rng());
+  test::WriteFile(dir.path() / "f", content);
+  const int fd = ::open(dir.File("f").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  const FileLayout layout = *FileLayout::Make(content.size(), symbolSize, k, 255);
+  CarouselWindow window(layout, 2);
+  for (std::uint32_t first : {0u, 2u}) {
+    ASSERT_TRUE(window.Load(fd, first));
+    for (std::uint32_t i = 0; i < 2; ++i) {
+      const std::uint32_t block = first + i;
+      if (block >= layout.BlockCount()) {
+        EXPECT_FALSE(window.At(0, i, 0));
+        continue;
+      }
+      const std::uint32_t kb = layout.SourceSymbols(block);
+      EXPECT_FALSE(window.At(0, i, kb));
+      // Turn 0: the file's bytes, the last symbol padded with zeros.
+      std::vector<std::vector<std::uint8_t>> source;
+      for (std::uint32_t j = 0; j < kb; ++j) {
+        const auto symbol = window.At(0, i, j);
+        ASSERT_TRUE(symbol);
+        EXPECT_EQ(symbol->block, block);
+        EXPECT_EQ(symbol->id, j);
+        EXPECT_FALSE(symbol->repair);
+        std::string expected = content.substr(layout.Offset(block, j), layout.Length(block, j));
+        expected.resize(symbolSize, '\0');
+        EXPECT_EQ(std::string(symbol->data.begin(), symbol->data.end()), expected);
+        source.emplace_back(symbol->data.begin(), symbol->data.end());
+      }
+      // Turn 1, encoded in two pieces: repair symbols alone rebuild the block.
+      window.Encode(1, 0, 7);
+      window.Encode(1, 7, k);
+      std::vector<std::uint8_t> ids;
+      std::vector<const std::uint8_t*> repair;
+      for (std::uint32_t j = 0; j < kb; ++j) {
+        const auto symbol = window.At(1, i, j);
+        ASSERT_TRUE(symbol && symbol->repair);
+        ids.push_back(static_cast<std::uint8_t>(symbol->id));
+        repair.push_back(symbol->data.data());
+      }
+      std::vector<std::vector<std::uint8_t>> rebuilt(kb, std::vector<std::uint8_t>(symbolSize));
+      std::vector<std::uint8_t*> pointers;
+      std::vector<std::uint8_t> missing;
+      for (std::uint32_t j = 0; j < kb; ++j) {
+        pointers.push_back(rebuilt[j].data());
+        missing.push_back(static_cast<std::uint8_t>(j));
+      }
+      ReedSolomonCode code;
+      ASSERT_TRUE(code.Decode(static_cast<int>(kb), symbolSize, pointers.data(), missing, ids,
+                              repair.data()));
+      EXPECT_EQ(rebuilt, source) << "block " << block;
+    }
+  }
+  ::close(fd);
+  // A file shorter than its layout cannot be loaded.
+  const FileLayout longer = *FileLayout::Make(content.size() + symbolSize * k, symbolSize, k, 255);
+  CarouselWindow beyond(longer, 1);
+  const int again = ::open(dir.File("f").c_str(), O_RDONLY);
+  EXPECT_FALSE(beyond.Load(again, 3));
+  ::close(again);
+}
+
+}  // namespace
+}  // namespace ondavox::fcast
