@@ -1,0 +1,48 @@
+// The server program with its control window.
+#include <QApplication>
+#include <filesystem>
+
+#include "common/MakeHostTitle.h"
+#include "common/WinsockStartup.h"
+#include "platform/ui/MessageBox.h"
+#include "server/app/CMainFrame.h"
+#include "server/app/COndavoxDoc.h"
+
+namespace {
+
+std::string CurrentDirectory() {
+  std::error_code error;
+  const std::filesystem::path directory = std::filesystem::current_path(error);
+  return error ? std::string(".") : directory.string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ondavox::WinsockStartup();
+  QApplication application(argc, argv);
+  QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
+  QCoreApplication::setApplicationName(QStringLiteral("Ondavox"));
+  QGuiApplication::setApplicationDisplayName(QStringLiteral("Ondavox"));
+
+  const std::string directory = CurrentDirectory();
+  ondavox::COndavoxDoc document(
+      directory, ondavox::FcastSenderThread::ComponentFactory([](const std::string& text) {
+        ondavox::ShowMessageBox(nullptr, QString::fromStdString(text),
+                                ondavox::MessageIcon::kError);
+      }));
+  const ondavox::DataStatus loaded = document.Load();
+  if (!loaded.ok()) {
+    ondavox::ShowMessageBox(nullptr, QString::fromStdString(loaded.message()),
+                            ondavox::MessageIcon::kError);
+    return 1;
+  }
+
+  ondavox::CMainFrame frame(document, directory);
+  frame.show();
+  frame.setWindowTitle(QStringLiteral("Server"));
+  if (const std::optional<std::string> title = ondavox::MakeHostTitle("ZENTALO Server - ")) {
+    frame.setWindowTitle(QString::fromStdString(*title));
+  }
+  return application.exec();
+}
