@@ -54,6 +54,14 @@ bool FcastSenderThread::Pause(std::chrono::milliseconds timeout) {
 }
 
 void FcastSenderThread::Run() {
+  if (!sender_) {
+    // Nothing can be sent without the component: the playlist is left as the operator made it.
+    host_.PostEvent(ServerEvent(LOG_FAILURE, {"FCAST: the Fcast component is not available; "
+                                              "the playlist will not be broadcast"}));
+    while (Pause(std::chrono::hours(1))) {
+    }
+    return;
+  }
   while (!stopping_.load()) {
     Playlist& playlist = host_.playlist();
     DebugOut("playlist size = " + std::to_string(playlist.GetCount()) + "\n");
@@ -63,8 +71,7 @@ void FcastSenderThread::Run() {
     }
     host_.SendFCAST();
     const long rate = static_cast<long>(settings_.fcastRate) * 1024 / 8;
-    const long init =
-        sender_ ? sender_->Init(settings_.fcastIP, settings_.fcastPort, 5, rate) : kFcastFail;
+    const long init = sender_->Init(settings_.fcastIP, settings_.fcastPort, 5, rate);
     DebugOut(init < 0 ? "Init Fcast KO\n" : "Init Fcast OK\n");
 
     const std::optional<CDocInfo> head = playlist.GetHead();
@@ -91,7 +98,7 @@ bool FcastSenderThread::Send(const CDocInfo& entry) {
   }
   probe.close();
   const long long size = st.st_size;
-  if (!sender_ || sender_->SendFile(entry.path()) < 0) {
+  if (sender_->SendFile(entry.path()) < 0) {
     DebugOut("FcastSenderThread Start failed\n");
     return false;
   }

@@ -31,7 +31,8 @@ class FcastSenderHost {
 // sends the entry's file through the Fcast sender object as many rounds as configured, removes
 // the entry and posts PLAYLIST_UPDATED (13); then the next entry. It sleeps while the playlist
 // is empty. An entry whose file cannot be sent is removed with a LOG_FAILURE event naming the
-// file, so it is never retried in a loop.
+// file, so it is never retried in a loop. Without a sender object (the component could not be
+// created) it reports that once and leaves the playlist alone.
 //
 // Created and started by the runner's Start on the window thread, woken from any thread,
 // closed by the runner's Close. A file in progress at Close is abandoned and stays at the

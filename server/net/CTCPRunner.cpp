@@ -2,7 +2,10 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -41,7 +44,8 @@ CTCPRunner::CTCPRunner(ServerRunner& runner, uint16_t port) : runner_(runner), p
 CTCPRunner::~CTCPRunner() { Close(); }
 
 void CTCPRunner::Resume() {
-  listener_ = Socket::Tcp();
+  listener_ = Socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  wake_ = Socket(::eventfd(0, EFD_CLOEXEC));
   thread_ = std::thread(&CTCPRunner::ThreadMain, this);
 }
 
@@ -80,14 +84,20 @@ bool CTCPRunner::InitTCP() {
 
 void CTCPRunner::AcceptLoop() {
   for (;;) {
+    // Waits for a connection or for Close, whichever comes first, even when Close came before
+    // the socket was listening.
+    pollfd ready[2] = {{listener_.Fd(), POLLIN, 0}, {wake_.Fd(), POLLIN, 0}};
+    if (::poll(ready, 2, -1) < 0 && errno != EINTR) return;
+    if (stopping_.load()) return;
+    if ((ready[0].revents & (POLLIN | POLLERR | POLLHUP)) == 0) continue;
     const int fd = ::accept4(listener_.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0) {
       Adopt(Socket(fd));
       continue;
     }
     const int error = errno;
-    if (stopping_.load()) return;  // the listening socket was shut down by Close
-    if (RetryAtOnce(error)) continue;
+    if (stopping_.load()) return;
+    if (error == EAGAIN || error == EWOULDBLOCK || RetryAtOnce(error)) continue;
     if (RetryAfterPause(error)) {
       DebugOut("CTCPRunner::InitTCP : accept() short of resources, pausing\n");
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -139,7 +149,8 @@ void CTCPRunner::Close() {
     connection->Close();
     connection.reset();
   }
-  listener_.Shutdown();  // wakes accept
+  const uint64_t one = 1;
+  if (wake_.Valid() && ::write(wake_.Fd(), &one, sizeof one) < 0) listener_.Shutdown();
   if (thread_.joinable()) thread_.join();
   // A connection accepted while the list was being closed.
   {

@@ -46,6 +46,7 @@ class CTCPRunner {
   ServerRunner& runner_;
   const uint16_t port_;
   Socket listener_;  // created before the thread starts, closed after it has ended
+  Socket wake_;      // an eventfd that Close signals to end the accept loop
   std::thread thread_;
   std::atomic<bool> stopping_{false};
 

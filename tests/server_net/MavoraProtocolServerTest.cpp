@@ -23,7 +23,7 @@ TEST_F(InterpreterTest, RegisterCreatesSavesAndLogsTheUserIn) {
   EXPECT_EQ(Invoke("REGISTER\tann\tpw\tAnn\tSmith\t10.0.0.7\t4000"), "204");
   EXPECT_EQ(listener_.Events(), (Events{{USER_NEW, "ann"}, {USER_ONLINE, "ann"}}));
   EXPECT_EQ(connectionLogin_, "ann");
-  ASSERT_NE(User("ann"), nullptr);
+  ASSERT_TRUE(User("ann"));
   EXPECT_EQ(*User("ann"), CUserInfo("ann", "pw", "Ann", "Smith", 0, 1, "10.0.0.7", 4000));
 
   // The registration is on disk at once, with online written as 0.

@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include "server/net/ServerDataAccess.h"
+
 namespace ondavox::test {
 
 void RecordingListener::OnServerEvent(const ServerEvent& event) {
@@ -86,14 +88,22 @@ ServerFixture::ServerFixture(ServerRunner::FcastSenderFactory factory)
 
 ServerFixture::~ServerFixture() { runner_.Close(); }
 
+std::optional<CUserInfo> ServerFixture::User(const std::string& login) {
+  ServerDataAccess access(runner_);
+  const CUserInfo* user = users_.Find(login);
+  return user != nullptr ? std::optional<CUserInfo>(*user) : std::nullopt;
+}
+
 void ServerFixture::AddUser(const std::string& login, const std::string& password, int banned,
                             const std::string& name, const std::string& lastName) {
+  ServerDataAccess access(runner_);
   auto user = std::make_unique<CUserInfo>(login, password, name, lastName, banned, 0, "", 0);
   ASSERT_TRUE(users_.Add(user));
 }
 
 void ServerFixture::AddDocument(const std::string& fileName, const std::string& owner,
                                 const std::string& path) {
+  ServerDataAccess access(runner_);
   auto document =
       std::make_unique<CDocInfo>(fileName, owner, path, "video/avi", 1, 0, "Holiday clip");
   ASSERT_TRUE(documents_.Add(document));

@@ -82,7 +82,8 @@ class ServerFixture : public testing::Test {
   void AddDocument(const std::string& fileName, const std::string& owner,
                    const std::string& path = "/srv/media/file");
   ServerRunner::Settings DefaultSettings() const { return ServerRunner::Settings{}; }
-  const CUserInfo* User(const std::string& login) const { return users_.Find(login); }
+  // A copy of the user's record, read under the server data lock.
+  std::optional<CUserInfo> User(const std::string& login);
 
   TempDir dir_;
   UserDatabase users_;
