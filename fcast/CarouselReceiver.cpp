@@ -79,7 +79,10 @@ void CarouselReceiver::Run() {
   mmsghdr messages[kBatch];
   pollfd waits[2] = {{socket_.Fd(), POLLIN, 0}, {wake_, POLLIN, 0}};
   while (!stop_.load()) {
-    if (::poll(waits, 2, 500) < 0 && errno != EINTR) break;
+    if (::poll(waits, 2, 500) < 0 && errno != EINTR) {
+      Emit(FCASTRE_FATAL_ERROR, kFcastErrorSocket, 0, 0, "");
+      return;
+    }
     if (waits[1].revents != 0) break;
     for (;;) {
       for (int i = 0; i < kBatch; ++i) {
