@@ -22,7 +22,7 @@ enum class PickerMode { Manage = 1, PickForPlaylist = 2 };
 
 // The "Manage Documents" dialog: lists every document of the document database and adds,
 // modifies and deletes documents, saving the database file after each change. In
-// PickForPlaylist mode its OK hands back a copy of the chosen document (result()).
+// PickForPlaylist mode its OK hands back a copy of the chosen document (resultRecord()).
 // Created on the caller's stack, shown modally. Window thread only; every database access
 // holds the server data lock.
 class CManageDocumentsDlg final : public QDialog {
@@ -33,7 +33,7 @@ class CManageDocumentsDlg final : public QDialog {
   ~CManageDocumentsDlg() override;
 
   // After OK in PickForPlaylist mode: the chosen document.
-  const CDocInfo& result() const { return result_; }
+  const CDocInfo& resultRecord() const { return result_; }
 
  private:
   void Fill();

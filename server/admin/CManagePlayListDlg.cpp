@@ -87,7 +87,7 @@ void CManagePlayListDlg::OnDelete() {
 void CManagePlayListDlg::OnChoose() {
   CManageDocumentsDlg picker(this, document_, PickerMode::PickForPlaylist);
   if (picker.exec() == QDialog::Accepted) {
-    chosen_ = picker.result();
+    chosen_ = picker.resultRecord();
     ui_->file->setText(QString::fromStdString(chosen_.fileName()));
     ui_->description->setText(QString::fromStdString(chosen_.description()));
     ui_->enqueue->setEnabled(true);
