@@ -49,6 +49,7 @@ enum FcastError : long {
   kFcastErrorWrite = 3,       // writing or reading back the file failed
   kFcastErrorChecksum = 4,    // the rebuilt file does not match the sender's SHA-256
   kFcastErrorRename = 5,      // the complete file could not be given its final name
+  kFcastErrorAbandoned = 6,   // the file stopped arriving and made way for another one
   kFcastErrorSocket = 10,     // the receiving socket failed
 };
 

@@ -153,7 +153,7 @@ void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
     if (std::chrono::steady_clock::now() - idlest->second->LastActivity() < kIdleBeforeEviction) {
       return;  // busy with other files; the descriptor comes again
     }
-    files_.erase(idlest);
+    Fail(idlest->first, kFcastErrorAbandoned);
   }
   std::uint64_t reserved = 0;
   for (const auto& [id, file] : files_) reserved += file->Outstanding();

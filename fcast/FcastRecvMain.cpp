@@ -40,6 +40,8 @@ const char* ErrorText(long code) {
       return "SHA-256 of the rebuilt file does not match";
     case kFcastErrorRename:
       return "cannot give the file its name";
+    case kFcastErrorAbandoned:
+      return "file stopped arriving and made way for another";
     case kFcastErrorSocket:
       return "receiving socket failed";
     default:
