@@ -1,0 +1,271 @@
+// A receiver under forged, corrupted and hostile packets sent from another host: it keeps
+// running, refuses what does not fit, and writes only plain files inside its own folder.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <random>
+#include <set>
+#include <thread>
+
+#include "fcast/FileLayout.h"
+#include "fcast/Packet.h"
+#include "tests/fcast_net/FcastLab.h"
+#include "tests/support/TempDir.h"
+
+namespace ondavox::fcast_net {
+namespace {
+
+using namespace std::chrono_literals;
+using fcast::DescriptorPacket;
+
+constexpr std::uint16_t kSymbolSize = 1400;
+constexpr std::uint16_t kK = 4;
+constexpr std::uint16_t kN = 8;
+
+// Sends datagrams to the group from host 0, paced so that the receiver's buffer never
+// overflows (every datagram that should count arrives).
+class Forger {
+ public:
+  explicit Forger(FcastLab& fcast) : socket_(fcast.Lab().OpenUdpSocket(0)) {
+    EXPECT_TRUE(socket_.Valid());
+    group_.sin_family = AF_INET;
+    group_.sin_port = htons(kPort);
+    group_.sin_addr.s_addr = ::inet_addr(kGroup);
+  }
+
+  void Send(const std::vector<std::uint8_t>& datagram) {
+    ::sendto(socket_.Fd(), datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&group_),
+             sizeof group_);
+    if (++sent_ % 8 == 0) std::this_thread::sleep_for(1ms);
+  }
+
+  static DescriptorPacket Descriptor(std::uint32_t file_id, const std::string& name, const std::string& content) {
+    DescriptorPacket descriptor;
+    descriptor.fileId = file_id;
+    descriptor.fileSize = content.size();
+    descriptor.symbolSize = kSymbolSize;
+    descriptor.sourceSymbols = kK;
+    descriptor.symbolIds = kN;
+    const std::string hex = Sha256Hex(content);
+    for (size_t i = 0; i < descriptor.sha256.size(); ++i) {
+      descriptor.sha256[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    }
+    descriptor.name = name;
+    return descriptor;
+  }
+
+  // The datagrams of a whole, valid transfer of |content|: its descriptor, then every source
+  // symbol (zero-padded as the sender pads them), then the descriptor again.
+  static std::vector<std::vector<std::uint8_t>> Transfer(std::uint32_t file_id, const std::string& name,
+                                                         const std::string& content) {
+    std::vector<std::vector<std::uint8_t>> datagrams(1);
+    fcast::EncodeDescriptor(Descriptor(file_id, name, content), datagrams.back());
+    const auto layout = fcast::FileLayout::Make(content.size(), kSymbolSize, kK, kN);
+    EXPECT_TRUE(layout.has_value());
+    for (std::uint32_t block = 0; layout && block < layout->BlockCount(); ++block) {
+      for (std::uint32_t id = 0; id < layout->SourceSymbols(block); ++id) {
+        std::vector<std::uint8_t> symbol(kSymbolSize, 0);
+        const auto offset = layout->Offset(block, id);
+        std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(offset), layout->Length(block, id), symbol.begin());
+        datagrams.emplace_back();
+        fcast::EncodeSymbol(file_id, block, static_cast<std::uint16_t>(id), symbol, datagrams.back());
+      }
+    }
+    datagrams.push_back(datagrams.front());
+    return datagrams;
+  }
+
+  void SendAll(const std::vector<std::vector<std::uint8_t>>& datagrams) {
+    for (const auto& datagram : datagrams) Send(datagram);
+  }
+
+ private:
+  Socket socket_;
+  sockaddr_in group_{};
+  int sent_ = 0;
+};
+
+std::vector<std::uint8_t> Encoded(const DescriptorPacket& descriptor) {
+  std::vector<std::uint8_t> datagram;
+  fcast::EncodeDescriptor(descriptor, datagram);
+  return datagram;
+}
+
+std::set<std::string> CompletedNames(const std::string& output) {
+  std::set<std::string> names;
+  for (const Completion& completion : Completions(output)) names.insert(completion.name);
+  return names;
+}
+
+class FcastHostilePackets : public testing::Test {
+ protected:
+  void SetUp() override {
+    fcast_ = FcastLab::Create(2);
+    ASSERT_NE(fcast_, nullptr);
+    outer_ = fcast_->Folder() / "outer";
+    inbox_ = outer_ / "inbox";
+    std::filesystem::create_directories(inbox_);
+    test::WriteFile(outer_ / "keep.txt", "keep");
+    receiver_ = fcast_->StartReceiver(1, inbox_, 0);
+    ASSERT_NE(receiver_, nullptr);
+    forger_ = std::make_unique<Forger>(*fcast_);
+  }
+
+  // Waits until the receiver reports |name| complete; false after |timeout|.
+  bool WaitForCompletion(const std::string& name, std::chrono::milliseconds timeout = 20s) {
+    return test::WaitFor([&] { return CompletedNames(receiver_->Output()).count(name) > 0; }, timeout);
+  }
+
+  // The receiver survived everything so far: a real transfer still completes.
+  void ExpectStillReceiving(const std::string& name) {
+    ASSERT_TRUE(receiver_->Running()) << "receiver ended: " << receiver_->Errors();
+    const std::string content = PatternBytes(20000, 99);
+    test::WriteFile(fcast_->Folder() / name, content);
+    auto sender = fcast_->StartSender(0, 20000, 2, {fcast_->Folder() / name});
+    ASSERT_NE(sender, nullptr);
+    EXPECT_TRUE(WaitForCompletion(name)) << receiver_->Output() << receiver_->Errors();
+    EXPECT_EQ(test::ReadFile(inbox_ / name), content);
+    EXPECT_EQ(sender->Wait(30s), 0);
+    EXPECT_TRUE(receiver_->Running());
+  }
+
+  // Nothing appeared outside the receiver's folder, and inside it only plain files.
+  void ExpectNothingOutsideTheFolder() {
+    EXPECT_EQ(FolderEntries(outer_), (std::vector<std::string>{"inbox", "keep.txt"}));
+    EXPECT_EQ(test::ReadFile(outer_ / "keep.txt"), "keep");
+    for (const auto& entry : std::filesystem::directory_iterator(inbox_)) {
+      EXPECT_TRUE(entry.is_regular_file()) << entry.path();
+    }
+    EXPECT_FALSE(std::filesystem::exists(fcast_->Folder() / "x"));
+    EXPECT_FALSE(std::filesystem::exists(fcast_->Folder() / "x2"));
+  }
+
+  std::unique_ptr<FcastLab> fcast_;
+  std::filesystem::path outer_;
+  std::filesystem::path inbox_;
+  std::unique_ptr<lab::HostProcess> receiver_;
+  std::unique_ptr<Forger> forger_;
+};
+
+TEST_F(FcastHostilePackets, HostileNamesAreStoredAsPlainFilesInsideTheFolder) {
+  const std::vector<std::string> names = {"../x",       "../../x2",   "a/b",   "/abs",  "..\\win", "c:\\dos",
+                                          "ctl\x01\x7f\n", ".",          "..",    ".hidden", "....",
+                                          std::string(255, 'n'),        "\xff\xfe-bad-utf8"};
+  std::uint32_t file_id = 0x5000;
+  for (const std::string& name : names) {
+    ++file_id;
+    forger_->SendAll(Forger::Transfer(file_id, name, PatternBytes(3000 + file_id, file_id)));
+  }
+  ASSERT_TRUE(test::WaitFor([&] { return Completions(receiver_->Output()).size() >= names.size(); }, 20s))
+      << receiver_->Output() << receiver_->Errors();
+  for (const Completion& completion : Completions(receiver_->Output())) {
+    EXPECT_EQ(completion.name.find('/'), std::string::npos) << completion.name;
+    EXPECT_NE(completion.name, ".");
+    EXPECT_NE(completion.name, "..");
+    EXPECT_LE(completion.name.size(), 255u);
+    EXPECT_EQ(Sha256HexOfFile(inbox_ / completion.name), completion.sha256) << completion.name;
+  }
+  ExpectNothingOutsideTheFolder();
+  ExpectStillReceiving("after-names.bin");
+}
+
+TEST_F(FcastHostilePackets, CorruptedPacketsNeverMakeAFile) {
+  const std::string content = PatternBytes(5000, 1);
+  auto datagrams = Forger::Transfer(0x6001, "corrupt.bin", content);
+  std::mt19937 random(5);
+  for (int pass = 0; pass < 20; ++pass) {
+    for (auto datagram : datagrams) {
+      // One flipped bit anywhere, the CRC field included: the CRC no longer matches.
+      datagram[random() % datagram.size()] ^= static_cast<std::uint8_t>(1u << (random() % 8));
+      forger_->Send(datagram);
+    }
+  }
+  // Cut short, grown, and plain noise of every length up to a jumbo datagram.
+  for (const auto& datagram : datagrams) {
+    for (size_t length = 0; length < datagram.size(); length += 97) {
+      forger_->Send(std::vector<std::uint8_t>(datagram.begin(), datagram.begin() + static_cast<std::ptrdiff_t>(length)));
+    }
+    auto longer = datagram;
+    longer.resize(datagram.size() + 1 + random() % 600, 0);
+    forger_->Send(longer);
+  }
+  for (int i = 0; i < 300; ++i) {
+    std::vector<std::uint8_t> noise(random() % 1600);
+    for (auto& byte : noise) byte = static_cast<std::uint8_t>(random());
+    if (i % 2 == 0 && noise.size() >= 6) std::copy_n(datagrams[0].begin(), 6, noise.begin());  // our magic
+    forger_->Send(noise);
+  }
+  forger_->Send(std::vector<std::uint8_t>(60000, 0xA5));
+  ExpectStillReceiving("after-corruption.bin");
+  EXPECT_EQ(CompletedNames(receiver_->Output()), std::set<std::string>{"after-corruption.bin"});
+  ExpectNothingOutsideTheFolder();
+}
+
+TEST_F(FcastHostilePackets, OutOfRangeSymbolsAreDroppedAndTheFileStillArrivesIntact) {
+  const std::string content = PatternBytes(5 * kSymbolSize + 123, 2);  // two blocks of k = 4
+  const std::uint32_t id = 0x7001;
+  auto datagrams = Forger::Transfer(id, "range.bin", content);
+  forger_->Send(datagrams.front());
+  const std::vector<std::uint8_t> junk(kSymbolSize, 0xEE);
+  std::vector<std::uint8_t> datagram;
+  for (std::uint32_t block : {2u, 3u, 1000u, 0xFFFFFFFFu}) {  // past the last block
+    fcast::EncodeSymbol(id, block, 0, junk, datagram);
+    forger_->Send(datagram);
+  }
+  for (std::uint16_t symbol : {kN, static_cast<std::uint16_t>(kN + 1), std::uint16_t{254}, std::uint16_t{255},
+                               std::uint16_t{0xFFFF}}) {  // past the block's symbol ids
+    fcast::EncodeSymbol(id, 0, symbol, junk, datagram);
+    forger_->Send(datagram);
+  }
+  for (size_t length : {size_t{0}, size_t{1}, size_t{kSymbolSize - 1}, size_t{kSymbolSize + 1}}) {  // wrong size
+    fcast::EncodeSymbol(id, 0, 0, std::vector<std::uint8_t>(length, 0xEE), datagram);
+    forger_->Send(datagram);
+  }
+  fcast::EncodeSymbol(id + 1, 0, 0, junk, datagram);  // a file never announced
+  forger_->Send(datagram);
+  forger_->SendAll(datagrams);
+  ASSERT_TRUE(WaitForCompletion("range.bin")) << receiver_->Output() << receiver_->Errors();
+  EXPECT_EQ(test::ReadFile(inbox_ / "range.bin"), content);
+  ExpectNothingOutsideTheFolder();
+  ExpectStillReceiving("after-ranges.bin");
+}
+
+TEST_F(FcastHostilePackets, AbsurdLayoutsAreRefusedWithoutAllocatingOrLeavingFiles) {
+  const std::string content = PatternBytes(100, 3);
+  std::uint32_t id = 0x8000;
+  auto descriptor = [&](std::uint64_t size, std::uint16_t symbol_size, std::uint16_t k, std::uint16_t n) {
+    ++id;
+    DescriptorPacket packet = Forger::Descriptor(id, "absurd-" + std::to_string(id) + ".bin", content);
+    packet.fileSize = size;
+    packet.symbolSize = symbol_size;
+    packet.sourceSymbols = k;
+    packet.symbolIds = n;
+    return Encoded(packet);
+  };
+  for (int pass = 0; pass < 3; ++pass) {
+    forger_->Send(descriptor(fcast::kMaxFileSize, kSymbolSize, 200, 255));  // 16 TiB: no disk has room
+    forger_->Send(descriptor(~std::uint64_t{0}, kSymbolSize, kK, kN));
+    // A layout that holds together, for a file far larger than the free disk space.
+    forger_->Send(descriptor(300'000'000'000'000ull / 1000, 1448, 250, 255));
+    forger_->Send(descriptor(std::uint64_t{1} << 40, 16, 1, 2));  // far too many blocks
+    forger_->Send(descriptor(100, 0, kK, kN));
+    forger_->Send(descriptor(100, 0xFFFF, kK, kN));
+    forger_->Send(descriptor(100, kSymbolSize, 0, kN));
+    forger_->Send(descriptor(100, kSymbolSize, kN, kK));
+    forger_->Send(descriptor(100, kSymbolSize, 200, 1000));
+    // Symbols that would fall inside a 16 TiB file's layout, were it accepted.
+    std::vector<std::uint8_t> datagram;
+    fcast::EncodeSymbol(0x8001, 1u << 30, 7, std::vector<std::uint8_t>(kSymbolSize, 1), datagram);
+    forger_->Send(datagram);
+  }
+  ExpectStillReceiving("after-layouts.bin");
+  EXPECT_EQ(CompletedNames(receiver_->Output()), std::set<std::string>{"after-layouts.bin"});
+  EXPECT_NE(receiver_->Output().find("ERROR 1 "), std::string::npos) << "no refusal for lack of disk space";
+  EXPECT_EQ(FolderEntries(inbox_), std::vector<std::string>{"after-layouts.bin"});
+  ExpectNothingOutsideTheFolder();
+}
+
+}  // namespace
+}  // namespace ondavox::fcast_net
