@@ -124,8 +124,8 @@ int main(int argc, char** argv) {
   const LoadResult result = ondavox::load::RunLoad(options);
   server.reset();
 
-  std::printf("connections: %d asked, %d registered, %d held to the end\n", options.connections,
-              result.connected, result.held);
+  std::printf("connections: %d asked, %d registered, %d failed, %d held to the end\n",
+              options.connections, result.connected, result.failedToConnect, result.held);
   std::printf("requests: %llu answered, %llu mismatched, %llu lost, in %.2f s\n",
               static_cast<unsigned long long>(result.requests),
               static_cast<unsigned long long>(result.mismatched),

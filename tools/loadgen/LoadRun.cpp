@@ -28,6 +28,7 @@ struct Shared {
 
 struct WorkerResult {
   int connected = 0;
+  int failedToConnect = 0;
   int held = 0;
   uint64_t requests = 0;
   uint64_t mismatched = 0;
@@ -41,22 +42,42 @@ void Worker(const LoadOptions& options, int worker, Shared& shared, WorkerResult
   std::vector<bool> waiting;  // a request is out
   std::vector<bool> open;
   for (int i = worker; i < options.connections; i += options.threads) {
-    auto connection = std::make_unique<LoadConnection>(
-        i, options.loginPrefix + std::to_string(i), options.documentName, options.documentOwner);
-    const bool opened = connection->Open(options.address, options.port);
-    epoll_event event{};
-    event.events = EPOLLOUT;
-    event.data.u64 = connections.size();
-    if (opened) ::epoll_ctl(epoll, EPOLL_CTL_ADD, connection->fd(), &event);
-    connections.push_back(std::move(connection));
+    connections.push_back(std::make_unique<LoadConnection>(
+        i, options.loginPrefix + std::to_string(i), options.documentName, options.documentOwner));
     waiting.push_back(false);
-    open.push_back(opened);
+    open.push_back(false);
   }
+  // Connections are opened as a ramp: at most kOpening at a time are connecting or registering,
+  // as clients of a real network do not all arrive in the same millisecond.
+  constexpr std::size_t kOpening = 64;
+  std::size_t nextToOpen = 0;
+  std::size_t opening = 0;
+  const auto openMore = [&] {
+    while (opening < kOpening && nextToOpen < connections.size()) {
+      const std::size_t i = nextToOpen++;
+      if (!connections[i]->Open(options.address, options.port)) {
+        ++result.failedToConnect;
+        continue;
+      }
+      epoll_event event{};
+      event.events = EPOLLOUT;
+      event.data.u64 = i;
+      ::epoll_ctl(epoll, EPOLL_CTL_ADD, connections[i]->fd(), &event);
+      open[i] = true;
+      ++opening;
+    }
+  };
+  openMore();
 
   const auto close = [&](std::size_t i) {
     if (!open[i]) return;
     ::epoll_ctl(epoll, EPOLL_CTL_DEL, connections[i]->fd(), nullptr);
     open[i] = false;
+    if (!connections[i]->registered()) {
+      ++result.failedToConnect;
+      --opening;
+      openMore();
+    }
     if (waiting[i]) ++result.lost;
     waiting[i] = false;
   };
@@ -122,6 +143,8 @@ void Worker(const LoadOptions& options, int worker, Shared& shared, WorkerResult
       if (!wasRegistered && connections[i]->registered()) {
         ++result.connected;
         shared.registered.fetch_add(1);
+        --opening;
+        openMore();
       }
       if (!alive) {
         close(i);
@@ -172,6 +195,7 @@ LoadResult RunLoad(const LoadOptions& options) {
   total.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   for (WorkerResult& result : results) {
     total.connected += result.connected;
+    total.failedToConnect += result.failedToConnect;
     total.held += result.held;
     total.requests += result.requests;
     total.mismatched += result.mismatched;

@@ -20,6 +20,7 @@ struct LoadOptions {
 
 struct LoadResult {
   int connected = 0;   // connections that registered their user
+  int failedToConnect = 0;  // connections closed or refused before their registration
   int held = 0;        // of those, still open at the end
   uint64_t requests = 0;    // replies received to WHOIS/FILEINFO
   uint64_t mismatched = 0;  // replies that do not answer their request
