@@ -13,9 +13,10 @@ namespace ondavox {
 // The event thread of the Fcast receiver: takes the receiver object's events one after the
 // other and acts on each code (debug lines; completed files go to the owner's handler).
 //
-// Each Resume() runs the event loop unless it runs already; the loop waits for events as long
-// as a reception may come, and ends at a terminal event (FCASTRE_INVALID, FCASTRE_SESSION,
-// FCASTRE_TERMINATION, FCASTRE_FATAL_ERROR) or a failed wait; the next Resume runs it again.
+// Each Resume() makes the event loop run: at once when it is idle, or once more after it ends
+// when it runs already (the receiver may have been started again for a new transfer). The loop
+// waits for events as long as a reception may come, and ends at a terminal event
+// (FCASTRE_INVALID, FCASTRE_SESSION, FCASTRE_TERMINATION, FCASTRE_FATAL_ERROR) or a failed wait.
 // The thread is made at the first Resume and ends when the object is destroyed.
 //
 // Owned by FcastReceiver. Resume: any thread; the handler runs on the event thread.
