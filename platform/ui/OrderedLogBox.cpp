@@ -30,7 +30,8 @@ void OrderedLogBox::Append(std::string_view line) {
     if (!OnWindowThread()) {
       if (drainScheduled_ || box_.isNull()) return;
       drainScheduled_ = true;
-      QMetaObject::invokeMethod(box_.data(), [this] { Drain(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          box_.data(), [this] { Drain(); }, Qt::QueuedConnection);
       return;
     }
   }

@@ -9,7 +9,8 @@
 
 namespace ondavox {
 
-CAddFileDlg::CAddFileDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CAddFileDlg>()) {
+CAddFileDlg::CAddFileDlg(QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::CAddFileDlg>()) {
   ui_->setupUi(this);
   connect(ui_->browse, &QPushButton::clicked, this, &CAddFileDlg::OnBrowse);
   connect(ui_->ok, &QPushButton::clicked, this, &CAddFileDlg::OnOk);

@@ -34,7 +34,8 @@ CManagePlayListDlg::CManagePlayListDlg(QWidget* parent, COndavoxDoc& document)
 CManagePlayListDlg::~CManagePlayListDlg() { document_.SetPlaylistDialog(nullptr); }
 
 void CManagePlayListDlg::RequestRefresh() {
-  QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { Refresh(); }, Qt::QueuedConnection);
 }
 
 void CManagePlayListDlg::Refresh() {

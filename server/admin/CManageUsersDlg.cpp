@@ -38,7 +38,8 @@ CManageUsersDlg::CManageUsersDlg(QWidget* parent, COndavoxDoc& document)
 CManageUsersDlg::~CManageUsersDlg() { document_.SetUsersDialog(nullptr); }
 
 void CManageUsersDlg::RequestRefresh() {
-  QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { Refresh(); }, Qt::QueuedConnection);
 }
 
 void CManageUsersDlg::Refresh() {
@@ -98,7 +99,8 @@ void CManageUsersDlg::SaveDatabase() {
     ServerDataAccess access(document_.runner());
     saved = document_.users().Save();
   }
-  if (!saved.ok()) ShowMessageBox(this, QString::fromStdString(saved.message()), MessageIcon::kError);
+  if (!saved.ok())
+    ShowMessageBox(this, QString::fromStdString(saved.message()), MessageIcon::kError);
 }
 
 void CManageUsersDlg::OnAddUser() {
@@ -166,8 +168,9 @@ void CManageUsersDlg::OnDeleteUser() {
     return;
   }
   SaveDatabase();
-  ShowMessageBox(this, QStringLiteral("User ") + login + QStringLiteral(" has been removed from database."),
-                 title);
+  ShowMessageBox(
+      this, QStringLiteral("User ") + login + QStringLiteral(" has been removed from database."),
+      title);
   ReloadLists();
 }
 

@@ -32,8 +32,7 @@ CMainFrame::CMainFrame(COndavoxDoc& document, std::string startDirectory)
 
 void CMainFrame::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  connect(file->addAction(QStringLiteral("&Quit")), &QAction::triggered, this,
-          &QWidget::close);
+  connect(file->addAction(QStringLiteral("&Quit")), &QAction::triggered, this, &QWidget::close);
 
   QMenu* server = menuBar()->addMenu(QStringLiteral("Server"));
   server->addAction(view_->startAction());
@@ -95,9 +94,10 @@ void CMainFrame::OnHelp() {
   const std::filesystem::path help = std::filesystem::path(startDirectory_) / kHelpFile;
   std::error_code error;
   if (!std::filesystem::exists(help, error) || !ProcessLauncher().OpenWithDesktop(help.string())) {
-    ShowMessageBox(this, QStringLiteral("Cannot open the help file %1.")
-                             .arg(QString::fromStdString(help.string())),
-                   MessageIcon::kWarning);
+    ShowMessageBox(
+        this,
+        QStringLiteral("Cannot open the help file %1.").arg(QString::fromStdString(help.string())),
+        MessageIcon::kWarning);
   }
 }
 

@@ -44,8 +44,8 @@ COndavoxView::COndavoxView(COndavoxDoc& document, QWidget* parent)
       documents_(MakeAction(this, QStringLiteral("Documents"), QStringLiteral("Manage Documents"))),
       playlist_(MakeAction(this, QStringLiteral("Playlist"), QString())) {
   ui_->setupUi(this);
-  for (QLineEdit* field : {ui_->tcpPort, ui_->multicastPort, ui_->fcastPort, ui_->fcastRound,
-                           ui_->fcastRate}) {
+  for (QLineEdit* field :
+       {ui_->tcpPort, ui_->multicastPort, ui_->fcastPort, ui_->fcastRound, ui_->fcastRate}) {
     AllowDigitsOnly(*field);
   }
   // Typing stops at 15 characters; a longer value from the file is still shown whole.

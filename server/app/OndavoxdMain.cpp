@@ -33,10 +33,9 @@ int main() {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   ondavox::TimestampedLog log(STDOUT_FILENO);
-  ondavox::COndavoxDoc document(
-      CurrentDirectory(),
-      ondavox::FcastSenderThread::ComponentFactory(
-          [&log](const std::string& text) { log.AppendLog(text); }));
+  ondavox::COndavoxDoc document(CurrentDirectory(),
+                                ondavox::FcastSenderThread::ComponentFactory(
+                                    [&log](const std::string& text) { log.AppendLog(text); }));
   const ondavox::DataStatus loaded = document.Load();
   if (!loaded.ok()) {
     std::fprintf(stderr, "ondavoxd: cannot load a database: %s\n", loaded.message().c_str());

@@ -1,5 +1,3 @@
-#include "platform/ui/FieldValidation.h"
-
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -8,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ui/FieldValidation.h"
 #include "platform/ui/FilePickers.h"
 #include "platform/ui/OrderedLogBox.h"
 #include "tests/platform/ui/GuiTestSupport.h"
@@ -55,7 +54,8 @@ TEST_F(PlatformUiTest, LengthLimitNamesTheLimitInFrench) {
 TEST(FilePickers, QuotedFiltersBecomeToolkitFilters) {
   EXPECT_EQ(ToolkitFilter(QStringLiteral("Client Database (*.dat)|*.dat|All Files (*.*)|*.*||")),
             QStringLiteral("Client Database (*.dat);;All Files (*)"));
-  EXPECT_EQ(ToolkitFilter(QStringLiteral("All Files (*.*)|*.*||")), QStringLiteral("All Files (*)"));
+  EXPECT_EQ(ToolkitFilter(QStringLiteral("All Files (*.*)|*.*||")),
+            QStringLiteral("All Files (*)"));
 }
 
 TEST_F(PlatformUiTest, LogLinesFromSeveralThreadsKeepTheOrderOfAppend) {

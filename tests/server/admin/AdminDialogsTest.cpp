@@ -51,8 +51,8 @@ class AdminDialogTest : public testing::Test {
   }
   void AddDocument(const std::string& fileName, const std::string& description) {
     ServerDataAccess access(document_->runner());
-    auto record = std::make_unique<CDocInfo>(fileName, "root", dir_.File(fileName), "unknown", 0,
-                                             1, description);
+    auto record = std::make_unique<CDocInfo>(fileName, "root", dir_.File(fileName), "unknown", 0, 1,
+                                             description);
     ASSERT_TRUE(document_->documents().Add(record));
   }
   void ExpectMessage(const QString& text, const QString& title, MessageIcon icon) {
@@ -267,7 +267,8 @@ TEST_F(AdminDialogTest, DocumentsDialogAddsModifiesAndDeletesSavingTheFileEachTi
   Child<QCheckBox>(dialog, "streamable")->setChecked(true);
   Child<QCheckBox>(dialog, "persisting")->setChecked(false);
   Child<QPushButton>(dialog, "modify")->click();
-  EXPECT_EQ(Row(*tree, 0), (QStringList{"root", path, "clip.avi", "Summer", "unknown", "Yes", "No"}));
+  EXPECT_EQ(Row(*tree, 0),
+            (QStringList{"root", path, "clip.avi", "Summer", "unknown", "Yes", "No"}));
   {
     DocumentDatabase saved(dir_.File("DocumentDB.dat"));
     ASSERT_TRUE(saved.Load().ok());

@@ -1,5 +1,3 @@
-#include "server/app/COndavoxDoc.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "server/app/COndavoxDoc.h"
 #include "server/net/ServerDataAccess.h"
+#include "tests/server/app/FakeFcastSender.h"
 #include "tests/server/app/RecordingLog.h"
 #include "tests/server_net/ServerFixture.h"
 #include "tests/support/TempDir.h"
@@ -23,15 +23,15 @@ class RecordingDialog final : public RefreshTarget {
   std::atomic<int> requests{0};
 };
 
-// A document over a server.ini and databases in a temporary folder, without the Fcast
-// component, logging into a recording log.
+// A document over a server.ini and databases in a temporary folder, with an Fcast sender that
+// sends nothing, logging into a recording log.
 class DocumentTest : public testing::Test {
  protected:
   DocumentTest() { Open(); }
 
   void Open() {
     document_ = std::make_unique<COndavoxDoc>(dir_.path().string(),
-                                              [] { return std::shared_ptr<FcastSender>(); });
+                                              FactoryOf(std::make_shared<FakeFcastSender>()));
     ASSERT_TRUE(document_->Load().ok());
     document_->SetLog(&log_);
   }
@@ -95,13 +95,13 @@ TEST_F(DocumentTest, EachEventLogsItsLineAndLoginEventsRefreshTheListsAndTheUser
   Post(9);
   Post(72);
   Post(DOC_NEW);
-  EXPECT_EQ(log_.Lines(), (Lines{"New client logged : bob", "bob has logged out.",
-                                 "A new client was added to the database : carl",
-                                 "A client was removed from the database : dora",
-                                 "The playlist has been updated.",
-                                 "WHOIS: the user wasn't in the Database",
-                                 "PLAYLIST: the playlist was sent in Multicast", "Unknow Event",
-                                 "Unknow Event", "Unknow Event"}));
+  EXPECT_EQ(log_.Lines(),
+            (Lines{"New client logged : bob", "bob has logged out.",
+                   "A new client was added to the database : carl",
+                   "A client was removed from the database : dora",
+                   "The playlist has been updated.", "WHOIS: the user wasn't in the Database",
+                   "PLAYLIST: the playlist was sent in Multicast", "Unknow Event", "Unknow Event",
+                   "Unknow Event"}));
 
   document_->SetUsersDialog(nullptr);
   document_->SetPlaylistDialog(nullptr);
@@ -154,7 +154,9 @@ TEST_F(DocumentTest, DocumentFileHoldsTheThreeNetworkSettingsAndOpeningReplacesT
   EXPECT_EQ(document_->config().FcastPort, 77);
 
   // A cut file changes nothing and names the file.
-  WriteFile(file, std::string("\x41\x06\0\0\x34\x08\0\0\x09" "230", 12));
+  WriteFile(file, std::string("\x41\x06\0\0\x34\x08\0\0\x09"
+                              "230",
+                              12));
   const DataStatus cut = document_->OpenDocumentFile(file);
   EXPECT_EQ(cut.code(), DataStatus::Code::kFormatError);
   EXPECT_NE(cut.message().find(file), std::string::npos) << cut.message();

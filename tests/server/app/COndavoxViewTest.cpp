@@ -1,5 +1,3 @@
-#include "server/app/COndavoxView.h"
-
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -15,6 +13,7 @@
 
 #include "server/app/CMainFrame.h"
 #include "server/app/COndavoxDoc.h"
+#include "server/app/COndavoxView.h"
 #include "server/net/ServerDataAccess.h"
 #include "tests/platform/ui/GuiTestSupport.h"
 #include "tests/server/app/FakeFcastSender.h"
@@ -60,9 +59,8 @@ class ControlWindowTest : public testing::Test {
       EXPECT_EQ(Button(name)->isEnabled(), running) << name;
     }
     EXPECT_TRUE(Button("managePlayList")->isEnabled());
-    for (const char* name :
-         {"tcpPort", "multicastIP", "multicastPort", "fcastIP", "fcastPort", "fcastRound",
-          "fcastRate"}) {
+    for (const char* name : {"tcpPort", "multicastIP", "multicastPort", "fcastIP", "fcastPort",
+                             "fcastRound", "fcastRate"}) {
       EXPECT_EQ(Field(name)->isEnabled(), !running) << name;
     }
     for (const char* name : {"documentDatabase", "documentPath", "userDatabase"}) {
@@ -99,8 +97,8 @@ TEST_F(ControlWindowTest, StartAndStopSwitchTheControlsAndTheMenuFollows) {
   Click("stopServer");
   EXPECT_FALSE(document_->IsRunning());
   ExpectState(false);
-  EXPECT_EQ(LogLines(), (QStringList{QStringLiteral("Server started."),
-                                     QStringLiteral("Server stopped.")}));
+  EXPECT_EQ(LogLines(),
+            (QStringList{QStringLiteral("Server started."), QStringLiteral("Server stopped.")}));
   EXPECT_TRUE(messages_.messages().empty());
 
   QStringList menus;
@@ -246,10 +244,9 @@ TEST_F(ControlWindowTest, ClientEventsAreLoggedAndStopFollowsThem) {
   ASSERT_TRUE(ProcessUntil([&] { return LogLines().size() == 4; }))
       << LogLines().join(QLatin1Char('|')).toStdString();
   Click("stopServer");
-  EXPECT_EQ(LogLines(), (QStringList{"Server started.",
-                                     "A new client was added to the database : bob",
-                                     "New client logged : bob", "bob has logged out.",
-                                     "Server stopped."}));
+  EXPECT_EQ(LogLines(),
+            (QStringList{"Server started.", "A new client was added to the database : bob",
+                         "New client logged : bob", "bob has logged out.", "Server stopped."}));
 }
 
 TEST_F(ControlWindowTest, QuittingWhileRunningStopsTheServerAndSavesEveryoneOffline) {

@@ -1,5 +1,3 @@
-#include "server/app/TimestampedLog.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,6 +5,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "server/app/TimestampedLog.h"
 
 namespace ondavox {
 namespace {
@@ -20,11 +20,13 @@ TEST(TimestampedLog, EachLineIsOneWholeWriteAfterTheLocalTime) {
   constexpr int kLines = 50;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&log, t] {
-      for (int i = 0; i < kLines; ++i) log.AppendLog("New client logged : user" + std::to_string(t));
+      for (int i = 0; i < kLines; ++i)
+        log.AppendLog("New client logged : user" + std::to_string(t));
     });
   }
   std::string text;
-  const std::size_t expected = kThreads * kLines * std::string("2026-12-07 21:30:00 New client logged : user0\n").size();
+  const std::size_t expected =
+      kThreads * kLines * std::string("2026-12-07 21:30:00 New client logged : user0\n").size();
   char buffer[4096];
   while (text.size() < expected) {
     const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
@@ -38,7 +40,8 @@ TEST(TimestampedLog, EachLineIsOneWholeWriteAfterTheLocalTime) {
   std::size_t lines = 0;
   for (std::size_t start = 0; start < text.size(); ++lines) {
     const std::size_t end = text.find('\n', start) + 1;
-    EXPECT_TRUE(std::regex_match(text.substr(start, end - start), line)) << text.substr(start, end - start);
+    EXPECT_TRUE(std::regex_match(text.substr(start, end - start), line))
+        << text.substr(start, end - start);
     start = end;
   }
   EXPECT_EQ(lines, std::size_t{kThreads * kLines});
