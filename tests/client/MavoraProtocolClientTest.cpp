@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include "client/core/ClientCommands.h"
 #include "client/core/MavoraProtocolClient.h"
 #include "platform/Socket.h"
 
@@ -26,12 +27,22 @@ class RecordingHost final : public MavoraProtocolClient::Host {
 TEST(MavoraProtocolClient, CommandsTravelAsTabJoinedLinesWithOneLineFeed) {
   RecordingHost host;
   MavoraProtocolClient protocol(host);
-  EXPECT_EQ(protocol.joinParams({"LOGIN", "ann", "pw", "127.0.0.1", "666"}),
+  EXPECT_EQ(protocol.joinParams(ClientCommands::Login("ann", "pw")),
             "LOGIN\tann\tpw\t127.0.0.1\t666\n");
+  EXPECT_EQ(protocol.joinParams(ClientCommands::Register("ann", "pw", "---", "Lee")),
+            "REGISTER\tann\tpw\t---\tLee\t127.0.0.1\t666\n");
+  EXPECT_EQ(protocol.joinParams(ClientCommands::Logout("ann")), "LOGOUT\tann\n");
+  EXPECT_EQ(protocol.joinParams(ClientCommands::Whois("u1")), "WHOIS\tu1\n");
+  EXPECT_EQ(protocol.joinParams(ClientCommands::FileInfo("a.mp3", "u1")), "FILEINFO\ta.mp3\tu1\n");
   EXPECT_EQ(protocol.joinParams({"FCAST", "230.0.0.2", "1711"}).size(), 21u);
   EXPECT_EQ(protocol.joinParams({}), "\n");
-  // Free text: the spaces became TABs, so it is one field that the server splits.
-  EXPECT_EQ(protocol.joinParams({"\tWHOIS\t\tann"}), "\tWHOIS\t\tann\n");
+
+  // Free text: one field whose spaces became TABs, so the server splits it into words.
+  const MavoraProtocol::Fields text = ClientCommands::FreeText(" WHOIS  ann");
+  ASSERT_EQ(text.size(), 1u);
+  EXPECT_EQ(protocol.joinParams(text), "\tWHOIS\t\tann\n");
+  EXPECT_EQ(protocol.extractParams(text.front()), (MavoraProtocol::Fields{"", "WHOIS", "", "ann"}));
+  EXPECT_EQ(protocol.joinParams(ClientCommands::FreeText("   ")), "\t\t\t\n");
 }
 
 TEST(MavoraProtocolClient, PlaylistAnnouncementReplacesTheRows) {
