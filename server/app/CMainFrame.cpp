@@ -85,6 +85,13 @@ void CMainFrame::BuildStatusBar() {
   statusBar()->showMessage(QStringLiteral("Ready"));
 }
 
+void CMainFrame::ShowHostTitle(HostResolver& resolver) {
+  setWindowTitle(QStringLiteral("Server"));
+  if (const std::optional<std::string> title = MakeHostTitle("ZENTALO Server - ", resolver)) {
+    setWindowTitle(QString::fromStdString(*title));
+  }
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
   view_->OnStopServer();  // nothing when the server is stopped
   event->accept();

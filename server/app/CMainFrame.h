@@ -3,6 +3,8 @@
 #include <QMainWindow>
 #include <string>
 
+#include "common/MakeHostTitle.h"
+
 class QToolBar;
 
 namespace ondavox {
@@ -24,6 +26,9 @@ class CMainFrame final : public QMainWindow {
   CMainFrame(COndavoxDoc& document, std::string startDirectory);
 
   COndavoxView& view() const { return *view_; }
+  // Titles the window "Server", then "ZENTALO Server - " with the host's name and first
+  // address when both can be looked up.
+  void ShowHostTitle(HostResolver& resolver = SystemHostResolver());
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -2,7 +2,6 @@
 #include <QApplication>
 #include <filesystem>
 
-#include "common/MakeHostTitle.h"
 #include "common/WinsockStartup.h"
 #include "platform/ui/MessageBox.h"
 #include "server/app/CMainFrame.h"
@@ -40,9 +39,6 @@ int main(int argc, char** argv) {
 
   ondavox::CMainFrame frame(document, directory);
   frame.show();
-  frame.setWindowTitle(QStringLiteral("Server"));
-  if (const std::optional<std::string> title = ondavox::MakeHostTitle("ZENTALO Server - ")) {
-    frame.setWindowTitle(QString::fromStdString(*title));
-  }
+  frame.ShowHostTitle();
   return application.exec();
 }

@@ -291,6 +291,25 @@ TEST_F(ControlWindowTest, CtrlSAndCtrlOSaveAndOpenTheDocumentFile) {
   EXPECT_EQ(Field("tcpPort")->text(), QStringLiteral("1700"));
 }
 
+class FixedResolver final : public HostResolver {
+ public:
+  explicit FixedResolver(std::optional<std::string> address) : address_(std::move(address)) {}
+  std::optional<std::string> HostName() override { return "studio"; }
+  std::optional<std::string> FirstAddress(const std::string&) override { return address_; }
+
+ private:
+  std::optional<std::string> address_;
+};
+
+TEST_F(ControlWindowTest, TitleNamesTheHostAndStaysServerWhenItCannotBeResolved) {
+  FixedResolver resolved("192.168.1.10");
+  frame_->ShowHostTitle(resolved);
+  EXPECT_EQ(frame_->windowTitle(), QStringLiteral("ZENTALO Server - studio - 192.168.1.10"));
+  FixedResolver unresolved(std::nullopt);
+  frame_->ShowHostTitle(unresolved);
+  EXPECT_EQ(frame_->windowTitle(), QStringLiteral("Server"));
+}
+
 TEST_F(ControlWindowTest, Screenshots) {
   frame_->setWindowTitle(QStringLiteral("ZENTALO Server - studio - 192.168.1.10"));
   frame_->resize(760, 600);
