@@ -21,11 +21,15 @@ CMULTICASTRunner::CMULTICASTRunner(ServerRunner& runner, uint16_t bindPort,
 
 CMULTICASTRunner::~CMULTICASTRunner() { Close(); }
 
-void CMULTICASTRunner::Resume() { thread_ = std::thread(&CMULTICASTRunner::ThreadMain, this); }
+void CMULTICASTRunner::Resume() {
+  thread_ = std::thread(&CMULTICASTRunner::ThreadMain, this);
+  setUpDone_.WaitFor(std::chrono::seconds(5));
+}
 
 void CMULTICASTRunner::ThreadMain() {
   TraceLine("CMULTICASTRunner::InitInstance() [ENTER]");
   const bool ready = InitMULTICAST();
+  setUpDone_.Signal();
   TraceLine("CMULTICASTRunner::InitInstance() [EXIT]");
   if (ready) Run();
   TraceLine("CMULTICASTRunner::ExitInstance() [ENTER]");

@@ -9,6 +9,7 @@
 #include "common/MavoraProtocol.h"
 #include "platform/Mutex.h"
 #include "platform/Socket.h"
+#include "platform/WakeUp.h"
 
 namespace ondavox {
 
@@ -30,7 +31,8 @@ class CMULTICASTRunner {
   CMULTICASTRunner(const CMULTICASTRunner&) = delete;
   CMULTICASTRunner& operator=(const CMULTICASTRunner&) = delete;
 
-  // Starts the thread. Window thread.
+  // Starts the thread and returns once its socket is set up, or its set-up has failed.
+  // Window thread.
   void Resume();
   // Puts |fields| in the pending slot, replacing any list waiting there. Any thread; the
   // caller then signals the wake-up.
@@ -53,6 +55,7 @@ class CMULTICASTRunner {
   Socket socket_;  // the thread's own; closed only after the thread has ended
   std::thread thread_;
   std::atomic<bool> stopping_{false};
+  WakeUp setUpDone_;
 
   Mutex mu_;
   std::optional<MavoraProtocol::Fields> pending_ GUARDED_BY(mu_);

@@ -47,13 +47,17 @@ void CTCPRunner::Resume() {
   listener_ = Socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   wake_ = Socket(::eventfd(0, EFD_CLOEXEC));
   thread_ = std::thread(&CTCPRunner::ThreadMain, this);
+  // Clients may connect as soon as Start returns.
+  setUpDone_.WaitFor(std::chrono::seconds(5));
 }
 
 void CTCPRunner::ThreadMain() {
   TraceLine("CTCPRunner::InitInstance() [ENTER]");
   TraceLine("CTCPRunner::InitInstance() [EXIT]");
   TraceLine("CTCPRunner::Run() [ENTER]");
-  if (InitTCP()) AcceptLoop();
+  const bool listening = InitTCP();
+  setUpDone_.Signal();
+  if (listening) AcceptLoop();
   TraceLine("CTCPRunner::ExitInstance() [ENTER]");
   TraceLine("CTCPRunner::ExitInstance() [EXIT]");
 }

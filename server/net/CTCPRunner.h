@@ -8,6 +8,7 @@
 
 #include "platform/Mutex.h"
 #include "platform/Socket.h"
+#include "platform/WakeUp.h"
 
 namespace ondavox {
 
@@ -29,7 +30,8 @@ class CTCPRunner {
   CTCPRunner(const CTCPRunner&) = delete;
   CTCPRunner& operator=(const CTCPRunner&) = delete;
 
-  // Starts the thread. Window thread.
+  // Starts the thread and returns once the socket is listening, or its set-up has failed.
+  // Window thread.
   void Resume();
   // Closes every connection, oldest first, then the listening socket, and ends the thread.
   // Any thread but its own; a second call does nothing.
@@ -49,6 +51,7 @@ class CTCPRunner {
   Socket wake_;      // an eventfd that Close signals to end the accept loop
   std::thread thread_;
   std::atomic<bool> stopping_{false};
+  WakeUp setUpDone_;
 
   mutable Mutex mu_;
   std::vector<std::unique_ptr<CTCPDialogThread>> connections_ GUARDED_BY(mu_);

@@ -71,7 +71,8 @@ class ServerRunner final : public FcastSenderHost {
   void SendFCAST() override EXCLUDES(workersMu_);
 
   // Starts the announcer, the listener and the Fcast sender; does nothing while running.
-  // Failures of the workers' set-up show only in their trace lines.
+  // Returns once the workers' sockets are set up, so clients may connect at once. Failures of
+  // the workers' set-up show only in their trace lines.
   void Start(const Settings& settings) EXCLUDES(workersMu_);
   // Stops the announcer, the listener with every connection, and the Fcast sender, in that
   // order. A second call, while one is under way or after it, does nothing. Must not be called
