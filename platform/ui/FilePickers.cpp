@@ -41,6 +41,11 @@ QString ToolkitFilter(const QString& quotedFilter) {
   QStringList filters;
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
     QString name = parts[i];
+    // A name without its patterns in parentheses ("All Media Files") takes them from its pair.
+    if (!name.contains(QLatin1Char('('))) {
+      name += QStringLiteral(" (%1)").arg(
+          QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' ')));
+    }
     name.replace(QStringLiteral("*.*"), QStringLiteral("*"));
     filters << name;
   }
