@@ -1,12 +1,12 @@
 #include "client/core/ClientConfig.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <string_view>
 #include <system_error>
 #include <variant>
 
 #include "common/LenientInteger.h"
+#include "platform/CurrentDirectory.h"
 
 namespace ondavox {
 namespace {
@@ -77,12 +77,6 @@ std::string TextOf(const ClientConfig& config, const Setting& setting) {
         }
       },
       setting.field);
-}
-
-std::string CurrentDirectory() {
-  std::error_code error;
-  const std::filesystem::path here = std::filesystem::current_path(error);
-  return error ? std::string() : here.string();
 }
 
 std::string ExtKey(std::size_t k) { return "ext" + std::to_string(k); }

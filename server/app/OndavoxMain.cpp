@@ -1,21 +1,11 @@
 // The server program with its control window.
 #include <QApplication>
-#include <filesystem>
 
 #include "common/WinsockStartup.h"
 #include "platform/ui/MessageBox.h"
 #include "server/app/CMainFrame.h"
 #include "server/app/COndavoxDoc.h"
-
-namespace {
-
-std::string CurrentDirectory() {
-  std::error_code error;
-  const std::filesystem::path directory = std::filesystem::current_path(error);
-  return error ? std::string(".") : directory.string();
-}
-
-}  // namespace
+#include "platform/CurrentDirectory.h"
 
 int main(int argc, char** argv) {
   ondavox::WinsockStartup();
@@ -24,7 +14,7 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("Ondavox"));
   QGuiApplication::setApplicationDisplayName(QStringLiteral("Ondavox"));
 
-  const std::string directory = CurrentDirectory();
+  const std::string directory = ondavox::CurrentDirectory();
   ondavox::COndavoxDoc document(
       directory, ondavox::FcastSenderThread::ComponentFactory([](const std::string& text) {
         ondavox::ShowMessageBox(nullptr, QString::fromStdString(text),

@@ -7,21 +7,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "server/app/COndavoxDoc.h"
 #include "server/app/TimestampedLog.h"
-
-namespace {
-
-std::string CurrentDirectory() {
-  std::error_code error;
-  const std::filesystem::path directory = std::filesystem::current_path(error);
-  return error ? std::string(".") : directory.string();
-}
-
-}  // namespace
+#include "platform/CurrentDirectory.h"
 
 int main() {
   // Blocked before any thread exists, so every thread inherits the mask and only sigwait below
@@ -33,7 +23,7 @@ int main() {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   ondavox::TimestampedLog log(STDOUT_FILENO);
-  ondavox::COndavoxDoc document(CurrentDirectory(),
+  ondavox::COndavoxDoc document(ondavox::CurrentDirectory(),
                                 ondavox::FcastSenderThread::ComponentFactory(
                                     [&log](const std::string& text) { log.AppendLog(text); }));
   const ondavox::DataStatus loaded = document.Load();

@@ -1,25 +1,15 @@
 #include "server/app/ServerConfig.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <iterator>
 #include <string_view>
 #include <type_traits>
 #include <variant>
 
 #include "common/LenientInteger.h"
+#include "platform/CurrentDirectory.h"
 
 namespace ondavox {
-namespace {
-
-std::string CurrentDirectory() {
-  std::error_code error;
-  const std::filesystem::path directory = std::filesystem::current_path(error);
-  return error ? std::string(".") : directory.string();
-}
-
-}  // namespace
-
 // One setting: where it lives in the file, the field that holds it and its default (as text,
 // made from the current directory). |emptyTakesDefault| is false for the one text that stays
 // empty when its key is present but empty.
