@@ -1,6 +1,8 @@
 #include "client/ui/CMainFrame.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -51,6 +53,22 @@ CMainFrame::CMainFrame(ClientRunner& runner, Launcher& launcher)
   connect(updateTimer_, &QTimer::timeout, this, &CMainFrame::UpdateCommands);
   updateTimer_->start(kUpdateIntervalMs);
   UpdateCommands();
+  QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::ShortcutOverride) return false;
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (widget == nullptr || widget->window() != this) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  const QKeySequence pressed(key->keyCombination());
+  for (const QAction* action : actions()) {
+    if (action->isEnabled() && action->shortcut() == pressed) {
+      event->ignore();  // not taken by the field: the shortcut runs
+      return true;
+    }
+  }
+  return false;
 }
 
 CMainFrame::~CMainFrame() = default;

@@ -53,6 +53,11 @@ class CMainFrame final : public QMainWindow {
   // Enables the commands after the runner's state.
   void UpdateCommands();
 
+ protected:
+  // The commands' accelerators come before the editing keys of the focused field (Ctrl+A,
+  // Ctrl+U, ... in a text field), as the accelerator table does.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   QAction* AddCommand(const QString& text, const QKeySequence& keys, const QString& prompt,
                       void (CMainFrame::*handler)());

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTreeWidget>
+#include <QtTest/QTest>
 #include <algorithm>
 #include <filesystem>
 
@@ -298,13 +299,31 @@ TEST_F(ClientWindowTest, MenusTitleHelpAndAbout) {
       launcher_.Launches(),
       (std::vector<RecordingLauncher::Started>{{"open", {(start_ / "Client.hlp").string()}}}));
 
-  QString about;
-  OnNextModal([&about](QWidget* dialog) {
-    about = dialog->windowTitle();
-    static_cast<QDialog*>(dialog)->accept();
-  });
-  frame_->aboutAction()->trigger();
-  EXPECT_EQ(about, QStringLiteral("About Palvoro"));
+  // F1 opens the About box; Ctrl+U the user properties although their menu is grayed; Ctrl+A
+  // the associations even from a text field, where it would select all.
+  frame_->show();
+  frame_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame_.get()));
+  QStringList titles;
+  const auto close = [&titles](QWidget* dialog) {
+    titles << dialog->windowTitle();
+    static_cast<QDialog*>(dialog)->reject();
+  };
+  OnNextModal(close);
+  QTest::keyClick(frame_.get(), Qt::Key_F1);
+  frame_->activateWindow();  // the offscreen platform gives it back only when asked
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame_.get()));
+  OnNextModal(close);
+  QTest::keyClick(frame_.get(), Qt::Key_U, Qt::ControlModifier);
+  frame_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame_.get()));
+  auto* description = Child<QLineEdit>(frame_->view(), "description");
+  description->setText(QStringLiteral("holiday"));
+  description->setFocus();
+  OnNextModal(close);
+  QTest::keyClick(description, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(titles, QStringList({"About Palvoro", "User properties", "File Association"}));
+  EXPECT_FALSE(description->hasSelectedText());
 }
 
 }  // namespace
