@@ -134,6 +134,11 @@ TEST_F(ClientWindowTest, LoginShowsThePlaylistThenCommandsAndDisconnect) {
                          "[UDP] Playlist changed", "[UDP] PLAYLIST\ta.mp3\tann\tb.wav\tann"}));
   ExpectConnectedCommands(true);
 
+  // Without a selected row nothing is sent.
+  Child<QPushButton>(frame_->view(), "whois")->click();
+  Child<QPushButton>(frame_->view(), "fileInfos")->click();
+  EXPECT_EQ(Log().mid(6), QStringList({"No item selected", "No item selected"}));
+
   Playlist()->setCurrentItem(Playlist()->topLevelItem(0));
   Child<QPushButton>(frame_->view(), "whois")->click();
   auto* infos = Child<QPlainTextEdit>(frame_->view(), "infos");
@@ -155,6 +160,14 @@ TEST_F(ClientWindowTest, LoginShowsThePlaylistThenCommandsAndDisconnect) {
   const int lines = static_cast<int>(Log().size());
   OnNextModal([](QWidget* dialog) { Child<QPushButton>(*dialog, "send")->click(); });
   Child<QPushButton>(frame_->view(), "sendCommand")->click();
+  // Spaces alone become empty fields, which the server does not know.
+  OnNextModal([](QWidget* dialog) {
+    Child<QLineEdit>(*dialog, "command")->insert(QStringLiteral("  "));
+    Child<QPushButton>(*dialog, "send")->click();
+  });
+  Child<QPushButton>(frame_->view(), "sendCommand")->click();
+  ASSERT_TRUE(WaitForLog(QStringLiteral("[TCP] 406")));
+  EXPECT_EQ(Log().mid(lines), QStringList({"[SEND] \t\t", "[TCP] 406"}));
 
   frame_->view().show();
   frame_->show();
@@ -163,7 +176,7 @@ TEST_F(ClientWindowTest, LoginShowsThePlaylistThenCommandsAndDisconnect) {
 
   frame_->disconnectAction()->trigger();
   ASSERT_TRUE(WaitDisconnected());
-  QStringList tail = Log().mid(lines);
+  QStringList tail = Log().mid(lines + 2);
   EXPECT_EQ(tail, QStringList({"[SEND] LOGOUT\tann", kUdpClosed, kTcpClosed}));
   ExpectConnectedCommands(false);
 
