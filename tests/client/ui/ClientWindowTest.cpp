@@ -9,7 +9,9 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -295,6 +297,18 @@ TEST_F(ClientWindowTest, MenusTitleHelpAndAbout) {
   EXPECT_EQ(frame_->aboutAction()->shortcut(), QKeySequence(Qt::Key_F1));
   EXPECT_TRUE(frame_->helpAction()->shortcut().isEmpty());
   EXPECT_EQ(frame_->userPropertiesAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_U));
+  QStringList status;
+  for (const QLabel* label : frame_->statusBar()->findChildren<QLabel*>()) status << label->text();
+  EXPECT_EQ(status, QStringList({"Prêt", "MAJ", "NUM", "DEF"}));
+  QStringList display;
+  for (QAction* entry : frame_->menuBar()->actions()[4]->menu()->actions()) {
+    display << entry->text() + " / " + entry->statusTip();
+  }
+  EXPECT_EQ(display, QStringList({"&Tool Bar / Show or hide the tool bar",
+                                  "&Status Bar / Show or hide the status bar"}));
+  frame_->menuBar()->actions()[4]->menu()->actions()[1]->trigger();
+  EXPECT_TRUE(frame_->statusBar()->isHidden());
+
   EXPECT_EQ(frame_->windowTitle(), QStringLiteral("Palvoro - Client"));
   FixedResolver unresolved(false);
   frame_->ShowHostTitle(unresolved);
