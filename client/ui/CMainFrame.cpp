@@ -22,18 +22,13 @@
 #include "client/ui/CUserPropertiesDlg.h"
 #include "platform/Launcher.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/CurrentDirectory.h"
 
 namespace ondavox {
 namespace {
 
 constexpr char kHelpFile[] = "Client.hlp";
 constexpr int kUpdateIntervalMs = 200;
-
-std::string CurrentDirectory() {
-  std::error_code error;
-  const std::filesystem::path directory = std::filesystem::current_path(error);
-  return error ? std::string(".") : directory.string();
-}
 
 }  // namespace
 
