@@ -77,16 +77,7 @@ class ClientServerTest : public ServerFixture {
   bool WaitClosed(int sessions = 1) {
     return WaitFor([&] { return !client_->connected() && log_.Count(kTcpClosed) >= sessions; });
   }
-  bool InOrder(const std::vector<std::string>& expected) {
-    const std::vector<std::string> bodies = log_.Bodies();
-    auto at = bodies.begin();
-    for (const std::string& line : expected) {
-      at = std::find(at, bodies.end(), line);
-      if (at == bodies.end()) return false;
-      ++at;
-    }
-    return true;
-  }
+  bool InOrder(const std::vector<std::string>& expected) const { return log_.InOrder(expected); }
   bool Online(const std::string& login) {
     const std::optional<CUserInfo> user = User(login);
     return user && user->online() != 0;

@@ -65,17 +65,7 @@ class ClientSessionTest : public testing::Test {
   bool WaitClosed(int sessions = 1) {
     return WaitFor([&] { return !runner_->connected() && log_.Count(kTcpClosed) >= sessions; });
   }
-  // True when |expected| appear in the log in this order, other lines between them allowed.
-  bool InOrder(const std::vector<std::string>& expected) {
-    const std::vector<std::string> bodies = log_.Bodies();
-    auto at = bodies.begin();
-    for (const std::string& line : expected) {
-      at = std::find(at, bodies.end(), line);
-      if (at == bodies.end()) return false;
-      ++at;
-    }
-    return true;
-  }
+  bool InOrder(const std::vector<std::string>& expected) const { return log_.InOrder(expected); }
 
   RecordingLogBox log_;
   RecordingView view_;

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "common/LineReader.h"
@@ -25,6 +26,17 @@ void RecordingLogBox::AppendLine(const std::string& line) {
 std::vector<std::string> RecordingLogBox::Lines() const {
   MutexLock lock(mu_);
   return lines_;
+}
+
+bool RecordingLogBox::InOrder(const std::vector<std::string>& expected) const {
+  const std::vector<std::string> bodies = Bodies();
+  auto at = bodies.begin();
+  for (const std::string& line : expected) {
+    at = std::find(at, bodies.end(), line);
+    if (at == bodies.end()) return false;
+    ++at;
+  }
+  return true;
 }
 
 std::vector<std::string> RecordingLogBox::Bodies() const {

@@ -32,6 +32,8 @@ class RecordingLogBox final : public LogBox {
   int Count(const std::string& body) const;
   // Waits until a line reads |body| after its time stamp.
   bool WaitForLine(const std::string& body) const;
+  // True when |expected| appear in this order, other lines between them allowed.
+  bool InOrder(const std::vector<std::string>& expected) const;
 
  private:
   mutable Mutex mu_;
