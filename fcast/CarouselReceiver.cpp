@@ -22,6 +22,9 @@ constexpr std::size_t kReceiveBuffer = 2048;  // more than any valid datagram
 constexpr std::size_t kMaxActiveFiles = 8;
 constexpr auto kIdleBeforeEviction = std::chrono::seconds(5);
 constexpr std::size_t kRememberedIds = 1024;
+// Symbols kept while their file's descriptor is awaited: more than a sender sends between two
+// descriptors, and a few MiB at most.
+constexpr std::size_t kEarlySymbols = 2048;
 
 }  // namespace
 
@@ -50,9 +53,7 @@ std::unique_ptr<CarouselReceiver> CarouselReceiver::Create(const ReceiverOptions
 
 CarouselReceiver::CarouselReceiver(const ReceiverOptions& options, EventSink sink, Socket socket,
                                    int wake)
-    : options_(options), sink_(std::move(sink)), socket_(std::move(socket)), wake_(wake) {
-  budget_.limit = options_.repairBudget;
-}
+    : options_(options), sink_(std::move(sink)), socket_(std::move(socket)), wake_(wake) {}
 
 CarouselReceiver::~CarouselReceiver() {
   if (thread_.joinable()) {
@@ -119,17 +120,18 @@ void CarouselReceiver::Handle(std::span<const std::uint8_t> datagram) {
     return;
   }
   if (const auto* symbol = std::get_if<SymbolPacket>(&parsed.packet)) {
-    OnSymbol(*symbol);
+    OnSymbol(*symbol, datagram);
   } else if (const auto* descriptor = std::get_if<DescriptorPacket>(&parsed.packet)) {
     OnDescriptor(*descriptor);
   }
 }
 
+bool CarouselReceiver::Finished(std::uint32_t fileId) const {
+  return std::find(finishedIds_.begin(), finishedIds_.end(), fileId) != finishedIds_.end();
+}
+
 void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
-  if (files_.count(descriptor.fileId) != 0 || std::find(finishedIds_.begin(), finishedIds_.end(),
-                                                        descriptor.fileId) != finishedIds_.end()) {
-    return;
-  }
+  if (files_.count(descriptor.fileId) != 0 || Finished(descriptor.fileId)) return;
   const std::optional<FileLayout> layout = FileLayout::Make(
       descriptor.fileSize, descriptor.symbolSize, descriptor.sourceSymbols, descriptor.symbolIds);
   if (!layout) {
@@ -159,7 +161,7 @@ void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
   for (const auto& [id, file] : files_) reserved += file->Outstanding();
   long error = kFcastErrorNone;
   std::unique_ptr<IncomingFile> file =
-      IncomingFile::Create(options_.folder, descriptor, *layout, reserved, budget_, &error);
+      IncomingFile::Create(options_.folder, descriptor, *layout, reserved, &error);
   const std::string name = SanitizeFileName(descriptor.name, descriptor.fileId);
   const auto size = static_cast<std::int64_t>(descriptor.fileSize);
   if (!file) {
@@ -170,12 +172,34 @@ void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
   const bool whole = file->Whole();
   files_.emplace(descriptor.fileId, std::move(file));
   Emit(FCASTRE_FILE_START, 0, descriptor.fileId, size, name);
-  if (whole) Complete(descriptor.fileId);
+  if (whole) {
+    Complete(descriptor.fileId);
+    return;
+  }
+  // The symbols that came before the descriptor count too.
+  std::deque<Early> waiting;
+  waiting.swap(early_);
+  for (Early& early : waiting) {
+    if (early.fileId != descriptor.fileId) {
+      early_.push_back(std::move(early));
+    } else if (files_.count(descriptor.fileId) != 0) {
+      const ParsedPacket parsed = ParsePacket(early.datagram);
+      Deliver(std::get<SymbolPacket>(parsed.packet));
+    }
+  }
 }
 
-void CarouselReceiver::OnSymbol(const SymbolPacket& symbol) {
+void CarouselReceiver::OnSymbol(const SymbolPacket& symbol, std::span<const std::uint8_t> datagram) {
+  if (files_.count(symbol.fileId) != 0) {
+    Deliver(symbol);
+  } else if (!Finished(symbol.fileId)) {
+    if (early_.size() == kEarlySymbols) early_.pop_front();
+    early_.push_back({symbol.fileId, {datagram.begin(), datagram.end()}});
+  }
+}
+
+void CarouselReceiver::Deliver(const SymbolPacket& symbol) {
   const auto it = files_.find(symbol.fileId);
-  if (it == files_.end()) return;
   switch (it->second->Accept(symbol)) {
     case IncomingFile::Result::kComplete:
       Complete(symbol.fileId);
@@ -210,6 +234,7 @@ void CarouselReceiver::Fail(std::uint32_t fileId, long error) {
 }
 
 void CarouselReceiver::Forget(std::uint32_t fileId) {
+  std::erase_if(early_, [fileId](const Early& early) { return early.fileId == fileId; });
   finishedIds_.push_back(fileId);
   if (finishedIds_.size() > kRememberedIds) finishedIds_.pop_front();
 }

@@ -7,8 +7,10 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "fcast/IncomingFile.h"
 #include "fcast/Packet.h"
@@ -21,7 +23,6 @@ struct ReceiverOptions {
   std::uint16_t port = 0;
   std::string folder;     // download folder, created when missing
   std::string interface;  // IPv4 address of the receiving interface; empty: the system's choice
-  std::size_t repairBudget = 40 << 20;  // bytes of repair symbols held at most
 };
 
 // What the receiver reports: a code of FcastEventCode with its error, file and digest.
@@ -41,7 +42,8 @@ struct ReceiverStatistics {
 
 // Receives the files of one multicast group into a download folder, on its own thread: reads
 // datagrams in batches (recvmmsg), checks each, hands symbols to the IncomingFile of their file
-// (made from the file's descriptor after the disk-space check), and reports FCASTRE_FILE_START,
+// (made from the file's descriptor after the disk-space check; symbols that come before their
+// file's first descriptor wait in a bounded queue for it), and reports FCASTRE_FILE_START,
 // FCASTRE_FILE_COMPLETE, FCASTRE_ERROR and FCASTRE_FATAL_ERROR through the event callback,
 // which runs on the receiver's thread. A file that completed or was refused is not received
 // again from the same sender run (its file id is remembered).
@@ -67,7 +69,9 @@ class CarouselReceiver {
   void Run();
   void Handle(std::span<const std::uint8_t> datagram);
   void OnDescriptor(const DescriptorPacket& descriptor);
-  void OnSymbol(const SymbolPacket& symbol);
+  void OnSymbol(const SymbolPacket& symbol, std::span<const std::uint8_t> datagram);
+  void Deliver(const SymbolPacket& symbol);
+  bool Finished(std::uint32_t fileId) const;
   void Complete(std::uint32_t fileId);
   void Fail(std::uint32_t fileId, long error);
   void Forget(std::uint32_t fileId);
@@ -84,7 +88,11 @@ class CarouselReceiver {
   std::atomic<std::int64_t> rejected_{0};
 
   // Owned by the receiver's thread.
-  RepairBudget budget_;
+  struct Early {
+    std::uint32_t fileId = 0;
+    std::vector<std::uint8_t> datagram;
+  };
+  std::deque<Early> early_;  // symbols of files whose descriptor has not come yet, oldest first
   std::map<std::uint32_t, std::unique_ptr<IncomingFile>> files_;
   std::deque<std::uint32_t> finishedIds_;
 };

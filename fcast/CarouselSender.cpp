@@ -140,14 +140,15 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
   const std::optional<Sha256Digest> digest = HashFile(fd, size, &stop_);
   if (!digest) return;
   const std::uint32_t symbolSize = options_.symbolSize;
-  const int k = ChooseK(options_.plannedRounds);
-  const FileLayout layout = *FileLayout::Make(size, symbolSize, k, kMaxSymbolsPerBlock);
+  const int chosenK = ChooseK(options_.plannedRounds);
+  const FileLayout layout = *FileLayout::Make(size, symbolSize, chosenK, kMaxSymbolsPerBlock);
+  const std::uint32_t k = layout.K();
 
   DescriptorPacket descriptor;
   descriptor.fileId = RandomFileId();
   descriptor.fileSize = size;
   descriptor.symbolSize = static_cast<std::uint16_t>(symbolSize);
-  descriptor.sourceSymbols = static_cast<std::uint16_t>(k);
+  descriptor.sourceSymbols = static_cast<std::uint16_t>(chosenK);
   descriptor.symbolIds = static_cast<std::uint16_t>(kMaxSymbolsPerBlock);
   descriptor.sha256 = *digest;
   descriptor.name = name;
@@ -215,19 +216,21 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
     sentInRound = 0;
     for (std::uint64_t pass = 0; pass < passes; ++pass) {
       const std::uint64_t turn = static_cast<std::uint64_t>(round) * passes + pass;
-      for (std::uint32_t first = 0; first < blocks; first += window.Capacity()) {
-        if (!window.Load(fd, first)) return;  // the file shrank or failed: the transfer ends
-        // Position j of every block of the window, then j + 1: a burst of loss is spread over
-        // the window's blocks. The repair symbols of a few positions at a time are computed
-        // just before they go, which spreads the encoding between the paced sends.
-        for (std::uint32_t from = 0; from < static_cast<std::uint32_t>(k);
-             from += CarouselWindow::kEncodeRows) {
-          const std::uint32_t to = std::min<std::uint32_t>(k, from + CarouselWindow::kEncodeRows);
-          window.Encode(turn, from, to);
-          for (std::uint32_t j = from; j < to; ++j) {
-            for (std::uint32_t i = 0; i < window.Capacity(); ++i) {
-              const std::optional<CarouselWindow::Symbol> symbol = window.At(turn, i, j);
-              if (symbol && !sendSymbol(round, *symbol)) return;
+      for (std::uint32_t from = 0; from < k; from = CarouselWindow::SweepEnd(from, k)) {
+        const std::uint32_t to = CarouselWindow::SweepEnd(from, k);
+        for (std::uint32_t first = 0; first < blocks; first += window.Capacity()) {
+          if (!window.Load(fd, first, turn, from, to)) return;  // the file shrank or failed
+          // Position j of every block of the window, then j + 1: a burst of loss is spread
+          // over the window's blocks. The repair symbols of a few positions at a time are
+          // computed just before they go, which spreads the encoding between the paced sends.
+          for (std::uint32_t rows = from; rows < to; rows += CarouselWindow::kEncodeRows) {
+            const std::uint32_t rowsEnd = std::min(to, rows + CarouselWindow::kEncodeRows);
+            window.Encode(turn, rows, rowsEnd);
+            for (std::uint32_t j = rows; j < rowsEnd; ++j) {
+              for (std::uint32_t i = 0; i < window.Capacity(); ++i) {
+                const std::optional<CarouselWindow::Symbol> symbol = window.At(turn, i, j);
+                if (symbol && !sendSymbol(round, *symbol)) return;
+              }
             }
           }
         }

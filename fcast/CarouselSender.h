@@ -42,9 +42,11 @@ struct SenderStatistics {
 // The data carousel: sends one file to a multicast group, round after round, at a paced rate.
 // Round 1 carries the file's source symbols; each later round carries, for every block, k
 // symbols that continue through the block's symbol ids (fresh repair symbols first, cycling
-// when the ids are used up), so every packet helps every receiver whatever it lost. Within a
-// round, windows of blocks are sent with their symbols interleaved across the blocks, which
-// spreads a burst of loss over many blocks. A descriptor packet (file id, name, size, layout,
+// when the ids are used up), so every packet helps every receiver whatever it lost. A round
+// is a series of sweeps over the whole file, each sending a few positions of every block, so
+// that each block gets its first repair symbols early in the round; within a sweep, windows of
+// blocks are sent with their symbols interleaved across the blocks, which spreads a burst of
+// loss over many blocks. A descriptor packet (file id, name, size, layout,
 // SHA-256) goes at each round's start and then every few dozen packets, for late joiners.
 //
 // Owns the socket and the sending thread. Its methods are called from one controlling thread

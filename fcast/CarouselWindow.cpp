@@ -22,6 +22,10 @@ std::uint32_t CarouselWindow::SymbolId(std::uint64_t turn, std::uint32_t sourceS
   return static_cast<std::uint32_t>((turn * sourceSymbols + position) % kMaxSymbolsPerBlock);
 }
 
+std::uint32_t CarouselWindow::SweepEnd(std::uint32_t from, std::uint32_t k) {
+  return std::min(k, from + std::max<std::uint32_t>(4, from / 4));
+}
+
 std::uint8_t* CarouselWindow::SourceAt(std::uint32_t i, std::uint32_t id) {
   return &source_[(std::size_t{i} * layout_.K() + id) * layout_.SymbolSize()];
 }
@@ -30,22 +34,38 @@ std::uint8_t* CarouselWindow::RepairAt(std::uint32_t i, std::uint32_t position) 
   return &repair_[(std::size_t{i} * layout_.K() + position) * layout_.SymbolSize()];
 }
 
-bool CarouselWindow::Load(int fd, std::uint32_t first) {
+bool CarouselWindow::ReadSource(int fd, std::uint32_t i, std::uint32_t from, std::uint32_t to) {
+  const std::uint32_t block = first_ + i;
+  const std::uint64_t begin = layout_.Offset(block, from);
+  const std::uint64_t end = std::min(layout_.Offset(block, to), layout_.FileSize());
+  std::uint8_t* base = SourceAt(i, from);
+  const auto bytes = static_cast<std::size_t>(end - begin);
+  std::memset(base + bytes, 0, std::size_t{to - from} * layout_.SymbolSize() - bytes);
+  std::size_t got = 0;
+  while (got < bytes) {
+    const ssize_t n = ::pread(fd, base + got, bytes - got, static_cast<off_t>(begin + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool CarouselWindow::Load(int fd, std::uint32_t first, std::uint64_t turn, std::uint32_t from,
+                          std::uint32_t to) {
   first_ = first;
   count_ = std::min(capacity_, layout_.BlockCount() - first);
   for (std::uint32_t i = 0; i < count_; ++i) {
-    const std::uint32_t block = first + i;
-    std::uint8_t* base = SourceAt(i, 0);
-    const auto bytes = static_cast<std::size_t>(layout_.BlockBytes(block));
-    std::memset(base + bytes, 0,
-                std::size_t{layout_.SourceSymbols(block)} * layout_.SymbolSize() - bytes);
-    std::size_t got = 0;
-    while (got < bytes) {
-      const ssize_t n =
-          ::pread(fd, base + got, bytes - got, static_cast<off_t>(layout_.Offset(block, 0) + got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      got += static_cast<std::size_t>(n);
+    const std::uint32_t kb = layout_.SourceSymbols(first + i);
+    const std::uint32_t end = std::min(to, kb);
+    if (from >= end) continue;
+    // Ids of consecutive positions are consecutive until they reach the repair ids (and wrap
+    // only after them), so positions that carry only source ids carry a run of them.
+    const std::uint32_t firstId = SymbolId(turn, kb, from);
+    const std::uint32_t lastId = SymbolId(turn, kb, end - 1);
+    const bool sourceOnly = firstId < kb && lastId < kb && firstId <= lastId;
+    if (!(sourceOnly ? ReadSource(fd, i, firstId, lastId + 1) : ReadSource(fd, i, 0, kb))) {
+      return false;
     }
   }
   return true;

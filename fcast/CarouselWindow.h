@@ -28,22 +28,24 @@ class CarouselWindow {
   };
 
   // Bytes of file data in one window: enough blocks (47 of 127 symbols) that a burst of a few
-  // thousand lost datagrams, as when a busy receiver falls behind for a tenth of a second, costs
-  // each block only a share that the next round makes up; few enough to stay in the processor's
-  // cache while the repair positions are computed in turn.
+  // thousand lost datagrams costs each block only a few symbols; few enough to stay in the
+  // processor's cache while the window's repair symbols are computed.
   static constexpr std::size_t kWindowBytes = 8 << 20;
-  // Positions encoded at a time: a short enough piece of work to fit between paced sends.
-  static constexpr std::uint32_t kEncodeRows = 24;
+  // Positions encoded at a time: as many as the coding kernels compute in one pass over the
+  // source symbols, a short enough piece of work to fit between paced sends.
+  static constexpr std::uint32_t kEncodeRows = 6;
 
   // A window of up to |capacity| blocks of |layout|.
   CarouselWindow(const FileLayout& layout, std::uint32_t capacity);
 
   std::uint32_t Capacity() const { return capacity_; }
-  // Reads the blocks from |first| on (as many as fit and exist) from |fd|; false when a read
-  // fails or the file is shorter than its layout.
-  bool Load(int fd, std::uint32_t first);
+  // Makes the window the blocks from |first| on (as many as fit and exist) and reads from |fd|
+  // what positions [from, to) need in |turn|: only their own source symbols when they carry
+  // nothing but source symbols, the whole block when any of them is a repair symbol. False
+  // when a read fails or the file is shorter than its layout.
+  bool Load(int fd, std::uint32_t first, std::uint64_t turn, std::uint32_t from, std::uint32_t to);
   // Computes the repair symbols that positions [from, to) of the window's blocks carry in
-  // |turn|.
+  // |turn|; the window must have been loaded for them.
   void Encode(std::uint64_t turn, std::uint32_t from, std::uint32_t to);
   // The symbol of the window's block |i| at |position| in |turn|; nothing when that block has
   // fewer source symbols or the window fewer blocks. Repair symbols must have been encoded.
@@ -51,9 +53,19 @@ class CarouselWindow {
 
   static std::uint32_t SymbolId(std::uint64_t turn, std::uint32_t sourceSymbols,
                                 std::uint32_t position);
+  // The end of the sweep that starts at position |from| of blocks of at most |k| symbols. A
+  // turn is sent in sweeps, each a few positions of every block of the file before the next
+  // positions of any, so that after loss every block gets its first repair symbols early in
+  // the round, not the file's last window only at the round's end. Sweeps lengthen as the
+  // positions advance (a quarter of the positions before them, at least 4): the first repair
+  // symbols, which every block needs, come in short sweeps, the later ones, which only the
+  // unluckiest blocks need, in longer sweeps that reread the file fewer times.
+  static std::uint32_t SweepEnd(std::uint32_t from, std::uint32_t k);
 
  private:
   std::uint8_t* SourceAt(std::uint32_t i, std::uint32_t id);
+  // Reads source symbols [from, to) of the window's block |i|, zero-padding the file's last.
+  bool ReadSource(int fd, std::uint32_t i, std::uint32_t from, std::uint32_t to);
   std::uint8_t* RepairAt(std::uint32_t i, std::uint32_t position);
 
   const FileLayout layout_;

@@ -6,8 +6,11 @@
 namespace ondavox::fcast {
 
 // How a file is cut into symbols and blocks: symbols of symbolSize bytes (the last one padded),
-// grouped into blocks of k source symbols (the last block may hold fewer), each block coded
-// on its own with n symbol ids (k source ids, n - k repair ids). A value type; any thread.
+// grouped into as few blocks of at most k source symbols as hold them, the symbols shared out
+// evenly (the leading blocks hold one more than the others), each block coded on its own with
+// n symbol ids (its source ids, then repair ids). Even blocks matter: a short last block would
+// be the one that loss finishes off, since every block gets as many repair symbols per round
+// as it has source symbols. A value type; any thread.
 class FileLayout {
  public:
   // Receivers refuse layouts with more blocks than this, whatever the disk space, and track at
@@ -21,12 +24,15 @@ class FileLayout {
 
   std::uint64_t FileSize() const { return fileSize_; }
   std::uint32_t SymbolSize() const { return symbolSize_; }
+  // The most source symbols a block holds.
   std::uint32_t K() const { return k_; }
   std::uint32_t N() const { return n_; }
   std::uint64_t SymbolCount() const { return symbols_; }
   std::uint32_t BlockCount() const { return blocks_; }
-  // Source symbols in |block| (k, or fewer for the last block).
+  // Source symbols in |block|.
   std::uint32_t SourceSymbols(std::uint32_t block) const;
+  // Index in the file of the first source symbol of |block|.
+  std::uint64_t FirstSymbol(std::uint32_t block) const;
   // Byte offset in the file of source symbol |id| of |block|, and its length in the file (the
   // symbol size, or less for the file's last symbol).
   std::uint64_t Offset(std::uint32_t block, std::uint32_t id) const;
@@ -41,6 +47,8 @@ class FileLayout {
   std::uint32_t n_ = 0;
   std::uint64_t symbols_ = 0;
   std::uint32_t blocks_ = 0;
+  std::uint32_t shortBlockSymbols_ = 0;  // symbols of the blocks after the longer ones
+  std::uint32_t longBlocks_ = 0;         // leading blocks with one symbol more
 };
 
 }  // namespace ondavox::fcast

@@ -5,6 +5,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -41,24 +42,29 @@ bool WriteFully(int fd, const std::uint8_t* data, std::size_t length, std::uint6
 
 }  // namespace
 
-IncomingFile::IncomingFile(const FileLayout& layout, RepairBudget& budget)
-    : layout_(layout), budget_(budget), lastActivity_(std::chrono::steady_clock::now()) {}
+IncomingFile::IncomingFile(const FileLayout& layout)
+    : layout_(layout), lastActivity_(std::chrono::steady_clock::now()) {}
+
+std::uint64_t IncomingFile::Footprint(const FileLayout& layout) {
+  return layout.SymbolCount() * layout.SymbolSize();
+}
 
 std::unique_ptr<IncomingFile> IncomingFile::Create(const std::string& folder,
                                                    const DescriptorPacket& descriptor,
                                                    const FileLayout& layout, std::uint64_t reserved,
-                                                   RepairBudget& budget, long* errorCode) {
+                                                   long* errorCode) {
   struct statvfs disk {};
   if (::statvfs(folder.c_str(), &disk) != 0) {
     *errorCode = kFcastErrorCreateFile;
     return nullptr;
   }
   const std::uint64_t available = std::uint64_t{disk.f_bavail} * disk.f_frsize;
-  if (layout.FileSize() > available || layout.FileSize() + reserved > available) {
+  const std::uint64_t footprint = Footprint(layout);
+  if (footprint > available || footprint + reserved > available) {
     *errorCode = kFcastErrorDiskSpace;
     return nullptr;
   }
-  std::unique_ptr<IncomingFile> file(new IncomingFile(layout, budget));
+  std::unique_ptr<IncomingFile> file(new IncomingFile(layout));
   file->fileId_ = descriptor.fileId;
   file->name_ = SanitizeFileName(descriptor.name, descriptor.fileId);
   file->finalPath_ = (std::filesystem::path(folder) / file->name_).string();
@@ -71,31 +77,31 @@ std::unique_ptr<IncomingFile> IncomingFile::Create(const std::string& folder,
   }
   file->fd_ = fd;
   file->tempPath_ = pattern;
-  if (::fchmod(fd, 0644) != 0 || ::ftruncate(fd, static_cast<off_t>(layout.FileSize())) != 0) {
+  if (::fchmod(fd, 0644) != 0 || ::ftruncate(fd, static_cast<off_t>(footprint)) != 0) {
     *errorCode = kFcastErrorCreateFile;
     return nullptr;  // the destructor removes the temporary file
   }
   file->blocks_.resize(layout.BlockCount());
   file->scratch_.resize(std::size_t{layout.K()} * layout.SymbolSize());
+  file->repair_.resize(file->scratch_.size());
   return file;
 }
 
 IncomingFile::~IncomingFile() {
-  for (Block& block : blocks_) Release(block);
   if (fd_ >= 0) ::close(fd_);
   if (!finished_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
 }
 
 std::uint64_t IncomingFile::Outstanding() const { return layout_.FileSize() - bytesDone_; }
 
-void IncomingFile::Release(Block& block) {
-  budget_.used -= block.repair.size() * layout_.SymbolSize();
-  block.repair.clear();
-  block.repair.shrink_to_fit();
+bool IncomingFile::WritePlace(std::uint32_t block, std::uint32_t place, const std::uint8_t* data) {
+  return WriteFully(fd_, data, layout_.SymbolSize(), layout_.Offset(block, place));
 }
 
-bool IncomingFile::WriteSource(std::uint32_t block, std::uint32_t id, const std::uint8_t* data) {
-  return WriteFully(fd_, data, layout_.Length(block, id), layout_.Offset(block, id));
+std::uint32_t IncomingFile::FreePlace(const Block& block, std::uint32_t k) {
+  std::uint32_t place = 0;
+  while (place < k && block.taken.test(place)) ++place;
+  return place;
 }
 
 IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
@@ -107,33 +113,39 @@ IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
   if (block.done) return Result::kIgnored;
   lastActivity_ = std::chrono::steady_clock::now();
   const std::uint32_t k = layout_.SourceSymbols(symbol.block);
-  if (symbol.symbolId < k) {
-    if (block.have.test(symbol.symbolId)) return Result::kIgnored;
-    if (!WriteSource(symbol.block, symbol.symbolId, symbol.data.data())) return Result::kFailed;
-    block.have.set(symbol.symbolId);
+  const std::uint32_t id = symbol.symbolId;
+  if (id < k) {
+    if (block.have.test(id)) return Result::kIgnored;
+    if (block.taken.test(id)) {
+      // A repair symbol stands in this place: it moves to a free one (the block is incomplete,
+      // so one is free, and it is not this one).
+      auto standIn = std::find_if(block.repair.begin(), block.repair.end(),
+                                  [id](const StandIn& s) { return s.place == id; });
+      const std::uint32_t place = FreePlace(block, k);
+      if (!ReadFully(fd_, repair_.data(), layout_.SymbolSize(), layout_.Offset(symbol.block, id)) ||
+          !WritePlace(symbol.block, place, repair_.data())) {
+        return Result::kFailed;
+      }
+      standIn->place = static_cast<std::uint8_t>(place);
+      block.taken.set(place);
+    }
+    if (!WritePlace(symbol.block, id, symbol.data.data())) return Result::kFailed;
+    block.have.set(id);
+    block.taken.set(id);
     ++block.sources;
   } else {
-    // Keep only as many repair symbols as the block still lacks, within the budget.
-    if (block.sources + block.repair.size() >= k) return Result::kIgnored;
-    for (const Held& held : block.repair) {
-      if (held.id == symbol.symbolId) return Result::kIgnored;
+    for (const StandIn& held : block.repair) {
+      if (held.id == id) return Result::kIgnored;
     }
-    // Past the budget, only a symbol that completes its block (and is freed at once) is kept.
-    if (budget_.used + layout_.SymbolSize() > budget_.limit &&
-        block.sources + block.repair.size() + 1 < k) {
-      return Result::kIgnored;
-    }
-    Held held;
-    held.id = static_cast<std::uint8_t>(symbol.symbolId);
-    held.data.reset(new std::uint8_t[layout_.SymbolSize()]);
-    std::memcpy(held.data.get(), symbol.data.data(), layout_.SymbolSize());
-    block.repair.push_back(std::move(held));
-    budget_.used += layout_.SymbolSize();
+    const std::uint32_t place = FreePlace(block, k);
+    if (!WritePlace(symbol.block, place, symbol.data.data())) return Result::kFailed;
+    block.repair.push_back({static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(place)});
+    block.taken.set(place);
   }
   if (block.sources + block.repair.size() < k) return Result::kStored;
   if (block.sources < k && !Rebuild(symbol.block)) return Result::kFailed;
   block.done = true;
-  Release(block);
+  block.repair = {};
   ++blocksDone_;
   bytesDone_ += layout_.BlockBytes(symbol.block);
   if (symbol.block == blocksHashed_ && !AdvanceHash()) return Result::kFailed;
@@ -144,10 +156,9 @@ bool IncomingFile::Rebuild(std::uint32_t index) {
   Block& block = blocks_[index];
   const std::uint32_t k = layout_.SourceSymbols(index);
   const std::size_t symbolSize = layout_.SymbolSize();
-  const auto bytes = static_cast<std::size_t>(layout_.BlockBytes(index));
-  std::memset(scratch_.data(), 0, std::size_t{k} * symbolSize);
-  if (!ReadFully(fd_, scratch_.data(), bytes, layout_.Offset(index, 0))) return false;
-
+  if (!ReadFully(fd_, scratch_.data(), std::size_t{k} * symbolSize, layout_.Offset(index, 0))) {
+    return false;
+  }
   std::uint8_t* sources[kMaxSymbolsPerBlock];
   std::uint8_t missing[kMaxSymbolsPerBlock];
   std::uint8_t repairIds[kMaxSymbolsPerBlock];
@@ -157,16 +168,19 @@ bool IncomingFile::Rebuild(std::uint32_t index) {
     sources[j] = &scratch_[j * symbolSize];
     if (!block.have.test(j)) missing[missingCount++] = static_cast<std::uint8_t>(j);
   }
+  // The repair symbols leave the places that the rebuilt source symbols fill.
   for (std::size_t r = 0; r < block.repair.size(); ++r) {
     repairIds[r] = block.repair[r].id;
-    repair[r] = block.repair[r].data.get();
+    std::uint8_t* copy = &repair_[r * symbolSize];
+    std::memcpy(copy, sources[block.repair[r].place], symbolSize);
+    repair[r] = copy;
   }
   if (!code_->Decode(static_cast<int>(k), symbolSize, sources, {missing, missingCount},
                      {repairIds, block.repair.size()}, repair)) {
     return false;
   }
   for (std::size_t m = 0; m < missingCount; ++m) {
-    if (!WriteSource(index, missing[m], sources[missing[m]])) return false;
+    if (!WritePlace(index, missing[m], sources[missing[m]])) return false;
   }
   return true;
 }
@@ -184,6 +198,7 @@ bool IncomingFile::AdvanceHash() {
 long IncomingFile::Finish() {
   if (!AdvanceHash() || !Whole()) return kFcastErrorWrite;
   if (hash_.Final() != sha256_) return kFcastErrorChecksum;
+  if (::ftruncate(fd_, static_cast<off_t>(layout_.FileSize())) != 0) return kFcastErrorWrite;
   if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return kFcastErrorRename;
   finished_ = true;
   return kFcastErrorNone;

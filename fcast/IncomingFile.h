@@ -14,19 +14,16 @@
 
 namespace ondavox::fcast {
 
-// Bytes of repair symbols the receiver may hold for incomplete blocks, shared by its files.
-struct RepairBudget {
-  std::size_t limit = 0;
-  std::size_t used = 0;
-};
-
-// One file being received: a temporary file in the download folder that source symbols are
-// written into at their offsets, and the repair symbols of the blocks still incomplete (within
-// the receiver's repair budget). A block is rebuilt as soon as it holds k distinct symbols; when
-// every block is whole the file's SHA-256 is checked and the file renamed to its final name.
-// The hash runs along as the file's leading blocks become whole, so little is left to read
-// back at the end.
-// The temporary file is removed unless the file was completed.
+// One file being received: a temporary file in the download folder, as long as the file's
+// symbols end to end (the last one padded until the file is complete), that every symbol
+// received is written into. A source symbol goes to its own place; a repair symbol stands in
+// the place of one of its block's missing source symbols (and moves when that source symbol
+// comes after all). So the receiver holds no symbol data in memory whatever the file's size,
+// its loss and the order the sender chose, and disk space is the only bound. A block is
+// rebuilt as soon as it holds as many distinct symbols as it has source symbols; when every
+// block is whole the file's SHA-256 is checked and the file renamed to its final name. The
+// hash runs along as the file's leading blocks become whole, so little is left to read back
+// at the end. The temporary file is removed unless the file was completed.
 //
 // Owned and used by the receiver's thread only.
 class IncomingFile {
@@ -39,7 +36,7 @@ class IncomingFile {
   static std::unique_ptr<IncomingFile> Create(const std::string& folder,
                                               const DescriptorPacket& descriptor,
                                               const FileLayout& layout, std::uint64_t reserved,
-                                              RepairBudget& budget, long* errorCode);
+                                              long* errorCode);
   ~IncomingFile();
   IncomingFile(const IncomingFile&) = delete;
   IncomingFile& operator=(const IncomingFile&) = delete;
@@ -57,30 +54,33 @@ class IncomingFile {
   const Sha256Digest& Digest() const { return sha256_; }
   // Bytes still to be written to disk for this file.
   std::uint64_t Outstanding() const;
+  // Bytes the file takes on disk while it is received.
+  static std::uint64_t Footprint(const FileLayout& layout);
   std::chrono::steady_clock::time_point LastActivity() const { return lastActivity_; }
 
  private:
-  struct Held {
-    std::uint8_t id = 0;
-    std::unique_ptr<std::uint8_t[]> data;
+  struct StandIn {
+    std::uint8_t id = 0;     // repair symbol id
+    std::uint8_t place = 0;  // source id whose place it occupies
   };
   struct Block {
-    std::bitset<kMaxSymbolsPerBlock> have;  // source ids held on disk
+    std::bitset<kMaxSymbolsPerBlock> have;   // source ids held in their own places
+    std::bitset<kMaxSymbolsPerBlock> taken;  // places holding a symbol, source or repair
     std::uint16_t sources = 0;
     bool done = false;
-    std::vector<Held> repair;
+    std::vector<StandIn> repair;
   };
 
-  IncomingFile(const FileLayout& layout, RepairBudget& budget);
-  bool WriteSource(std::uint32_t block, std::uint32_t id, const std::uint8_t* data);
-  // Rebuilds |block| from its sources on disk and its repair symbols; false on a disk error.
+  explicit IncomingFile(const FileLayout& layout);
+  bool WritePlace(std::uint32_t block, std::uint32_t place, const std::uint8_t* data);
+  // The lowest place of |block| (of |k|) that holds nothing; there is one while it is incomplete.
+  static std::uint32_t FreePlace(const Block& block, std::uint32_t k);
+  // Rebuilds |block|'s missing source symbols from its symbols on disk; false on a disk error.
   bool Rebuild(std::uint32_t block);
-  void Release(Block& block);
   // Hashes the whole blocks that follow the hashed part; false on a read error.
   bool AdvanceHash();
 
   const FileLayout layout_;
-  RepairBudget& budget_;
   std::uint32_t fileId_ = 0;
   std::string name_;
   std::string finalPath_;
@@ -93,7 +93,8 @@ class IncomingFile {
   std::uint64_t bytesDone_ = 0;
   std::uint32_t blocksHashed_ = 0;  // blocks [0, blocksHashed_) are in hash_
   Sha256 hash_;
-  std::vector<std::uint8_t> scratch_;
+  std::vector<std::uint8_t> scratch_;  // a block's places
+  std::vector<std::uint8_t> repair_;   // a block's repair symbols, out of the places they left
   const std::unique_ptr<ErasureCode> code_ = MakeErasureCode();
   std::chrono::steady_clock::time_point lastActivity_;
 };

@@ -58,8 +58,9 @@ void BM_EncodeRepair(benchmark::State& state) {
 }
 BENCHMARK(BM_EncodeRepair)->Arg(32)->Arg(51)->Arg(85)->Arg(127)->Arg(128);
 
-// The sender's own path for a repair round: a window of blocks, its repair symbols computed a
-// few positions at a time, as they are sent.
+// The sender's own path for a repair round: for each sweep of a few positions, a window of
+// blocks read again from the file (from the page cache) and its repair symbols computed a few
+// positions at a time, as they are sent.
 void BM_SenderRepairRound(benchmark::State& state) {
   const auto k = static_cast<std::uint32_t>(state.range(0));
   const auto blocks = static_cast<std::uint32_t>(CarouselWindow::kWindowBytes / (k * kSymbol));
@@ -74,11 +75,14 @@ void BM_SenderRepairRound(benchmark::State& state) {
   }
   const int fd = ::open(path.c_str(), O_RDONLY);
   CarouselWindow window(layout, blocks);
-  if (!window.Load(fd, 0)) state.SkipWithError("load failed");
   std::int64_t repairBytes = 0;
   for (auto _ : state) {
-    for (std::uint32_t from = 0; from < k; from += CarouselWindow::kEncodeRows) {
-      window.Encode(1, from, std::min(k, from + CarouselWindow::kEncodeRows));
+    for (std::uint32_t from = 0; from < k; from = CarouselWindow::SweepEnd(from, k)) {
+      const std::uint32_t to = CarouselWindow::SweepEnd(from, k);
+      if (!window.Load(fd, 0, 1, from, to)) state.SkipWithError("load failed");
+      for (std::uint32_t rows = from; rows < to; rows += CarouselWindow::kEncodeRows) {
+        window.Encode(1, rows, std::min(to, rows + CarouselWindow::kEncodeRows));
+      }
     }
     for (std::uint32_t i = 0; i < blocks; ++i) {
       for (std::uint32_t j = 0; j < k; ++j) repairBytes += window.At(1, i, j)->repair ? kSymbol : 0;
@@ -165,9 +169,8 @@ void BM_ReceiveFile(benchmark::State& state) {
   descriptor.name = "bench-receive.bin";
   std::mt19937 rng(5);
   for (auto _ : state) {
-    RepairBudget budget{std::size_t{40} << 20, 0};
     long error = 0;
-    auto file = IncomingFile::Create(folder, descriptor, layout, 0, budget, &error);
+    auto file = IncomingFile::Create(folder, descriptor, layout, 0, &error);
     for (std::uint32_t b = 0; b < layout.BlockCount(); ++b) {
       const std::uint32_t kb = layout.SourceSymbols(b);
       for (std::uint32_t j = 0; j < kb; ++j) {

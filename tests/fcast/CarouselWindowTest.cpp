@@ -36,7 +36,7 @@ TEST(CarouselWindow, GivesTheFileAndRepairThatRebuildsIt) {
   test::TempDir dir;
   const std::uint32_t symbolSize = 100;
   const std::uint32_t k = 20;
-  // Three blocks, the window holds two: the second load has one short block.
+  // Three blocks (of 16, 15 and 15 symbols), the window holds two: the second load has one.
   std::string content(symbolSize * k * 2 + symbolSize * 5 + 33, '\0');
   std::mt19937 rng(12);
   for (char& c : content) c = static_cast<char>(rng());
@@ -46,7 +46,17 @@ TEST(CarouselWindow, GivesTheFileAndRepairThatRebuildsIt) {
   const FileLayout layout = *FileLayout::Make(content.size(), symbolSize, k, 255);
   CarouselWindow window(layout, 2);
   for (std::uint32_t first : {0u, 2u}) {
-    ASSERT_TRUE(window.Load(fd, first));
+    // A sweep of source positions reads just their symbols.
+    ASSERT_TRUE(window.Load(fd, first, 0, 3, 6));
+    for (std::uint32_t i = 0; first + i < layout.BlockCount() && i < 2; ++i) {
+      for (std::uint32_t j = 3; j < 6; ++j) {
+        const auto symbol = window.At(0, i, j);
+        ASSERT_TRUE(symbol);
+        EXPECT_EQ(std::string(symbol->data.begin(), symbol->data.end()),
+                  content.substr(layout.Offset(first + i, j), symbolSize));
+      }
+    }
+    ASSERT_TRUE(window.Load(fd, first, 0, 0, k));
     for (std::uint32_t i = 0; i < 2; ++i) {
       const std::uint32_t block = first + i;
       if (block >= layout.BlockCount()) {
@@ -69,6 +79,7 @@ TEST(CarouselWindow, GivesTheFileAndRepairThatRebuildsIt) {
         source.emplace_back(symbol->data.begin(), symbol->data.end());
       }
       // Turn 1, encoded in two pieces: repair symbols alone rebuild the block.
+      ASSERT_TRUE(window.Load(fd, first, 1, 0, 7));
       window.Encode(1, 0, 7);
       window.Encode(1, 7, k);
       std::vector<std::uint8_t> ids;
@@ -97,7 +108,7 @@ TEST(CarouselWindow, GivesTheFileAndRepairThatRebuildsIt) {
   const FileLayout longer = *FileLayout::Make(content.size() + symbolSize * k, symbolSize, k, 255);
   CarouselWindow beyond(longer, 1);
   const int again = ::open(dir.File("f").c_str(), O_RDONLY);
-  EXPECT_FALSE(beyond.Load(again, 3));
+  EXPECT_FALSE(beyond.Load(again, 3, 0, 0, k));
   ::close(again);
 }
 

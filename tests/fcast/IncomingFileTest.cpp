@@ -87,15 +87,14 @@ std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
 
 TEST(IncomingFile, RebuildsEveryBlockFromWhateverSymbolsArrive) {
   // Per block: every source symbol lost, half lost, none lost, or only repair symbols arriving
-  // long after the source ones; the last block is short and the last symbol partial.
+  // long after the source ones; the last symbol is partial.
   TempDir dir;
   const std::uint32_t k = 10;
   const std::string content = RandomBytes(kSymbol * k * 4 + kSymbol * 3 + 17, 1);
   const DescriptorPacket d = Describe(content, "data.bin", k);
   const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, k, 255);
-  RepairBudget budget{1 << 20, 0};
   long error = 0;
-  auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, budget, &error);
+  auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, &error);
   ASSERT_TRUE(file) << error;
   SymbolSource source(content, layout);
   int completions = 0;
@@ -121,22 +120,20 @@ TEST(IncomingFile, RebuildsEveryBlockFromWhateverSymbolsArrive) {
   }
   EXPECT_EQ(completions, 1);
   EXPECT_TRUE(file->Whole());
-  EXPECT_EQ(budget.used, 0u);
   EXPECT_EQ(file->Finish(), kFcastErrorNone);
   EXPECT_EQ(ReadFile(dir.path() / "data.bin"), content);
   EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"data.bin"});
 }
 
-TEST(IncomingFile, DropsSymbolsThatDoNotFitTheLayoutAndHoldsRepairWithinTheBudget) {
+TEST(IncomingFile, DropsSymbolsThatDoNotFitTheLayoutAndMovesRepairOutOfTheWayOfLateSources) {
   TempDir dir;
   const std::uint32_t k = 4;
-  const std::string content = RandomBytes(kSymbol * k * 3, 2);
+  const std::string content = RandomBytes(kSymbol * k * 3 - 5, 2);  // the last symbol partial
   DescriptorPacket d = Describe(content, "../../x", k);
   d.symbolIds = 8;
   const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, k, 8);
-  RepairBudget budget{kSymbol * 2, 0};
   long error = 0;
-  auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, budget, &error);
+  auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, &error);
   ASSERT_TRUE(file);
   EXPECT_EQ(file->Name(), "x");
   SymbolSource source(content, layout);
@@ -149,21 +146,23 @@ TEST(IncomingFile, DropsSymbolsThatDoNotFitTheLayoutAndHoldsRepairWithinTheBudge
   packet = {42, 0, 0, shortData};  // wrong symbol size
   EXPECT_EQ(file->Accept(packet), IncomingFile::Result::kIgnored);
 
-  // Budget of two symbols: two blocks hold one repair each, a third block's repair is refused
-  // unless it completes its block.
-  for (std::uint32_t block = 0; block < 3; ++block) {
-    for (std::uint8_t j = 0; j < 2; ++j) Feed(*file, source, block, j);
-  }
-  EXPECT_EQ(Feed(*file, source, 0, 4), IncomingFile::Result::kStored);
-  EXPECT_EQ(Feed(*file, source, 1, 4), IncomingFile::Result::kStored);
-  EXPECT_EQ(budget.used, kSymbol * 2);
-  EXPECT_EQ(Feed(*file, source, 2, 4), IncomingFile::Result::kIgnored);
-  EXPECT_EQ(Feed(*file, source, 0, 5), IncomingFile::Result::kStored);  // completes block 0
-  EXPECT_EQ(budget.used, kSymbol);
-  EXPECT_EQ(Feed(*file, source, 2, 4), IncomingFile::Result::kStored);
-  EXPECT_EQ(Feed(*file, source, 1, 2), IncomingFile::Result::kStored);
-  EXPECT_EQ(Feed(*file, source, 1, 3), IncomingFile::Result::kIgnored);  // block 1 done
-  EXPECT_EQ(Feed(*file, source, 2, 6), IncomingFile::Result::kComplete);
+  using R = IncomingFile::Result;
+  // Block 0: repair 4 takes the free place 1; source 1 comes after all and moves it to place
+  // 2; source 3 completes the block, rebuilding source 2 from the moved repair symbol.
+  EXPECT_EQ(Feed(*file, source, 0, 0), R::kStored);
+  EXPECT_EQ(Feed(*file, source, 0, 4), R::kStored);
+  EXPECT_EQ(Feed(*file, source, 0, 4), R::kIgnored);  // a duplicate repair
+  EXPECT_EQ(Feed(*file, source, 0, 1), R::kStored);
+  EXPECT_EQ(Feed(*file, source, 0, 3), R::kStored);
+  EXPECT_EQ(Feed(*file, source, 0, 1), R::kIgnored);  // block 0 done
+  // Block 1: a late source that completes the block as it displaces a repair symbol.
+  for (std::uint8_t id : {5, 6, 7}) EXPECT_EQ(Feed(*file, source, 1, id), R::kStored);
+  EXPECT_EQ(Feed(*file, source, 1, 0), R::kStored);
+  // Block 2, with the file's partial last symbol: repair only, in the places of the sources
+  // including the last one, which the finished file must not keep in full.
+  EXPECT_EQ(Feed(*file, source, 2, 0), R::kStored);
+  for (std::uint8_t id : {4, 5}) EXPECT_EQ(Feed(*file, source, 2, id), R::kStored);
+  EXPECT_EQ(Feed(*file, source, 2, 7), R::kComplete);
   EXPECT_EQ(file->Finish(), kFcastErrorNone);
   EXPECT_EQ(ReadFile(dir.path() / "x"), content);
   EXPECT_FALSE(std::filesystem::exists(dir.path().parent_path().parent_path() / "x"));
@@ -171,36 +170,35 @@ TEST(IncomingFile, DropsSymbolsThatDoNotFitTheLayoutAndHoldsRepairWithinTheBudge
 
 TEST(IncomingFile, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
   TempDir dir;
-  RepairBudget budget{1 << 20, 0};
   long error = 0;
   // Larger than any disk here.
   DescriptorPacket huge = Describe("", "huge.iso", 254);
   huge.fileSize = std::uint64_t{300} << 30;  // within the block limit, beyond the disk
   const std::optional<FileLayout> hugeLayout = FileLayout::Make(huge.fileSize, 1448, 254, 255);
   ASSERT_TRUE(hugeLayout);
-  EXPECT_FALSE(IncomingFile::Create(dir.path().string(), huge, *hugeLayout, 0, budget, &error));
+  EXPECT_FALSE(IncomingFile::Create(dir.path().string(), huge, *hugeLayout, 0, &error));
   EXPECT_EQ(error, kFcastErrorDiskSpace);
   // Fits alone, but not beside what other files in progress have been promised.
   const std::string content = RandomBytes(1000, 3);
   const DescriptorPacket d = Describe(content, "small", 4);
   const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, 4, 255);
-  EXPECT_FALSE(IncomingFile::Create(dir.path().string(), d, layout, kMaxFileSize, budget, &error));
+  EXPECT_FALSE(IncomingFile::Create(dir.path().string(), d, layout, kMaxFileSize, &error));
   EXPECT_EQ(error, kFcastErrorDiskSpace);
   EXPECT_FALSE(
-      IncomingFile::Create((dir.path() / "missing").string(), d, layout, 0, budget, &error));
+      IncomingFile::Create((dir.path() / "missing").string(), d, layout, 0, &error));
   EXPECT_EQ(error, kFcastErrorCreateFile);
   EXPECT_TRUE(FolderEntries(dir.path()).empty());
 
   // A file abandoned half way, and one whose content does not match its SHA-256.
   {
-    auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, budget, &error);
+    auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, &error);
     ASSERT_TRUE(file);
     EXPECT_EQ(FolderEntries(dir.path()).size(), 1u);
   }
   EXPECT_TRUE(FolderEntries(dir.path()).empty());
   DescriptorPacket lying = d;
   lying.sha256[0] ^= 1;
-  auto file = IncomingFile::Create(dir.path().string(), lying, layout, 0, budget, &error);
+  auto file = IncomingFile::Create(dir.path().string(), lying, layout, 0, &error);
   ASSERT_TRUE(file);
   SymbolSource source(content, layout);
   IncomingFile::Result result = IncomingFile::Result::kIgnored;

@@ -142,29 +142,44 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
             ParseError::kBadLength);
 }
 
-TEST(FileLayout, CutsFilesIntoSymbolsAndBlocks) {
+TEST(FileLayout, CutsFilesIntoEvenBlocksThatCoverEveryByteOnce) {
   struct Case {
     std::uint64_t size;
     std::uint64_t symbols;
     std::uint32_t blocks;
     std::uint32_t lastLength;
   };
-  // Symbols of 1024 bytes in blocks of 4.
+  // Symbols of 1024 bytes in blocks of at most 4.
   for (const Case c :
        {Case{0, 0, 0, 0}, Case{1, 1, 1, 1}, Case{1023, 1, 1, 1023}, Case{1024, 1, 1, 1024},
-        Case{1025, 2, 1, 1}, Case{4096, 4, 1, 1024}, Case{4097, 5, 2, 1}}) {
+        Case{1025, 2, 1, 1}, Case{4096, 4, 1, 1024}, Case{4097, 5, 2, 1},
+        Case{13 * 1024 + 5, 14, 4, 5}}) {
     SCOPED_TRACE(c.size);
     const auto layout = FileLayout::Make(c.size, 1024, 4, 255);
     ASSERT_TRUE(layout);
     EXPECT_EQ(layout->SymbolCount(), c.symbols);
     EXPECT_EQ(layout->BlockCount(), c.blocks);
     if (c.blocks == 0) continue;
+    // Blocks follow each other without gap or overlap, and differ by one symbol at most: no
+    // short last block.
+    std::uint64_t next = 0;
+    std::uint32_t least = 255;
+    std::uint32_t most = 0;
+    for (std::uint32_t block = 0; block < c.blocks; ++block) {
+      EXPECT_EQ(layout->Offset(block, 0), next);
+      const std::uint32_t kb = layout->SourceSymbols(block);
+      least = std::min(least, kb);
+      most = std::max(most, kb);
+      next += layout->BlockBytes(block);
+    }
+    EXPECT_EQ(next, c.size);
+    EXPECT_LE(most - least, 1u);
+    EXPECT_EQ(layout->K(), most);
+    EXPECT_EQ(layout->SourceSymbols(c.blocks), 0u);
     const std::uint32_t last = c.blocks - 1;
     const std::uint32_t kLast = layout->SourceSymbols(last);
-    EXPECT_EQ(kLast, c.symbols - std::uint64_t{last} * 4);
     EXPECT_EQ(layout->Length(last, kLast - 1), c.lastLength);
     EXPECT_EQ(layout->Offset(last, kLast - 1) + c.lastLength, c.size);
-    EXPECT_EQ(layout->BlockBytes(last), c.size - layout->Offset(last, 0));
   }
   EXPECT_FALSE(FileLayout::Make(10, 0, 4, 255));
   EXPECT_FALSE(FileLayout::Make(10, 1024, 0, 255));

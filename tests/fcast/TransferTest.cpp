@@ -285,5 +285,51 @@ TEST(FcastTransfer, HostilePacketsNeitherCrashTheReceiverNorWriteOutsideItsFolde
   EXPECT_GE(receiver->Statistics().rejected, 5 + 150);
 }
 
+TEST(FcastTransfer, SymbolsThatComeBeforeTheirFilesDescriptorStillCount) {
+  // A receiver that missed a file's first descriptor keeps what it hears meanwhile: here every
+  // symbol of the file comes before the only descriptor, among symbols of a file never
+  // described, and the file completes from them.
+  TempDir root;
+  Events events;
+  auto receiver = MakeReceiver(1715, root.path().string(), events);
+  ASSERT_TRUE(receiver);
+  Socket out = Socket::Udp();
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(1715);
+  inet_pton(AF_INET, kGroup, &to.sin_addr);
+  std::vector<std::uint8_t> bytes;
+  const auto send = [&] {
+    ::sendto(out.Fd(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  };
+  const std::string content = RandomBytes(40, 9);
+  const std::vector<std::uint8_t> padded = [&] {
+    std::vector<std::uint8_t> v(content.begin(), content.end());
+    v.resize(48, 0);
+    return v;
+  }();
+  for (std::uint16_t id = 0; id < 3; ++id) {
+    EncodeSymbol(77, 0, id, std::span(padded).subspan(id * 16u, 16), bytes);
+    send();
+    EncodeSymbol(78, 0, id, std::vector<std::uint8_t>(16, 1), bytes);
+    send();
+  }
+  ASSERT_TRUE(WaitFor([&] { return receiver->Statistics().datagrams == 6; }));
+  DescriptorPacket d;
+  d.fileId = 77;
+  d.fileSize = content.size();
+  d.symbolSize = 16;
+  d.sourceSymbols = 3;
+  d.symbolIds = 6;
+  Sha256 hash;
+  hash.Update({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
+  d.sha256 = hash.Final();
+  d.name = "early.bin";
+  EncodeDescriptor(d, bytes);
+  send();
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 1; }));
+  EXPECT_EQ(ReadFile(root.path() / "early.bin"), content);
+}
+
 }  // namespace
 }  // namespace ondavox::fcast
