@@ -20,6 +20,7 @@
 #include "client/ui/CFoldersDlg.h"
 #include "client/ui/CServerPropertiesDlg.h"
 #include "client/ui/CUserPropertiesDlg.h"
+#include "common/HelpFile.h"
 #include "platform/Launcher.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/CurrentDirectory.h"
@@ -272,7 +273,8 @@ void CMainFrame::OnSaveParameters() {
 }
 
 void CMainFrame::OnHelp() {
-  const std::filesystem::path help = std::filesystem::path(startDirectory_) / kHelpFile;
+  const std::filesystem::path help =
+      FindHelpFile(kHelpFile, startDirectory_, ProgramDirectory());
   std::error_code error;
   if (!std::filesystem::exists(help, error) || !launcher_.OpenWithDesktop(help.string())) {
     ShowMessageBox(

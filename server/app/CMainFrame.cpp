@@ -8,6 +8,7 @@
 #include <QToolBar>
 #include <filesystem>
 
+#include "common/HelpFile.h"
 #include "platform/Launcher.h"
 #include "platform/ui/FilePickers.h"
 #include "platform/ui/MessageBox.h"
@@ -98,7 +99,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 }
 
 void CMainFrame::OnHelp() {
-  const std::filesystem::path help = std::filesystem::path(startDirectory_) / kHelpFile;
+  const std::filesystem::path help =
+      FindHelpFile(kHelpFile, startDirectory_, ProgramDirectory());
   std::error_code error;
   if (!std::filesystem::exists(help, error) || !ProcessLauncher().OpenWithDesktop(help.string())) {
     ShowMessageBox(
