@@ -67,21 +67,28 @@ void CMULTICASTRunner::Run() {
   while (!stopping_.load()) {
     runner_.multicastWakeUp().Wait();
     if (stopping_.load()) break;
-    std::optional<MavoraProtocol::Fields> fields = Take();
-    if (!fields) continue;
-    protocol.sendMsgMULTICAST(protocol.joinParams(*fields), groupAddress_, destinationPort_,
-                              socket_.Fd());
+    for (const MavoraProtocol::Fields& fields : Take()) {
+      protocol.sendMsgMULTICAST(protocol.joinParams(fields), groupAddress_, destinationPort_,
+                                socket_.Fd());
+    }
   }
 }
 
 void CMULTICASTRunner::Hand(MavoraProtocol::Fields fields) {
+  // The kind of an announcement is its first field.
+  const auto kind = [](const MavoraProtocol::Fields& list) {
+    return list.empty() ? std::string() : list.front();
+  };
   MutexLock lock(mu_);
-  pending_ = std::move(fields);
+  std::erase_if(pending_, [&](const MavoraProtocol::Fields& waiting) {
+    return kind(waiting) == kind(fields);
+  });
+  pending_.push_back(std::move(fields));
 }
 
-std::optional<MavoraProtocol::Fields> CMULTICASTRunner::Take() {
+std::deque<MavoraProtocol::Fields> CMULTICASTRunner::Take() {
   MutexLock lock(mu_);
-  return std::exchange(pending_, std::nullopt);
+  return std::exchange(pending_, {});
 }
 
 void CMULTICASTRunner::Close() {

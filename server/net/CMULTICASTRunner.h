@@ -2,7 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <optional>
+#include <deque>
 #include <string>
 #include <thread>
 
@@ -15,10 +15,13 @@ namespace ondavox {
 
 class ServerRunner;
 
-// The multicast announcer: a worker thread that owns the UDP sending socket and sends one
-// datagram each time the runner's announcement wake-up fires. The runner hands it the field
-// list to send through Hand(); a list still waiting is replaced, so announcements made faster
-// than they are sent collapse into the newest one.
+// The multicast announcer: a worker thread that owns the UDP sending socket and sends the
+// waiting announcements each time the runner's announcement wake-up fires. The runner hands it
+// the field lists to send through Hand(); a list still waiting with the same first field (the
+// same kind: PLAYLIST, FCAST, LOGOUT) is replaced, so announcements of one kind made faster
+// than they are sent collapse into the newest one, while one kind never swallows another (the
+// playlist announced after a file must not be lost to the next file's FCAST, nor an FCAST to a
+// playlist announced by a LOGIN). Waiting lists are sent in the order of their hand-overs.
 //
 // Created and started by the runner's Start (window thread), fed from any thread, closed by
 // the runner's Close. After a set-up failure (the port is taken) the thread ends by itself and
@@ -34,8 +37,8 @@ class CMULTICASTRunner {
   // Starts the thread and returns once its socket is set up, or its set-up has failed.
   // Window thread.
   void Resume();
-  // Puts |fields| in the pending slot, replacing any list waiting there. Any thread; the
-  // caller then signals the wake-up.
+  // Puts |fields| at the end of the waiting lists, removing a waiting list of the same kind.
+  // Any thread; the caller then signals the wake-up.
   void Hand(MavoraProtocol::Fields fields) EXCLUDES(mu_);
   // Ends the thread and closes the socket; nothing is sent afterwards. Any thread but its own;
   // a second call does nothing.
@@ -45,7 +48,8 @@ class CMULTICASTRunner {
   void ThreadMain();
   bool InitMULTICAST();
   void Run();
-  std::optional<MavoraProtocol::Fields> Take() EXCLUDES(mu_);
+  // Empties the waiting lists and returns them, oldest first.
+  std::deque<MavoraProtocol::Fields> Take() EXCLUDES(mu_);
 
   ServerRunner& runner_;
   const uint16_t bindPort_;
@@ -58,7 +62,7 @@ class CMULTICASTRunner {
   WakeUp setUpDone_;
 
   Mutex mu_;
-  std::optional<MavoraProtocol::Fields> pending_ GUARDED_BY(mu_);
+  std::deque<MavoraProtocol::Fields> pending_ GUARDED_BY(mu_);  // at most one of each kind
 };
 
 }  // namespace ondavox

@@ -165,6 +165,24 @@ TEST_F(RunningServerTest, HandOversMadeFasterThanSentCollapseToTheNewest) {
   }
 }
 
+// The Fcast sender announces the next file right after the playlist shrank, and a LOGIN may
+// announce the playlist right after an FCAST: neither may swallow the other.
+TEST_F(RunningServerTest, AnnouncementsOfAnotherKindAreNeverSwallowed) {
+  GroupMember member("230.0.0.1", kAnnouncePort);
+  for (int i = 0; i < 20; ++i) {
+    const std::string number = std::to_string(i);
+    runner_.SendMULTICAST({"PLAYLIST", number});
+    runner_.SendMULTICAST({"FCAST", number});
+    std::vector<std::string> received;
+    while (auto datagram = member.Receive()) {
+      received.push_back(*datagram);
+      if (*datagram == "FCAST\t" + number + "\n") break;
+    }
+    EXPECT_EQ(received, (std::vector<std::string>{"PLAYLIST\t" + number + "\n",
+                                                  "FCAST\t" + number + "\n"}));
+  }
+}
+
 TEST_F(RunningServerTest, StopClosesClientsAndStartBindsTheSamePortsAgain) {
   AddUser("ann", "pw");
   TestClient client(kTcpPort);
