@@ -220,17 +220,12 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
         const std::uint32_t to = CarouselWindow::SweepEnd(from, k);
         for (std::uint32_t first = 0; first < blocks; first += window.Capacity()) {
           if (!window.Load(fd, first, turn, from, to)) return;  // the file shrank or failed
-          // Position j of every block of the window, then j + 1: a burst of loss is spread
-          // over the window's blocks. The repair symbols of a few positions at a time are
-          // computed just before they go, which spreads the encoding between the paced sends.
-          for (std::uint32_t rows = from; rows < to; rows += CarouselWindow::kEncodeRows) {
-            const std::uint32_t rowsEnd = std::min(to, rows + CarouselWindow::kEncodeRows);
-            window.Encode(turn, rows, rowsEnd);
-            for (std::uint32_t j = rows; j < rowsEnd; ++j) {
-              for (std::uint32_t i = 0; i < window.Capacity(); ++i) {
-                const std::optional<CarouselWindow::Symbol> symbol = window.At(turn, i, j);
-                if (symbol && !sendSymbol(round, *symbol)) return;
-              }
+          // Position j of every block of the window, then j + 1.
+          window.Encode(turn, from, to);
+          for (std::uint32_t j = from; j < to; ++j) {
+            for (std::uint32_t i = 0; i < window.Capacity(); ++i) {
+              const std::optional<CarouselWindow::Symbol> symbol = window.At(turn, i, j);
+              if (symbol && !sendSymbol(round, *symbol)) return;
             }
           }
         }

@@ -27,13 +27,11 @@ class CarouselWindow {
     std::span<const std::uint8_t> data;
   };
 
-  // Bytes of file data in one window: enough blocks (47 of 127 symbols) that a burst of a few
-  // thousand lost datagrams costs each block only a few symbols; few enough to stay in the
-  // processor's cache while the window's repair symbols are computed.
-  static constexpr std::size_t kWindowBytes = 8 << 20;
-  // Positions encoded at a time: as many as the coding kernels compute in one pass over the
-  // source symbols, a short enough piece of work to fit between paced sends.
-  static constexpr std::uint32_t kEncodeRows = 6;
+  // Bytes of file data in one window: a few blocks, so that computing the repair symbols of a
+  // sweep's positions for the whole window, a block at a time while its source symbols stay in
+  // the processor's cache, is a short piece of work between paced sends. (A burst of loss is
+  // spread by the sweeps: within one, a block loses at most the sweep's few positions.)
+  static constexpr std::size_t kWindowBytes = 1 << 20;
 
   // A window of up to |capacity| blocks of |layout|.
   CarouselWindow(const FileLayout& layout, std::uint32_t capacity);

@@ -58,12 +58,12 @@ void BM_EncodeRepair(benchmark::State& state) {
 }
 BENCHMARK(BM_EncodeRepair)->Arg(32)->Arg(51)->Arg(85)->Arg(127)->Arg(128);
 
-// The sender's own path for a repair round: for each sweep of a few positions, a window of
-// blocks read again from the file (from the page cache) and its repair symbols computed a few
-// positions at a time, as they are sent.
+// The sender's own path for a repair round of a 64-block file: for each sweep of a few
+// positions, window after window read again from the file (from the page cache) and the
+// repair symbols of the sweep's positions computed for it.
 void BM_SenderRepairRound(benchmark::State& state) {
   const auto k = static_cast<std::uint32_t>(state.range(0));
-  const auto blocks = static_cast<std::uint32_t>(CarouselWindow::kWindowBytes / (k * kSymbol));
+  const std::uint32_t blocks = 64;
   const std::size_t size = std::size_t{blocks} * k * kSymbol;
   const FileLayout layout = *FileLayout::Make(size, kSymbol, k, kMaxSymbolsPerBlock);
   const std::string path = (std::filesystem::temp_directory_path() / "bench-sender.bin").string();
@@ -74,19 +74,20 @@ void BM_SenderRepairRound(benchmark::State& state) {
     std::fclose(file);
   }
   const int fd = ::open(path.c_str(), O_RDONLY);
-  CarouselWindow window(layout, blocks);
+  CarouselWindow window(
+      layout, std::max<std::uint32_t>(1, static_cast<std::uint32_t>(CarouselWindow::kWindowBytes /
+                                                                    (k * kSymbol))));
   std::int64_t repairBytes = 0;
   for (auto _ : state) {
     for (std::uint32_t from = 0; from < k; from = CarouselWindow::SweepEnd(from, k)) {
       const std::uint32_t to = CarouselWindow::SweepEnd(from, k);
-      if (!window.Load(fd, 0, 1, from, to)) state.SkipWithError("load failed");
-      for (std::uint32_t rows = from; rows < to; rows += CarouselWindow::kEncodeRows) {
-        window.Encode(1, rows, std::min(to, rows + CarouselWindow::kEncodeRows));
+      for (std::uint32_t first = 0; first < blocks; first += window.Capacity()) {
+        if (!window.Load(fd, first, 1, from, to)) state.SkipWithError("load failed");
+        window.Encode(1, from, to);
       }
     }
-    for (std::uint32_t i = 0; i < blocks; ++i) {
-      for (std::uint32_t j = 0; j < k; ++j) repairBytes += window.At(1, i, j)->repair ? kSymbol : 0;
-    }
+    // Turn 1 of blocks of at most 127 symbols is all repair.
+    repairBytes += std::int64_t{blocks} * k * kSymbol;
   }
   ::close(fd);
   std::remove(path.c_str());
