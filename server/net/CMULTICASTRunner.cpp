@@ -4,6 +4,10 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+
 #include "platform/Trace.h"
 #include "server/net/ServerRunner.h"
 
@@ -46,7 +50,12 @@ bool CMULTICASTRunner::InitMULTICAST() {
   local.sin_addr.s_addr = htonl(INADDR_ANY);
   local.sin_port = htons(bindPort_);
   if (::bind(socket_.Fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    const int error = errno;
     TraceLine("ERROR CMULTICASTRunner::InitMULTICAST : bind() failed.\n");
+    // The server goes on without announcements; the operator must hear of it.
+    runner_.PostEvent(ServerEvent(
+        LOG_FAILURE, {"MULTICAST: port " + std::to_string(bindPort_) + " could not be opened (" +
+                      std::strerror(error) + "); nothing will be announced"}));
     return false;
   }
   TraceLine("CMULTICASTRunner::InitMULTICAST : UDP listen socket successfully binded\n");

@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <string>
 
 #include "platform/Trace.h"
 #include "server/net/CTCPDialogThread.h"
@@ -74,16 +76,27 @@ bool CTCPRunner::InitTCP() {
   local.sin_addr.s_addr = htonl(INADDR_ANY);
   local.sin_port = htons(port_);
   if (::bind(listener_.Fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    const int error = errno;
     TraceAndDebug("ERROR: CTCPRunner::InitTCP : bind() failed.\n");
+    ReportUnavailable(error);
     return false;
   }
   TraceLine("CTCPRunner::InitTCP : TCP listen socket successfully binded\n");
   // A deep backlog, so that hundreds of clients connecting at once are not refused.
   if (::listen(listener_.Fd(), SOMAXCONN) != 0) {
+    const int error = errno;
     TraceAndDebug("ERROR: CTCPRunner::InitTCP : listen() failed.\n");
+    ReportUnavailable(error);
     return false;
   }
   return true;
+}
+
+void CTCPRunner::ReportUnavailable(int error) {
+  // The server goes on without its port; the operator must hear of it, not just the trace.
+  runner_.PostEvent(ServerEvent(
+      LOG_FAILURE, {"TCP: port " + std::to_string(port_) + " could not be opened (" +
+                    std::strerror(error) + "); clients cannot connect"}));
 }
 
 void CTCPRunner::AcceptLoop() {

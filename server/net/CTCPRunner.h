@@ -41,6 +41,8 @@ class CTCPRunner {
 
  private:
   void ThreadMain();
+  // Tells the runner's listeners that the port could not be opened, with |error| (errno).
+  void ReportUnavailable(int error);
   bool InitTCP();
   void AcceptLoop() EXCLUDES(mu_);
   void Adopt(Socket connection) EXCLUDES(mu_);

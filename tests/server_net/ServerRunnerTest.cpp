@@ -212,6 +212,8 @@ TEST_F(RunningServerTest, ASecondServerOnThePortsAnswersNobodyAndHarmsNothing) {
     MutexLock lock(traceMu);
     trace.emplace_back(line);
   });
+  RecordingListener secondEvents;
+  second.AddListener(&secondEvents);
   second.Start(Settings());
   const auto sawLine = [&](const std::string& wanted) {
     MutexLock lock(traceMu);
@@ -219,6 +221,15 @@ TEST_F(RunningServerTest, ASecondServerOnThePortsAnswersNobodyAndHarmsNothing) {
   };
   EXPECT_TRUE(WaitFor([&] { return sawLine("ERROR: CTCPRunner::InitTCP : bind() failed."); }));
   EXPECT_TRUE(WaitFor([&] { return sawLine("ERROR CMULTICASTRunner::InitMULTICAST : bind() failed."); }));
+  // Not only in the trace: the operator's log says what does not work.
+  EXPECT_TRUE(WaitFor([&] {
+    return secondEvents.Saw(LOG_FAILURE, "TCP: port 1550 could not be opened (Address already "
+                                         "in use); clients cannot connect");
+  }));
+  EXPECT_TRUE(WaitFor([&] {
+    return secondEvents.Saw(LOG_FAILURE, "MULTICAST: port 2001 could not be opened (Address "
+                                         "already in use); nothing will be announced");
+  }));
   second.Close();
   SetTraceSink(previous);
 
