@@ -101,7 +101,10 @@ collect() {
 
 transfer_fcast() {
   local rate=$1 rounds=$2 host names=() copies=() start
-  [ "$rate" = max ] && rate=10000000
+  case $rate in
+    max) rate=10000000 ;;
+    max:*) rate=${rate#max:} ;;
+  esac
   for host in "${RECEIVERS[@]}"; do
     mkdir -p "$RUN/in$host"
     start_measured "$host" "recv$host" "$FCAST_BIN/fcast-recv" --group 230.0.0.2 --port 1711 \
