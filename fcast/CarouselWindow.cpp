@@ -1,12 +1,10 @@
 #include "fcast/CarouselWindow.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "fcast/Packet.h"
+#include "fcast/PositionedIo.h"
 
 namespace ondavox::fcast {
 
@@ -41,14 +39,7 @@ bool CarouselWindow::ReadSource(int fd, std::uint32_t i, std::uint32_t from, std
   std::uint8_t* base = SourceAt(i, from);
   const auto bytes = static_cast<std::size_t>(end - begin);
   std::memset(base + bytes, 0, std::size_t{to - from} * layout_.SymbolSize() - bytes);
-  std::size_t got = 0;
-  while (got < bytes) {
-    const ssize_t n = ::pread(fd, base + got, bytes - got, static_cast<off_t>(begin + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    got += static_cast<std::size_t>(n);
-  }
-  return true;
+  return ReadAt(fd, base, bytes, begin);
 }
 
 bool CarouselWindow::Load(int fd, std::uint32_t first, std::uint64_t turn, std::uint32_t from,

@@ -6,48 +6,19 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include "common/FcastComponent.h"
 #include "fcast/FileName.h"
+#include "fcast/PositionedIo.h"
 #include "fcast/Sha256.h"
 
 namespace ondavox::fcast {
-namespace {
-
-bool ReadFully(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool WriteFully(int fd, const std::uint8_t* data, std::size_t length, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::pwrite(fd, data + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
 
 IncomingFile::IncomingFile(const FileLayout& layout)
     : layout_(layout), lastActivity_(std::chrono::steady_clock::now()) {}
-
-std::uint64_t IncomingFile::Footprint(const FileLayout& layout) {
-  return layout.SymbolCount() * layout.SymbolSize();
-}
 
 std::unique_ptr<IncomingFile> IncomingFile::Create(const std::string& folder,
                                                    const DescriptorPacket& descriptor,
@@ -59,7 +30,8 @@ std::unique_ptr<IncomingFile> IncomingFile::Create(const std::string& folder,
     return nullptr;
   }
   const std::uint64_t available = std::uint64_t{disk.f_bavail} * disk.f_frsize;
-  const std::uint64_t footprint = Footprint(layout);
+  // While it is received, the file holds every symbol whole, the last one padded.
+  const std::uint64_t footprint = layout.SymbolCount() * layout.SymbolSize();
   if (footprint > available || footprint + reserved > available) {
     *errorCode = kFcastErrorDiskSpace;
     return nullptr;
@@ -95,7 +67,7 @@ IncomingFile::~IncomingFile() {
 std::uint64_t IncomingFile::Outstanding() const { return layout_.FileSize() - bytesDone_; }
 
 bool IncomingFile::WritePlace(std::uint32_t block, std::uint32_t place, const std::uint8_t* data) {
-  return WriteFully(fd_, data, layout_.SymbolSize(), layout_.Offset(block, place));
+  return WriteAt(fd_, data, layout_.SymbolSize(), layout_.Offset(block, place));
 }
 
 std::uint32_t IncomingFile::FreePlace(const Block& block, std::uint32_t k) {
@@ -122,7 +94,7 @@ IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
       auto standIn = std::find_if(block.repair.begin(), block.repair.end(),
                                   [id](const StandIn& s) { return s.place == id; });
       const std::uint32_t place = FreePlace(block, k);
-      if (!ReadFully(fd_, repair_.data(), layout_.SymbolSize(), layout_.Offset(symbol.block, id)) ||
+      if (!ReadAt(fd_, repair_.data(), layout_.SymbolSize(), layout_.Offset(symbol.block, id)) ||
           !WritePlace(symbol.block, place, repair_.data())) {
         return Result::kFailed;
       }
@@ -156,7 +128,7 @@ bool IncomingFile::Rebuild(std::uint32_t index) {
   Block& block = blocks_[index];
   const std::uint32_t k = layout_.SourceSymbols(index);
   const std::size_t symbolSize = layout_.SymbolSize();
-  if (!ReadFully(fd_, scratch_.data(), std::size_t{k} * symbolSize, layout_.Offset(index, 0))) {
+  if (!ReadAt(fd_, scratch_.data(), std::size_t{k} * symbolSize, layout_.Offset(index, 0))) {
     return false;
   }
   std::uint8_t* sources[kMaxSymbolsPerBlock];
@@ -188,7 +160,7 @@ bool IncomingFile::Rebuild(std::uint32_t index) {
 bool IncomingFile::AdvanceHash() {
   while (blocksHashed_ < layout_.BlockCount() && blocks_[blocksHashed_].done) {
     const auto bytes = static_cast<std::size_t>(layout_.BlockBytes(blocksHashed_));
-    if (!ReadFully(fd_, scratch_.data(), bytes, layout_.Offset(blocksHashed_, 0))) return false;
+    if (!ReadAt(fd_, scratch_.data(), bytes, layout_.Offset(blocksHashed_, 0))) return false;
     hash_.Update({scratch_.data(), bytes});
     ++blocksHashed_;
   }

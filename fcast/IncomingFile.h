@@ -54,8 +54,6 @@ class IncomingFile {
   const Sha256Digest& Digest() const { return sha256_; }
   // Bytes still to be written to disk for this file.
   std::uint64_t Outstanding() const;
-  // Bytes the file takes on disk while it is received.
-  static std::uint64_t Footprint(const FileLayout& layout);
   std::chrono::steady_clock::time_point LastActivity() const { return lastActivity_; }
 
  private:

@@ -1,10 +1,11 @@
 #include "fcast/Sha256.h"
 
 #include <openssl/evp.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <vector>
+
+#include "fcast/PositionedIo.h"
 
 namespace ondavox::fcast {
 
@@ -41,11 +42,9 @@ std::optional<Sha256Digest> HashFile(int fd, std::uint64_t size, const std::atom
     if (stop != nullptr && stop->load(std::memory_order_relaxed)) return std::nullopt;
     const std::size_t want =
         static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - offset));
-    const ssize_t n = ::pread(fd, buffer.data(), want, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return std::nullopt;
-    hash.Update({buffer.data(), static_cast<std::size_t>(n)});
-    offset += static_cast<std::uint64_t>(n);
+    if (!ReadAt(fd, buffer.data(), want, offset)) return std::nullopt;
+    hash.Update({buffer.data(), want});
+    offset += want;
   }
   return hash.Final();
 }
