@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 
 #include "client/core/ClientRunner.h"
 #include "platform/Trace.h"
@@ -14,6 +13,7 @@ namespace ondavox {
 namespace {
 
 using test::AnnouncementSender;
+using test::RandomBytes;
 using test::ReadFile;
 using test::RecordingLauncher;
 using test::RecordingLogBox;
@@ -25,13 +25,6 @@ using test::WriteFile;
 
 constexpr char kGroup[] = "230.0.0.1";
 constexpr int kMulticastPort = 2001;
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(rng());
-  return bytes;
-}
 
 TEST(ClientFcast, AnnouncedBroadcastsArriveAndOpenWithTheirProgram) {
   RecordingLogBox log;

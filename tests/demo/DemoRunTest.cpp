@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/PrivateNetwork.h"
-#include "tests/install/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/server_net/ServerFixture.h"
 #include "tests/support/TempDir.h"
 

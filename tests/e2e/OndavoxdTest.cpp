@@ -1,69 +1,27 @@
 // The server without a window, run as a process in the test's private network: clients
 // register and log in over TCP, SIGTERM stops it, and the files it leaves are checked.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "server/data/UserDatabase.h"
 #include "tests/server_net/ServerFixture.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace ondavox::test {
 namespace {
 
 // ondavoxd started in |directory|, its standard output and error in files there.
-class ServerProcess {
- public:
-  explicit ServerProcess(const TempDir& directory) {
-    const std::string out = directory.File("stdout.txt");
-    const std::string err = directory.File("stderr.txt");
-    const std::string folder = directory.path().string();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (outFd < 0 || errFd < 0 || ::dup2(outFd, STDOUT_FILENO) < 0 ||
-          ::dup2(errFd, STDERR_FILENO) < 0 || ::chdir(folder.c_str()) != 0) {
-        ::_exit(127);
-      }
-      ::execl(ONDAVOXD, ONDAVOXD, static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-  }
-  ~ServerProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      Wait();
-    }
-  }
-  void Signal(int signal) { ::kill(pid_, signal); }
-  // The exit status, or -1 when it did not end normally within 20 seconds.
-  int Wait() {
-    int status = 0;
-    for (int i = 0; i < 2000; ++i) {
-      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
+ChildProcess StartServer(const TempDir& directory) {
+  return ChildProcess({ONDAVOXD}, directory.path(), directory.path() / "stdout.txt", {},
+                      directory.path() / "stderr.txt");
+}
 
 TEST(Ondavoxd, ServesClientsAndSavesTheNewUsersOfflineOnSigterm) {
   TempDir dir;
-  ServerProcess server(dir);
+  ChildProcess server = StartServer(dir);
   {
     TestClient bob(1550);  // retries while the server starts
     ASSERT_TRUE(bob.Connected());
@@ -107,7 +65,7 @@ TEST(Ondavoxd, ServesClientsAndSavesTheNewUsersOfflineOnSigterm) {
 
 TEST(Ondavoxd, SigintStopsItToo) {
   TempDir dir;
-  ServerProcess server(dir);
+  ChildProcess server = StartServer(dir);
   TestClient client(1550);
   ASSERT_TRUE(client.Connected());
   server.Signal(SIGINT);
@@ -118,7 +76,7 @@ TEST(Ondavoxd, SigintStopsItToo) {
 TEST(Ondavoxd, AUserDatabaseThatDoesNotParseEndsItWithStatusOneNamingTheFile) {
   TempDir dir;
   WriteFile(dir.path() / "UserDB.dat", "\x02");
-  ServerProcess server(dir);
+  ChildProcess server = StartServer(dir);
   EXPECT_EQ(server.Wait(), 1);
   EXPECT_NE(ReadFile(dir.path() / "stderr.txt").find("UserDB.dat"), std::string::npos);
   EXPECT_EQ(ReadFile(dir.path() / "UserDB.dat"), "\x02");  // left as it was

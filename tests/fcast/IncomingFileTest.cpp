@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 
 #include "common/FcastComponent.h"
 #include "fcast/IncomingFile.h"
@@ -12,17 +11,11 @@
 namespace ondavox::fcast {
 namespace {
 
+using test::RandomBytes;
 using test::ReadFile;
 using test::TempDir;
 
 constexpr std::uint32_t kSymbol = 64;
-
-std::string RandomBytes(std::size_t size, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(rng());
-  return bytes;
-}
 
 DescriptorPacket Describe(const std::string& content, const std::string& name, std::uint32_t k) {
   DescriptorPacket d;

@@ -22,19 +22,13 @@
 namespace ondavox::fcast {
 namespace {
 
+using test::RandomBytes;
 using test::ReadFile;
 using test::TempDir;
 using test::WaitFor;
 using test::WriteFile;
 
 constexpr char kGroup[] = "230.0.0.2";
-
-std::string RandomBytes(std::size_t size, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(rng());
-  return bytes;
-}
 
 // Collects a receiver's events.
 class Events {
@@ -72,6 +66,24 @@ std::unique_ptr<CarouselReceiver> MakeReceiver(std::uint16_t port, const std::st
   if (receiver) receiver->Start();
   return receiver;
 }
+
+// Sends hand-made datagrams to the test group on one port, as a forged sender would.
+class GroupSender {
+ public:
+  explicit GroupSender(std::uint16_t port) {
+    to_.sin_family = AF_INET;
+    to_.sin_port = htons(port);
+    inet_pton(AF_INET, kGroup, &to_.sin_addr);
+  }
+  void Send(const std::vector<std::uint8_t>& bytes) {
+    ::sendto(socket_.Fd(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to_),
+             sizeof to_);
+  }
+
+ private:
+  Socket socket_ = Socket::Udp();
+  sockaddr_in to_{};
+};
 
 std::unique_ptr<CarouselSender> MakeSender(std::uint16_t port, int rounds, std::int64_t rate) {
   SenderOptions options;
@@ -183,14 +195,8 @@ TEST(FcastTransfer, HostilePacketsNeitherCrashTheReceiverNorWriteOutsideItsFolde
   Events events;
   auto receiver = MakeReceiver(1714, download.string(), events);
   ASSERT_TRUE(receiver);
-  Socket out = Socket::Udp();
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(1714);
-  inet_pton(AF_INET, kGroup, &to.sin_addr);
-  const auto send = [&](const std::vector<std::uint8_t>& bytes) {
-    ::sendto(out.Fd(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  };
+  GroupSender out(1714);
+  const auto send = [&](const std::vector<std::uint8_t>& bytes) { out.Send(bytes); };
   std::mt19937 rng(1);
   std::vector<std::uint8_t> bytes;
   DescriptorPacket d;
@@ -293,15 +299,9 @@ TEST(FcastTransfer, SymbolsThatComeBeforeTheirFilesDescriptorStillCount) {
   Events events;
   auto receiver = MakeReceiver(1715, root.path().string(), events);
   ASSERT_TRUE(receiver);
-  Socket out = Socket::Udp();
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(1715);
-  inet_pton(AF_INET, kGroup, &to.sin_addr);
+  GroupSender out(1715);
   std::vector<std::uint8_t> bytes;
-  const auto send = [&] {
-    ::sendto(out.Fd(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  };
+  const auto send = [&] { out.Send(bytes); };
   const std::string content = RandomBytes(40, 9);
   const std::vector<std::uint8_t> padded = [&] {
     std::vector<std::uint8_t> v(content.begin(), content.end());

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/HelpFile.h"
-#include "tests/install/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/server_net/ServerFixture.h"
 #include "tests/support/TempDir.h"
 

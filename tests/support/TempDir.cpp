@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -40,6 +41,13 @@ std::string ReadFile(const std::filesystem::path& path) {
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string RandomBytes(std::size_t size, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(rng());
+  return bytes;
 }
 
 }  // namespace ondavox::test

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -31,5 +32,8 @@ bool WaitFor(const std::function<bool()>& done,
 // The whole content of a file, or the empty string when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+
+// |size| pseudo-random bytes, the same for the same |seed|.
+std::string RandomBytes(std::size_t size, std::uint32_t seed);
 
 }  // namespace ondavox::test

@@ -10,12 +10,14 @@
 namespace ondavox::test {
 
 // A program the test runs as a child process: started in |directory| with its standard output
-// and error both going to |output|, the variables named in |unset| removed from its
-// environment. Killed and reaped when the object goes. The test's thread only.
+// going to |output| and its standard error to |errors| (to |output| too when empty), the
+// variables named in |unset| removed from its environment. Killed and reaped when the object
+// goes. The test's thread only.
 class ChildProcess {
  public:
   ChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& directory,
-               const std::filesystem::path& output, const std::vector<std::string>& unset = {});
+               const std::filesystem::path& output, const std::vector<std::string>& unset = {},
+               const std::filesystem::path& errors = {});
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;

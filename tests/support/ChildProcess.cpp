@@ -1,4 +1,4 @@
-#include "tests/install/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,7 +14,8 @@ namespace ondavox::test {
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::filesystem::path& directory,
                            const std::filesystem::path& output,
-                           const std::vector<std::string>& unset) {
+                           const std::vector<std::string>& unset,
+                           const std::filesystem::path& errors) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
@@ -31,8 +32,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
   pid_ = ::fork();
   if (pid_ != 0) return;
   const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0 || ::dup2(fd, STDERR_FILENO) < 0 ||
-      ::chdir(directory.c_str()) != 0) {
+  const int errorFd =
+      errors.empty() ? fd : ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0 || errorFd < 0 || ::dup2(fd, STDOUT_FILENO) < 0 ||
+      ::dup2(errorFd, STDERR_FILENO) < 0 || ::chdir(directory.c_str()) != 0) {
     ::_exit(127);
   }
   ::execve(args[0], args.data(), environment.data());
