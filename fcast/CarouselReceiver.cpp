@@ -131,7 +131,16 @@ bool CarouselReceiver::Finished(std::uint32_t fileId) const {
 }
 
 void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
-  if (files_.count(descriptor.fileId) != 0 || Finished(descriptor.fileId)) return;
+  if (const auto it = files_.find(descriptor.fileId); it != files_.end()) {
+    // The sender may have started before it knew the file's digest: a whole file waits for it.
+    IncomingFile& file = *it->second;
+    if (descriptor.sha256 && !file.Digest()) {
+      file.LearnDigest(*descriptor.sha256);
+      if (file.Ready()) Complete(descriptor.fileId);
+    }
+    return;
+  }
+  if (Finished(descriptor.fileId)) return;
   const std::optional<FileLayout> layout = FileLayout::Make(
       descriptor.fileSize, descriptor.symbolSize, descriptor.sourceSymbols, descriptor.symbolIds);
   if (!layout) {
@@ -169,10 +178,10 @@ void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
     Forget(descriptor.fileId);
     return;
   }
-  const bool whole = file->Whole();
+  const bool ready = file->Ready();
   files_.emplace(descriptor.fileId, std::move(file));
   Emit(FCASTRE_FILE_START, 0, descriptor.fileId, size, name);
-  if (whole) {
+  if (ready) {
     Complete(descriptor.fileId);
     return;
   }
@@ -189,7 +198,8 @@ void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
   }
 }
 
-void CarouselReceiver::OnSymbol(const SymbolPacket& symbol, std::span<const std::uint8_t> datagram) {
+void CarouselReceiver::OnSymbol(const SymbolPacket& symbol,
+                                std::span<const std::uint8_t> datagram) {
   if (files_.count(symbol.fileId) != 0) {
     Deliver(symbol);
   } else if (!Finished(symbol.fileId)) {
@@ -221,7 +231,7 @@ void CarouselReceiver::Complete(std::uint32_t fileId) {
     return;
   }
   Emit(FCASTRE_FILE_COMPLETE, 0, fileId, static_cast<std::int64_t>(file.Size()), file.Name(),
-       file.Digest());
+       *file.Digest());
   files_.erase(fileId);
   Forget(fileId);
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <random>
 #include <vector>
 
@@ -22,7 +23,7 @@ namespace ondavox::fcast {
 namespace {
 
 constexpr std::uint64_t kMinPacketsPerRound = 32;
-constexpr std::uint64_t kEmptyFileDescriptors = 8;
+constexpr std::uint64_t kDescriptorBurst = 8;
 constexpr int kMaxBatch = 64;
 constexpr auto kDescriptorPeriod = std::chrono::seconds(1);
 constexpr int kMaxK = 128;
@@ -137,8 +138,17 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
     }
   } finish{this, fd};
 
-  const std::optional<Sha256Digest> digest = HashFile(fd, size, &stop_);
-  if (!digest) return;
+  // The file is hashed beside the first datagrams, on a thread of its own: a large file's
+  // hash would otherwise hold back the whole transfer. Declared after |finish|, so that the
+  // thread has ended before the file is closed.
+  std::atomic<bool> abandonHash{false};
+  std::future<std::optional<Sha256Digest>> hashing = std::async(
+      std::launch::async, [fd, size, &abandonHash] { return HashFile(fd, size, &abandonHash); });
+  struct AbandonHash {
+    std::atomic<bool>& flag;
+    ~AbandonHash() { flag = true; }
+  } abandon{abandonHash};
+
   const std::uint32_t symbolSize = options_.symbolSize;
   const int chosenK = ChooseK(options_.plannedRounds);
   const FileLayout layout = *FileLayout::Make(size, symbolSize, chosenK, kMaxSymbolsPerBlock);
@@ -150,10 +160,23 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
   descriptor.symbolSize = static_cast<std::uint16_t>(symbolSize);
   descriptor.sourceSymbols = static_cast<std::uint16_t>(chosenK);
   descriptor.symbolIds = static_cast<std::uint16_t>(kMaxSymbolsPerBlock);
-  descriptor.sha256 = *digest;
   descriptor.name = name;
   std::vector<std::uint8_t> descriptorBytes;
   EncodeDescriptor(descriptor, descriptorBytes);
+  // Puts the digest into the descriptor once the hash is done, or waits for it with |wait|.
+  // False when the file could not be read or the transfer is stopped while waiting.
+  const auto takeDigest = [&](bool wait) {
+    if (descriptor.sha256) return true;
+    const auto step = wait ? std::chrono::milliseconds(20) : std::chrono::milliseconds(0);
+    while (hashing.wait_for(step) != std::future_status::ready) {
+      if (!wait) return true;  // not yet: this descriptor goes without it
+      if (stop_.load()) return false;
+    }
+    descriptor.sha256 = hashing.get();
+    if (!descriptor.sha256) return false;
+    EncodeDescriptor(descriptor, descriptorBytes);
+    return true;
+  };
 
   const std::uint64_t symbols = layout.SymbolCount();
   const std::uint32_t blocks = layout.BlockCount();
@@ -182,6 +205,7 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
     bytes_.fetch_add(static_cast<std::int64_t>(length), std::memory_order_relaxed);
   };
   const auto sendDescriptor = [&] {
+    if (!takeDigest(false)) return false;
     std::memcpy(out.Next(), descriptorBytes.data(), descriptorBytes.size());
     sinceDescriptor = 0;
     lastDescriptor = Pacer::Clock::now();
@@ -210,7 +234,7 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
   for (std::int64_t round = 0; options_.rounds == 0 || round < options_.rounds; ++round) {
     // An empty file is all descriptor: a round repeats it, so that one lost datagram does
     // not lose the round.
-    for (std::uint64_t i = 0; i < (symbols == 0 ? kEmptyFileDescriptors : 1); ++i) {
+    for (std::uint64_t i = 0; i < (symbols == 0 ? kDescriptorBurst : 1); ++i) {
       if (!sendDescriptor()) return;
     }
     sentInRound = 0;
@@ -229,6 +253,14 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
             }
           }
         }
+      }
+    }
+    // No round ends before the digest has gone out, a few times over (this happens only to
+    // a file whose round is shorter than its hash).
+    if (!descriptor.sha256) {
+      if (!takeDigest(true)) return;
+      for (std::uint64_t i = 0; i < kDescriptorBurst; ++i) {
+        if (!sendDescriptor()) return;
       }
     }
     if (!out.Flush()) return;

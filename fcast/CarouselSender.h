@@ -47,10 +47,12 @@ struct SenderStatistics {
 // that each block gets its first repair symbols early in the round; within a sweep, windows of
 // blocks are sent with their symbols interleaved across the blocks, which spreads a burst of
 // loss over many blocks. A descriptor packet (file id, name, size, layout,
-// SHA-256) goes at each round's start and then every few dozen packets, for late joiners.
+// SHA-256) goes at each round's start and then every few dozen packets, for late joiners. The
+// file is hashed on a thread of its own while the first round goes out; descriptors carry the
+// digest from the moment it is known, and no round ends before one that carries it.
 //
-// Owns the socket and the sending thread. Its methods are called from one controlling thread
-// (Statistics from any thread); the thread reads the file and sends.
+// Owns the socket, the sending thread and the hashing thread. Its methods are called from one
+// controlling thread (Statistics from any thread); the thread reads the file and sends.
 class CarouselSender {
  public:
   // A sender for |options|, or nothing (and |error|) when the options or the socket fail.

@@ -121,7 +121,11 @@ IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
   ++blocksDone_;
   bytesDone_ += layout_.BlockBytes(symbol.block);
   if (symbol.block == blocksHashed_ && !AdvanceHash()) return Result::kFailed;
-  return Whole() ? Result::kComplete : Result::kStored;
+  return Ready() ? Result::kComplete : Result::kStored;
+}
+
+void IncomingFile::LearnDigest(const Sha256Digest& digest) {
+  if (!sha256_) sha256_ = digest;
 }
 
 bool IncomingFile::Rebuild(std::uint32_t index) {
@@ -168,7 +172,7 @@ bool IncomingFile::AdvanceHash() {
 }
 
 long IncomingFile::Finish() {
-  if (!AdvanceHash() || !Whole()) return kFcastErrorWrite;
+  if (!AdvanceHash() || !Ready()) return kFcastErrorWrite;
   if (hash_.Final() != sha256_) return kFcastErrorChecksum;
   if (::ftruncate(fd_, static_cast<off_t>(layout_.FileSize())) != 0) return kFcastErrorWrite;
   if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return kFcastErrorRename;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,8 @@ namespace ondavox::fcast {
 // comes after all). So the receiver holds no symbol data in memory whatever the file's size,
 // its loss and the order the sender chose, and disk space is the only bound. A block is
 // rebuilt as soon as it holds as many distinct symbols as it has source symbols; when every
-// block is whole the file's SHA-256 is checked and the file renamed to its final name. The
+// block is whole and the file's SHA-256 is known (a descriptor may come without it while the
+// sender still hashes), the SHA-256 is checked and the file renamed to its final name. The
 // hash runs along as the file's leading blocks become whole, so little is left to read back
 // at the end. The temporary file is removed unless the file was completed.
 //
@@ -41,9 +43,14 @@ class IncomingFile {
   IncomingFile(const IncomingFile&) = delete;
   IncomingFile& operator=(const IncomingFile&) = delete;
 
-  // Takes one symbol of this file. kComplete when it made the file whole.
+  // Takes one symbol of this file. kComplete when it made the file whole and ready to finish.
   Result Accept(const SymbolPacket& symbol);
   bool Whole() const { return blocksDone_ == layout_.BlockCount(); }
+  // Takes the file's SHA-256 from a later descriptor when the first came without it; the
+  // first digest known is kept.
+  void LearnDigest(const Sha256Digest& digest);
+  // Whole, with the digest to check it against: Finish may run.
+  bool Ready() const { return Whole() && sha256_.has_value(); }
   // Checks the whole file's SHA-256 and gives it its final name. 0, or an FcastError code.
   long Finish();
 
@@ -51,7 +58,7 @@ class IncomingFile {
   const std::string& Name() const { return name_; }
   std::uint64_t Size() const { return layout_.FileSize(); }
   std::uint32_t BlockCount() const { return layout_.BlockCount(); }
-  const Sha256Digest& Digest() const { return sha256_; }
+  const std::optional<Sha256Digest>& Digest() const { return sha256_; }
   // Bytes still to be written to disk for this file.
   std::uint64_t Outstanding() const;
   std::chrono::steady_clock::time_point LastActivity() const { return lastActivity_; }
@@ -83,7 +90,7 @@ class IncomingFile {
   std::string name_;
   std::string finalPath_;
   std::string tempPath_;
-  Sha256Digest sha256_{};
+  std::optional<Sha256Digest> sha256_;
   int fd_ = -1;
   bool finished_ = false;
   std::vector<Block> blocks_;

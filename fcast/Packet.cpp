@@ -92,8 +92,8 @@ void EncodeDescriptor(const DescriptorPacket& descriptor, std::vector<std::uint8
   Put16(p + 24, descriptor.symbolSize);
   Put16(p + 26, descriptor.sourceSymbols);
   Put16(p + 28, descriptor.symbolIds);
-  Put16(p + 30, 0);
-  std::memcpy(p + 32, descriptor.sha256.data(), descriptor.sha256.size());
+  Put16(p + 30, descriptor.sha256 ? kDigestKnown : 0);
+  if (descriptor.sha256) std::memcpy(p + 32, descriptor.sha256->data(), descriptor.sha256->size());
   Put16(p + 64, static_cast<std::uint16_t>(nameBytes));
   std::memcpy(p + kDescriptorFixedSize, descriptor.name.data(), nameBytes);
   SealCrc(p, out.size());
@@ -149,7 +149,11 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
       descriptor.symbolSize = Get16(p + 24);
       descriptor.sourceSymbols = Get16(p + 26);
       descriptor.symbolIds = Get16(p + 28);
-      std::memcpy(descriptor.sha256.data(), p + 32, descriptor.sha256.size());
+      const std::uint16_t flags = Get16(p + 30);
+      if ((flags & kDigestKnown) != 0) {
+        descriptor.sha256.emplace();
+        std::memcpy(descriptor.sha256->data(), p + 32, descriptor.sha256->size());
+      }
       const std::size_t nameBytes = Get16(p + 64);
       if (nameBytes == 0 || nameBytes > kMaxNameBytes ||
           datagram.size() != kDescriptorFixedSize + nameBytes) {
@@ -159,7 +163,7 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
       if (descriptor.fileSize > kMaxFileSize || descriptor.symbolSize < kMinSymbolSize ||
           descriptor.symbolSize > kMaxSymbolSize || descriptor.sourceSymbols < 1 ||
           descriptor.symbolIds < descriptor.sourceSymbols ||
-          descriptor.symbolIds > kMaxSymbolsPerBlock) {
+          descriptor.symbolIds > kMaxSymbolsPerBlock || (flags & ~kDigestKnown) != 0) {
         result.error = ParseError::kBadField;
         return result;
       }

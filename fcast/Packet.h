@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <variant>
@@ -27,14 +28,17 @@ namespace ondavox::fcast {
 // with zeros).
 //
 // A descriptor packet follows with: file size (8), symbol size (2), source symbols per block
-// k (2), symbol ids per block n (2), reserved (2), SHA-256 of the whole file (32), name length
+// k (2), symbol ids per block n (2), flags (2), SHA-256 of the whole file (32), name length
 // (2), then the name's bytes (UTF-8 as sent, 1 to kMaxNameBytes bytes, not yet sanitised).
+// The sender starts sending while it still hashes the file: until it knows the digest, its
+// descriptors leave flag kDigestKnown clear and the digest field zero. No other flag is defined.
 //
 // Parsing checks everything a receiver relies on before it allocates or writes anything:
 // length, magic, version, CRC and every field's range. Pure functions; any thread.
 
 inline constexpr std::uint32_t kMagic = 0x46435354;  // "FCST"
-inline constexpr std::uint8_t kVersion = 1;
+inline constexpr std::uint8_t kVersion = 2;
+inline constexpr std::uint16_t kDigestKnown = 1;  // descriptor flag
 inline constexpr std::size_t kCommonHeaderSize = 16;
 inline constexpr std::size_t kSymbolHeaderSize = kCommonHeaderSize + 8;
 inline constexpr std::size_t kDescriptorFixedSize = kCommonHeaderSize + 50;
@@ -64,9 +68,9 @@ struct DescriptorPacket {
   std::uint32_t fileId = 0;
   std::uint64_t fileSize = 0;
   std::uint16_t symbolSize = 0;
-  std::uint16_t sourceSymbols = 0;  // k
-  std::uint16_t symbolIds = 0;      // n
-  Sha256Digest sha256{};
+  std::uint16_t sourceSymbols = 0;     // k
+  std::uint16_t symbolIds = 0;         // n
+  std::optional<Sha256Digest> sha256;  // nothing while the sender is still hashing the file
   std::string name;
 };
 

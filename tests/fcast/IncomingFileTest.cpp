@@ -190,7 +190,7 @@ TEST(IncomingFile, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
   }
   EXPECT_TRUE(FolderEntries(dir.path()).empty());
   DescriptorPacket lying = d;
-  lying.sha256[0] ^= 1;
+  (*lying.sha256)[0] ^= 1;
   auto file = IncomingFile::Create(dir.path().string(), lying, layout, 0, &error);
   ASSERT_TRUE(file);
   SymbolSource source(content, layout);

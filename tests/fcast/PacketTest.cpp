@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "fcast/FileLayout.h"
@@ -15,7 +16,9 @@ DescriptorPacket SampleDescriptor() {
   d.symbolSize = 1400;
   d.sourceSymbols = 127;
   d.symbolIds = 255;
-  for (std::size_t i = 0; i < d.sha256.size(); ++i) d.sha256[i] = static_cast<std::uint8_t>(i * 7);
+  d.sha256.emplace();
+  for (std::size_t i = 0; i < d.sha256->size(); ++i)
+    (*d.sha256)[i] = static_cast<std::uint8_t>(i * 7);
   d.name = "song.mp3";
   return d;
 }
@@ -64,6 +67,17 @@ TEST(FcastPacket, SymbolAndDescriptorRoundTripWithTheDocumentedLayout) {
   EXPECT_EQ(got.symbolIds, sent.symbolIds);
   EXPECT_EQ(got.sha256, sent.sha256);
   EXPECT_EQ(got.name, sent.name);
+  EXPECT_EQ(bytes[31], kDigestKnown);
+
+  // Before the sender knows the digest: flag clear, field zero, and nothing parsed from it.
+  DescriptorPacket early = sent;
+  early.sha256.reset();
+  EncodeDescriptor(early, bytes);
+  EXPECT_EQ(bytes[31], 0);
+  EXPECT_TRUE(std::all_of(&bytes[32], &bytes[64], [](std::uint8_t b) { return b == 0; }));
+  parsed = ParsePacket(bytes);
+  ASSERT_EQ(parsed.error, ParseError::kNone);
+  EXPECT_FALSE(std::get<DescriptorPacket>(parsed.packet).sha256);
 }
 
 TEST(FcastPacket, EveryCorruptedByteIsCaught) {
@@ -91,7 +105,7 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
   EXPECT_EQ(ParsePacket(std::span(bytes).first(15)).error, ParseError::kTooShort);
   EXPECT_EQ(ParsePacket({}).error, ParseError::kTooShort);
   EXPECT_EQ(withChange([](auto& b) { b[0] = 'X'; }), ParseError::kBadMagic);
-  EXPECT_EQ(withChange([](auto& b) { b[4] = 2; }), ParseError::kBadVersion);
+  EXPECT_EQ(withChange([](auto& b) { b[4] = kVersion - 1; }), ParseError::kBadVersion);
   EXPECT_EQ(withChange([](auto& b) { b[5] = 9; }), ParseError::kBadType);
   EXPECT_EQ(withChange([](auto& b) { b.resize(60); }), ParseError::kTooShort);
   // Name length: zero, or not the datagram's rest.
@@ -129,6 +143,8 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
               b[29] = 0;
             }),
             ParseError::kBadField);
+  // A flag this version does not know.
+  EXPECT_EQ(withChange([](auto& b) { b[31] |= 2; }), ParseError::kBadField);
 
   std::vector<std::uint8_t> data(100);
   EncodeSymbol(1, 0, 254, data, bytes);
@@ -150,10 +166,9 @@ TEST(FileLayout, CutsFilesIntoEvenBlocksThatCoverEveryByteOnce) {
     std::uint32_t lastLength;
   };
   // Symbols of 1024 bytes in blocks of at most 4.
-  for (const Case c :
-       {Case{0, 0, 0, 0}, Case{1, 1, 1, 1}, Case{1023, 1, 1, 1023}, Case{1024, 1, 1, 1024},
-        Case{1025, 2, 1, 1}, Case{4096, 4, 1, 1024}, Case{4097, 5, 2, 1},
-        Case{13 * 1024 + 5, 14, 4, 5}}) {
+  for (const Case c : {Case{0, 0, 0, 0}, Case{1, 1, 1, 1}, Case{1023, 1, 1, 1023},
+                       Case{1024, 1, 1, 1024}, Case{1025, 2, 1, 1}, Case{4096, 4, 1, 1024},
+                       Case{4097, 5, 2, 1}, Case{13 * 1024 + 5, 14, 4, 5}}) {
     SCOPED_TRACE(c.size);
     const auto layout = FileLayout::Make(c.size, 1024, 4, 255);
     ASSERT_TRUE(layout);

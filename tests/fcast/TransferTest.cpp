@@ -331,5 +331,56 @@ TEST(FcastTransfer, SymbolsThatComeBeforeTheirFilesDescriptorStillCount) {
   EXPECT_EQ(ReadFile(root.path() / "early.bin"), content);
 }
 
+TEST(FcastTransfer, AWholeFileWaitsForTheDigestThatTheSenderHadNotYetSent) {
+  // The sender starts before it has hashed the file: its first descriptors carry no digest,
+  // and a file that is whole by then (here a 40-byte file, and an empty one) is finished only
+  // once a descriptor with the digest comes.
+  TempDir root;
+  Events events;
+  auto receiver = MakeReceiver(1716, root.path().string(), events);
+  ASSERT_TRUE(receiver);
+  GroupSender out(1716);
+  std::vector<std::uint8_t> bytes;
+  const auto send = [&] { out.Send(bytes); };
+  const std::string content = RandomBytes(40, 10);
+  std::vector<std::uint8_t> padded(content.begin(), content.end());
+  padded.resize(48, 0);
+  const auto describe = [&](std::uint32_t fileId, const std::string& text,
+                            std::optional<Sha256Digest> digest) {
+    DescriptorPacket d;
+    d.fileId = fileId;
+    d.fileSize = text.size();
+    d.symbolSize = 16;
+    d.sourceSymbols = 3;
+    d.symbolIds = 6;
+    d.sha256 = digest;
+    d.name = "file" + std::to_string(fileId);
+    EncodeDescriptor(d, bytes);
+    send();
+  };
+  describe(80, content, std::nullopt);
+  describe(81, "", std::nullopt);
+  for (std::uint16_t id = 0; id < 3; ++id) {
+    EncodeSymbol(80, 0, id, std::span(padded).subspan(id * 16u, 16), bytes);
+    send();
+  }
+  ASSERT_TRUE(WaitFor([&] { return receiver->Statistics().datagrams == 5; }));
+  describe(80, content, std::nullopt);
+  ASSERT_TRUE(WaitFor([&] { return receiver->Statistics().datagrams == 6; }));
+  EXPECT_EQ(events.Count(FCASTRE_FILE_START), 2);
+  EXPECT_EQ(events.Count(FCASTRE_FILE_COMPLETE), 0);
+
+  Sha256 hash;
+  hash.Update({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
+  const Sha256Digest digest = hash.Final();
+  describe(80, content, digest);
+  describe(81, "", Sha256().Final());
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 2; }));
+  EXPECT_EQ(events.All().back().sha256, Sha256().Final());
+  EXPECT_EQ(ReadFile(root.path() / "file80"), content);
+  EXPECT_EQ(ReadFile(root.path() / "file81"), "");
+  EXPECT_EQ(events.Count(FCASTRE_ERROR), 0);
+}
+
 }  // namespace
 }  // namespace ondavox::fcast

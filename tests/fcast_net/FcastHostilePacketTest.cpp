@@ -49,8 +49,9 @@ class Forger {
     descriptor.sourceSymbols = kK;
     descriptor.symbolIds = kN;
     const std::string hex = Sha256Hex(content);
-    for (size_t i = 0; i < descriptor.sha256.size(); ++i) {
-      descriptor.sha256[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    ondavox::fcast::Sha256Digest& digest = descriptor.sha256.emplace();
+    for (size_t i = 0; i < digest.size(); ++i) {
+      digest[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
     }
     descriptor.name = name;
     return descriptor;
