@@ -150,10 +150,9 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
       descriptor.sourceSymbols = Get16(p + 26);
       descriptor.symbolIds = Get16(p + 28);
       const std::uint16_t flags = Get16(p + 30);
-      if ((flags & kDigestKnown) != 0) {
-        descriptor.sha256.emplace();
-        std::memcpy(descriptor.sha256->data(), p + 32, descriptor.sha256->size());
-      }
+      Sha256Digest digest{};
+      std::memcpy(digest.data(), p + 32, digest.size());
+      if ((flags & kDigestKnown) != 0) descriptor.sha256 = digest;
       const std::size_t nameBytes = Get16(p + 64);
       if (nameBytes == 0 || nameBytes > kMaxNameBytes ||
           datagram.size() != kDescriptorFixedSize + nameBytes) {
@@ -163,7 +162,8 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
       if (descriptor.fileSize > kMaxFileSize || descriptor.symbolSize < kMinSymbolSize ||
           descriptor.symbolSize > kMaxSymbolSize || descriptor.sourceSymbols < 1 ||
           descriptor.symbolIds < descriptor.sourceSymbols ||
-          descriptor.symbolIds > kMaxSymbolsPerBlock || (flags & ~kDigestKnown) != 0) {
+          descriptor.symbolIds > kMaxSymbolsPerBlock || (flags & ~kDigestKnown) != 0 ||
+          (!descriptor.sha256 && digest != Sha256Digest{})) {
         result.error = ParseError::kBadField;
         return result;
       }

@@ -143,8 +143,9 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
               b[29] = 0;
             }),
             ParseError::kBadField);
-  // A flag this version does not know.
+  // A flag this version does not know; a digest without its flag.
   EXPECT_EQ(withChange([](auto& b) { b[31] |= 2; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[31] = 0; }), ParseError::kBadField);
 
   std::vector<std::uint8_t> data(100);
   EncodeSymbol(1, 0, 254, data, bytes);
