@@ -143,7 +143,7 @@ void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
   if (Finished(descriptor.fileId)) return;
   const std::optional<FileLayout> layout = FileLayout::Make(
       descriptor.fileSize, descriptor.symbolSize, descriptor.sourceSymbols, descriptor.symbolIds);
-  if (!layout) {
+  if (!layout || layout->K() > static_cast<std::uint32_t>(kMaxCodeSourceSymbols)) {
     rejected_.fetch_add(1, std::memory_order_relaxed);
     Forget(descriptor.fileId);
     return;

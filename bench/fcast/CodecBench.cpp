@@ -37,10 +37,12 @@ std::vector<const std::uint8_t*> Pointers(const std::vector<std::uint8_t>& bytes
   return out;
 }
 
-// A round of repair for one block: k fresh repair symbols (or what the id space holds).
+// Repair symbols for one block: by default a round's worth, k fresh repair symbols (or what
+// the id space holds); with a second argument, that many consecutive ones, as a sweep asks.
 void BM_EncodeRepair(benchmark::State& state) {
   const int k = static_cast<int>(state.range(0));
-  const int rows = std::min(k, kMaxSymbolsPerBlock - k);
+  const int rows = state.range(1) > 0 ? static_cast<int>(state.range(1))
+                                      : std::min(k, CodeSymbolIds(k) - k);
   const auto source = RandomBytes(k * kSymbol, 1);
   std::vector<std::uint8_t> repair(rows * kSymbol);
   std::vector<std::uint8_t*> out;
@@ -56,7 +58,16 @@ void BM_EncodeRepair(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * rows * static_cast<std::int64_t>(kSymbol));
   state.SetLabel("bytes = repair symbols produced");
 }
-BENCHMARK(BM_EncodeRepair)->Arg(32)->Arg(51)->Arg(85)->Arg(127)->Arg(128);
+BENCHMARK(BM_EncodeRepair)
+    ->Args({32, 0})
+    ->Args({51, 0})
+    ->Args({85, 0})
+    ->Args({127, 0})
+    ->Args({128, 0})
+    ->Args({127, 4})
+    ->Args({127, 8})
+    ->Args({127, 16})
+    ->Args({127, 32});
 
 // The sender's own path for a repair round of a 64-block file: for each sweep of a few
 // positions, window after window read again from the file (from the page cache) and the

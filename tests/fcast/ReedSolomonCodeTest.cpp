@@ -67,13 +67,16 @@ TEST(ReedSolomonCode, RebuildsEveryLossPatternThatMatters) {
   for (int k : {1, 2, 32, 51, 85, 127, 128}) {
     SCOPED_TRACE(k);
     const Block block = RandomBlock(k, rng);
-    const int repairSpace = 255 - k;
+    const int symbolIds = CodeSymbolIds(k);
+    const int repairSpace = symbolIds - k;
+    EXPECT_EQ(symbolIds, std::min(255, k + 128));
     // One symbol lost: the first, the last.
     ExpectRebuilt(block, {0}, {static_cast<std::uint8_t>(k)});
-    ExpectRebuilt(block, {static_cast<std::uint8_t>(k - 1)}, {254});
+    ExpectRebuilt(block, {static_cast<std::uint8_t>(k - 1)},
+                  {static_cast<std::uint8_t>(symbolIds - 1)});
     // Every source symbol lost, rebuilt from repair symbols alone (as far as the code has them).
     const int all = std::min(k, repairSpace);
-    ExpectRebuilt(block, Range(0, all), Range(255 - all, all));
+    ExpectRebuilt(block, Range(0, all), Range(symbolIds - all, all));
     // Random losses with random distinct repair ids, the more repairs the better.
     for (int trial = 0; trial < 5; ++trial) {
       std::vector<std::uint8_t> order = Range(0, k);
@@ -111,6 +114,7 @@ TEST(ReedSolomonCode, CachedTablesFollowTheAskedIdsAndBlockSize) {
   ReedSolomonCode shared;
   const auto first = Repair(shared, big, Range(127, 20));
   const auto other = Repair(shared, big, Range(200, 20));
+  const auto one = Repair(shared, big, Range(130, 1));
   const auto smallRepair = Repair(shared, small, Range(5, 3));
   const auto again = Repair(shared, big, Range(127, 20));
   EXPECT_EQ(first, again);
@@ -118,6 +122,30 @@ TEST(ReedSolomonCode, CachedTablesFollowTheAskedIdsAndBlockSize) {
   ReedSolomonCode fresh;
   EXPECT_EQ(Repair(fresh, small, Range(5, 3)), smallRepair);
   EXPECT_EQ(Repair(fresh, big, Range(200, 20)), other);
+  EXPECT_EQ(Repair(fresh, big, Range(130, 1)), one);
+}
+
+TEST(ReedSolomonCode, TheFftAndTheMatrixGiveTheSameRepairSymbols) {
+  // Many ids at once go through the FFT, a single id through the generator matrix: both must
+  // be the same code, whatever the block size and whichever ids (scattered ones prune less).
+  std::mt19937 rng(5);
+  for (int k : {1, 3, 64, 85, 127, 128}) {
+    SCOPED_TRACE(k);
+    const Block block = RandomBlock(k, rng);
+    std::vector<std::uint8_t> ids = Range(k, CodeSymbolIds(k) - k);
+    ReedSolomonCode batch;
+    const auto together = Repair(batch, block, ids);
+    ReedSolomonCode single;
+    for (std::size_t r = 0; r < ids.size(); ++r) {
+      ASSERT_EQ(Repair(single, block, {ids[r]})[0], together[r]) << "id " << int{ids[r]};
+    }
+    std::shuffle(ids.begin(), ids.end(), rng);
+    ids.resize(ids.size() / 3);
+    const auto scattered = Repair(batch, block, ids);
+    for (std::size_t r = 0; r < ids.size(); ++r) {
+      ASSERT_EQ(scattered[r], together[ids[r] - k]) << "id " << int{ids[r]};
+    }
+  }
 }
 
 }  // namespace

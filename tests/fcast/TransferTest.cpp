@@ -226,12 +226,19 @@ TEST(FcastTransfer, HostilePacketsNeitherCrashTheReceiverNorWriteOutsideItsFolde
     EncodeSymbol(d.fileId, 0, 0, data, bytes);
     send(bytes);
   }
-  // An absurd size, and random junk.
-  d.fileId = 999;
-  d.fileSize = std::uint64_t{300} << 30;  // within the block limit, beyond the disk
+  // Blocks larger than the code has, an absurd size, and random junk.
+  d.fileId = 998;
+  d.fileSize = 1448 * 129;
   d.symbolSize = 1448;
   d.sourceSymbols = 254;
   d.symbolIds = 255;
+  d.name = "wide";
+  EncodeDescriptor(d, bytes);
+  send(bytes);
+  d.fileId = 999;
+  d.fileSize =
+      (FileLayout::kMaxBlocks - 1) * 128 * 1448;  // within the block limit, beyond the disk
+  d.sourceSymbols = 128;
   d.name = "huge";
   EncodeDescriptor(d, bytes);
   send(bytes);
@@ -275,6 +282,7 @@ TEST(FcastTransfer, HostilePacketsNeitherCrashTheReceiverNorWriteOutsideItsFolde
   }
   EXPECT_NE(std::find(started.begin(), started.end(), 500u), started.end());
   EXPECT_EQ(std::find(started.begin(), started.end(), 501u), started.end());
+  EXPECT_EQ(std::find(started.begin(), started.end(), 998u), started.end());  // blocks too wide
   // The stored files, and the temporary file of the one in progress.
   std::vector<std::string> stored;
   for (const auto& entry : std::filesystem::directory_iterator(download)) {

@@ -249,7 +249,8 @@ TEST_F(FcastHostilePackets, AbsurdLayoutsAreRefusedWithoutAllocatingOrLeavingFil
     forger_->Send(descriptor(fcast::kMaxFileSize, kSymbolSize, 200, 255));  // 16 TiB: no disk has room
     forger_->Send(descriptor(~std::uint64_t{0}, kSymbolSize, kK, kN));
     // A layout that holds together, for a file far larger than the free disk space.
-    forger_->Send(descriptor(300'000'000'000'000ull / 1000, 1448, 250, 255));
+    forger_->Send(descriptor((fcast::FileLayout::kMaxBlocks - 1) * 128 * 1448, 1448, 128, 255));
+    forger_->Send(descriptor(1448 * 250, 1448, 250, 255));  // blocks wider than the code
     forger_->Send(descriptor(std::uint64_t{1} << 40, 16, 1, 2));  // far too many blocks
     forger_->Send(descriptor(100, 0, kK, kN));
     forger_->Send(descriptor(100, 0xFFFF, kK, kN));
