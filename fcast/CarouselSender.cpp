@@ -159,7 +159,7 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
   descriptor.fileSize = size;
   descriptor.symbolSize = static_cast<std::uint16_t>(symbolSize);
   descriptor.sourceSymbols = static_cast<std::uint16_t>(chosenK);
-  descriptor.symbolIds = static_cast<std::uint16_t>(CodeSymbolIds(static_cast<int>(k)));
+  descriptor.symbolIds = static_cast<std::uint16_t>(kMaxSymbolsPerBlock);
   descriptor.name = name;
   std::vector<std::uint8_t> descriptorBytes;
   EncodeDescriptor(descriptor, descriptorBytes);

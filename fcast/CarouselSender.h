@@ -19,9 +19,8 @@ struct SenderOptions {
   std::string interface;  // IPv4 address of the sending interface; empty: the system's choice
   int ttl = 1;
   std::int64_t rateBytesPerSecond = 0;  // UDP payload bytes per second
-  // Rounds the code is sized for: k is the largest with k x rounds within 255 symbol ids
-  // (at most 128). The code has k + 128 ids, so with 3 rounds and more the last round repeats
-  // part of the first; with 2 it sends only fresh repair symbols.
+  // Rounds the code is sized for: the block size k is the largest that gives every one of
+  // them fresh repair symbols.
   int plannedRounds = 2;
   // Rounds to send before the transfer ends by itself; 0 sends until Stop().
   int rounds = 0;

@@ -17,8 +17,7 @@ CarouselWindow::CarouselWindow(const FileLayout& layout, std::uint32_t capacity)
 
 std::uint32_t CarouselWindow::SymbolId(std::uint64_t turn, std::uint32_t sourceSymbols,
                                        std::uint32_t position) {
-  const auto ids = static_cast<std::uint64_t>(CodeSymbolIds(static_cast<int>(sourceSymbols)));
-  return static_cast<std::uint32_t>((turn * sourceSymbols + position) % ids);
+  return static_cast<std::uint32_t>((turn * sourceSymbols + position) % kMaxSymbolsPerBlock);
 }
 
 std::uint32_t CarouselWindow::SweepEnd(std::uint32_t from, std::uint32_t k) {

@@ -14,8 +14,8 @@ namespace ondavox::fcast {
 // A window of consecutive blocks of the file being sent: their source symbols, read from the
 // file, and the repair symbols of the current turn, computed a few positions at a time just
 // before they are sent. In turn t, position j of a block of kb source symbols carries symbol
-// id (t * kb + j) mod CodeSymbolIds(kb): turn 0 is the source, later turns walk on through the
-// repair ids and wrap around to the source ids once the code's ids are used up.
+// id (t * kb + j) mod 255: turn 0 is the source, later turns walk on through the repair ids
+// and wrap around to the source ids once the code's ids are used up.
 //
 // Owned by the sender's thread.
 class CarouselWindow {

@@ -8,14 +8,14 @@
 namespace ondavox::fcast {
 
 // A systematic erasure code over blocks of k source symbols of equal size: symbol ids below k
-// are the source symbols themselves, ids from k up to CodeSymbolIds(k) are repair symbols, and
+// are the source symbols themselves, ids from k up to kMaxSymbolsPerBlock are repair symbols, and
 // any k distinct symbols of a block rebuild it. The sender and the receiver each own one and use it
 // from their own thread; implementations need not be thread safe.
 class ErasureCode {
  public:
   virtual ~ErasureCode() = default;
 
-  // Computes the repair symbols |ids| (each at least k, below CodeSymbolIds(k)) of the block
+  // Computes the repair symbols |ids| (each at least k, below kMaxSymbolsPerBlock) of the block
   // whose k source symbols are |source|, into |out|, one buffer of |symbolSize| bytes per id.
   virtual void Encode(int k, std::size_t symbolSize, const std::uint8_t* const* source,
                       std::span<const std::uint8_t> ids, std::uint8_t* const* out) = 0;
@@ -30,10 +30,8 @@ class ErasureCode {
                       const std::uint8_t* const* repair) = 0;
 };
 
-// The code the engine uses: blocks of 1 to kMaxCodeSourceSymbols source symbols, each with
-// CodeSymbolIds(k) symbol ids (source and repair), never more than kMaxSymbolsPerBlock.
+// The code the engine uses, for blocks of 1 to kMaxCodeSourceSymbols source symbols.
 inline constexpr int kMaxCodeSourceSymbols = 128;
 std::unique_ptr<ErasureCode> MakeErasureCode();
-int CodeSymbolIds(int k);
 
 }  // namespace ondavox::fcast

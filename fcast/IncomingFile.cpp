@@ -82,12 +82,10 @@ IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
     return Result::kIgnored;
   }
   Block& block = blocks_[symbol.block];
+  if (block.done) return Result::kIgnored;
+  lastActivity_ = std::chrono::steady_clock::now();
   const std::uint32_t k = layout_.SourceSymbols(symbol.block);
   const std::uint32_t id = symbol.symbolId;
-  if (block.done || id >= static_cast<std::uint32_t>(CodeSymbolIds(static_cast<int>(k)))) {
-    return Result::kIgnored;
-  }
-  lastActivity_ = std::chrono::steady_clock::now();
   if (id < k) {
     if (block.have.test(id)) return Result::kIgnored;
     if (block.taken.test(id)) {

@@ -13,20 +13,19 @@ namespace ondavox::fcast {
 
 std::unique_ptr<ErasureCode> MakeErasureCode() { return std::make_unique<ReedSolomonCode>(); }
 
-int CodeSymbolIds(int k) { return std::min(kMaxSymbolsPerBlock, k + AdditiveFft::kPoints); }
-
 namespace {
 
-constexpr int kSourceHalf = 1;  // points 128..255
-constexpr int kRepairHalf = 0;  // points 0..127
+constexpr int kPoints = AdditiveFft::kPoints;
+constexpr int kSourceHalf = 1;  // points 128..255: ids 0..127
+constexpr int kOtherHalf = 0;   // points 0..126: ids 128..254
 constexpr std::size_t kStripBytes = 448;
 constexpr std::size_t kStrideBytes = 512;  // room for a strip and a remainder below 64
 
-// Butterflies that evaluating |wanted| takes, against k multiply-adds per id for the matrix.
+// Butterflies that evaluating |wanted| takes.
 int EvaluateCost(const AdditiveFft::Outputs& wanted) {
   int butterflies = 0;
-  for (int span = AdditiveFft::kPoints / 2; span >= 1; span /= 2) {
-    for (int first = 0; first < AdditiveFft::kPoints; first += 2 * span) {
+  for (int span = kPoints / 2; span >= 1; span /= 2) {
+    for (int first = 0; first < kPoints; first += 2 * span) {
       for (int i = first; i < first + 2 * span; ++i) {
         if (wanted.test(static_cast<std::size_t>(i))) {
           butterflies += span;
@@ -43,61 +42,101 @@ int EvaluateCost(const AdditiveFft::Outputs& wanted) {
 void ReedSolomonCode::UseK(int k) {
   if (k == k_) return;
   k_ = k;
-  // Row id holds the coefficients of the k source symbols in symbol id: the identity for the
-  // source ids, and for the repair ids the code applied to the identity, which is what
-  // encoding k symbols of k bytes, the i-th holding 1 at byte i, gives.
+  const int pads = kPoints - k;  // ids k..127: the rest of the sources' half
+
+  // The interpolation as a matrix: interpolating 128 symbols of 128 bytes, the u-th holding 1
+  // at byte u, leaves at byte u of symbol i the weight of value u in coefficient i.
+  std::vector<std::uint8_t> interpolation(static_cast<std::size_t>(kPoints) * kPoints, 0);
+  std::uint8_t* rows[kPoints];
+  for (int u = 0; u < kPoints; ++u) {
+    rows[u] = &interpolation[static_cast<std::size_t>(u) * kPoints];
+    rows[u][u] = 1;
+  }
+  AdditiveFft::Interpolate(rows, kPoints, kSourceHalf);
+
+  // Coefficients k..127 of a polynomial of degree below k are zero. With the sources' values
+  // s and the rest of the half's values p: C_s s + C_p p = 0, so p = C_p^-1 C_s s (C being
+  // those rows of the interpolation; the sign does not matter in GF(2^8)). C_p is invertible
+  // because k values fix such a polynomial, and with it p.
+  padMatrix_.assign(static_cast<std::size_t>(pads) * k, 0);
+  if (pads > 0) {
+    std::vector<std::uint8_t> cp(static_cast<std::size_t>(pads) * pads);
+    std::vector<std::uint8_t> inverse(cp.size());
+    for (int a = 0; a < pads; ++a) {
+      for (int b = 0; b < pads; ++b) cp[a * pads + b] = rows[k + a][k + b];
+    }
+    gf_invert_matrix(cp.data(), inverse.data(), pads);
+    for (int a = 0; a < pads; ++a) {
+      for (int i = 0; i < k; ++i) {
+        std::uint8_t sum = 0;
+        for (int b = 0; b < pads; ++b) sum ^= gf_mul(inverse[a * pads + b], rows[k + b][i]);
+        padMatrix_[static_cast<std::size_t>(a) * k + i] = sum;
+      }
+    }
+    padTables_.resize(static_cast<std::size_t>(32) * k * pads);
+    ec_init_tables(k, pads, padMatrix_.data(), padTables_.data());
+  }
+
+  // Row id holds the weights of the k source symbols in symbol id: the identity, then the pad
+  // matrix, then the other half, which the transform gives from k-byte symbols holding the
+  // identity and the pad matrix as the sources' half.
   generator_.assign(static_cast<std::size_t>(kMaxSymbolsPerBlock) * k, 0);
-  workspace_.assign(static_cast<std::size_t>(AdditiveFft::kPoints) * k, 0);
-  std::uint8_t* symbols[AdditiveFft::kPoints];
-  for (int u = 0; u < AdditiveFft::kPoints; ++u) {
-    symbols[u] = &workspace_[static_cast<std::size_t>(u) * k];
-    if (u < k) symbols[u][u] = 1;
+  std::vector<std::uint8_t> half(static_cast<std::size_t>(kPoints) * k, 0);
+  std::uint8_t* symbols[kPoints];
+  for (int u = 0; u < kPoints; ++u) {
+    symbols[u] = &half[static_cast<std::size_t>(u) * k];
+    if (u < k) {
+      symbols[u][u] = 1;
+    } else {
+      std::copy_n(&padMatrix_[static_cast<std::size_t>(u - k) * k], k, symbols[u]);
+    }
+    std::copy_n(symbols[u], k, &generator_[static_cast<std::size_t>(u) * k]);
   }
   AdditiveFft::Interpolate(symbols, static_cast<std::size_t>(k), kSourceHalf);
-  AdditiveFft::Evaluate(symbols, static_cast<std::size_t>(k), kRepairHalf,
+  AdditiveFft::Evaluate(symbols, static_cast<std::size_t>(k), kOtherHalf,
                         AdditiveFft::Outputs().set());
-  for (int id = 0; id < CodeSymbolIds(k); ++id) {
-    std::uint8_t* row = &generator_[static_cast<std::size_t>(id) * k];
-    if (id < k) {
-      row[id] = 1;
-    } else {
-      std::copy_n(symbols[id - k], k, row);
-    }
+  for (int id = kPoints; id < kMaxSymbolsPerBlock; ++id) {
+    std::copy_n(symbols[id - kPoints], k, &generator_[static_cast<std::size_t>(id) * k]);
   }
   encodeIds_.clear();
 }
 
 bool ReedSolomonCode::EncodeByFft(int k, std::size_t symbolSize, const std::uint8_t* const* source,
                                   std::span<const std::uint8_t> ids, std::uint8_t* const* out) {
+  const int pads = kPoints - k;
   AdditiveFft::Outputs wanted;
-  for (std::uint8_t id : ids) wanted.set(static_cast<std::size_t>(id - k));
-  // Measured on one core, a butterfly (a multiply-add and an addition over two symbols, both
-  // read and written) takes about 3.5 times a multiply-add of the matrix kernels, which keep
-  // six outputs in registers over a pass through the sources.
-  const int fftCost = 7 * (AdditiveFft::kPoints / 2 * 7 + EvaluateCost(wanted));
+  for (std::uint8_t id : ids) {
+    if (id >= kPoints) wanted.set(static_cast<std::size_t>(id - kPoints));
+  }
+  if (wanted.none()) return false;
+  // In multiply-adds of the matrix kernels: the pad matrix, then the transform, whose
+  // butterflies (a multiply-add and an addition over two symbols, both read and written) take
+  // about 3.5 times one, measured on one core, since those kernels keep six outputs in
+  // registers over a pass through the sources.
+  const int fftCost = 2 * pads * k + 7 * (kPoints / 2 * 7 + EvaluateCost(wanted));
   if (fftCost >= 2 * static_cast<int>(ids.size()) * k) return false;
   // The transform runs strip by strip, a few hundred bytes of every symbol at a time, so that
-  // its 128 symbols stay in the first-level cache through all its layers. ISA-L's kernel
-  // wants 64 bytes or more, so a short remainder joins the strip before it.
-  workspace_.resize(AdditiveFft::kPoints * kStrideBytes + 64);
+  // its 128 symbols stay in the processor's cache through all its layers; a short remainder
+  // joins the strip before it.
+  workspace_.resize(kPoints * kStrideBytes + 64);
   std::uint8_t* base =
       workspace_.data() + (64 - reinterpret_cast<std::uintptr_t>(workspace_.data()) % 64) % 64;
-  std::uint8_t* symbols[AdditiveFft::kPoints];
-  for (int u = 0; u < AdditiveFft::kPoints; ++u) symbols[u] = base + u * kStrideBytes;
+  std::uint8_t* symbols[kPoints];
+  for (int u = 0; u < kPoints; ++u) symbols[u] = base + u * kStrideBytes;
   for (std::size_t offset = 0; offset < symbolSize;) {
     std::size_t length = std::min(kStripBytes, symbolSize - offset);
     if (symbolSize - offset - length < 64) length = symbolSize - offset;
-    for (int u = 0; u < AdditiveFft::kPoints; ++u) {
-      if (u < k) {
-        std::memcpy(symbols[u], source[u] + offset, length);
-      } else {
-        std::memset(symbols[u], 0, length);
-      }
+    for (int u = 0; u < k; ++u) std::memcpy(symbols[u], source[u] + offset, length);
+    if (pads > 0) {
+      ec_encode_data(static_cast<int>(length), k, pads, padTables_.data(), symbols, symbols + k);
+    }
+    for (std::size_t r = 0; r < ids.size(); ++r) {
+      if (ids[r] < kPoints) std::memcpy(out[r] + offset, symbols[ids[r]], length);
     }
     AdditiveFft::Interpolate(symbols, length, kSourceHalf);
-    AdditiveFft::Evaluate(symbols, length, kRepairHalf, wanted);
+    AdditiveFft::Evaluate(symbols, length, kOtherHalf, wanted);
     for (std::size_t r = 0; r < ids.size(); ++r) {
-      std::memcpy(out[r] + offset, symbols[ids[r] - k], length);
+      if (ids[r] >= kPoints) std::memcpy(out[r] + offset, symbols[ids[r] - kPoints], length);
     }
     offset += length;
   }

@@ -7,17 +7,20 @@
 
 namespace ondavox::fcast {
 
-// Reed-Solomon over GF(2^8) as polynomial values: a block's k source symbols are the values
-// of a polynomial of degree below 128 at the field's points 128 + i (and zero at the rest of
-// that half), its repair symbols its values at points 0..127 (ids k to k + 127, at most 254).
-// Any k symbols and the known zeros are 128 values of that polynomial, which fix it, so any k
-// rebuild the block. Repair symbols asked for in numbers are computed with the additive FFT
-// (interpolate on the sources' half, evaluate on the other, skipping what leads to no asked
-// id); a few of them, and decoding, with the generator matrix and ISA-L's vectorised kernels.
-// Decoding solves only for the missing source symbols: the received source symbols are taken
-// out of the repair equations and a small e x e system is inverted, so its cost follows the
-// loss, not the block size.
+// Reed-Solomon over GF(2^8) as polynomial values: a block of k source symbols (k up to 128)
+// is the values of a polynomial of degree below k, and symbol id is its value at the field's
+// point id ^ 128 (ids below k: the source symbols; ids k..127: the rest of the sources' half of
+// the field; ids 128..254: the other half). Any k values fix the polynomial, so any k symbols
+// rebuild the block. Repair symbols asked for in numbers are computed with the additive FFT:
+// the rest of the sources' half from a (128 - k) x k matrix, then interpolation on that half
+// and evaluation on the other, skipping what leads to no asked id. A few of them, and
+// decoding, use the generator matrix with ISA-L's vectorised kernels. Decoding solves only for
+// the missing source symbols: the received source symbols are taken out of the repair
+// equations and a small e x e system is inverted, so its cost follows the loss, not the block
+// size.
 //
+// Caches the generator and the encode tables of the last k and repair ids, which is what a
+// sender asks for block after block. Owned by one thread at a time.
 class ReedSolomonCode final : public ErasureCode {
  public:
   void Encode(int k, std::size_t symbolSize, const std::uint8_t* const* source,
@@ -39,6 +42,8 @@ class ReedSolomonCode final : public ErasureCode {
   std::vector<std::uint8_t> encodeTables_;
   std::vector<std::uint8_t> scratch_;
   std::vector<std::uint8_t> decodeTables_;
+  std::vector<std::uint8_t> padMatrix_;  // ids k..127 from the sources
+  std::vector<std::uint8_t> padTables_;
   std::vector<std::uint8_t> workspace_;  // the FFT's 128 symbols
 };
 

@@ -42,7 +42,7 @@ std::vector<const std::uint8_t*> Pointers(const std::vector<std::uint8_t>& bytes
 void BM_EncodeRepair(benchmark::State& state) {
   const int k = static_cast<int>(state.range(0));
   const int rows = state.range(1) > 0 ? static_cast<int>(state.range(1))
-                                      : std::min(k, CodeSymbolIds(k) - k);
+                                      : std::min(k, kMaxSymbolsPerBlock - k);
   const auto source = RandomBytes(k * kSymbol, 1);
   std::vector<std::uint8_t> repair(rows * kSymbol);
   std::vector<std::uint8_t*> out;
