@@ -118,6 +118,10 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
     result.error = ParseError::kBadCrc;
     return result;
   }
+  if (Get16(p + 6) != 0) {  // reserved
+    result.error = ParseError::kBadField;
+    return result;
+  }
   const std::uint32_t fileId = Get32(p + 8);
   switch (static_cast<PacketType>(p[5])) {
     case PacketType::kSymbol: {
@@ -131,7 +135,7 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
       symbol.block = Get32(p + 16);
       symbol.symbolId = Get16(p + 20);
       symbol.data = datagram.subspan(kSymbolHeaderSize);
-      if (symbol.symbolId >= kMaxSymbolsPerBlock) {
+      if (symbol.symbolId >= kMaxSymbolsPerBlock || Get16(p + 22) != 0) {
         result.error = ParseError::kBadField;
         return result;
       }

@@ -34,7 +34,8 @@ namespace ondavox::fcast {
 // descriptors leave flag kDigestKnown clear and the digest field zero. No other flag is defined.
 //
 // Parsing checks everything a receiver relies on before it allocates or writes anything:
-// length, magic, version, CRC and every field's range. Pure functions; any thread.
+// length, magic, version, CRC and every field's range; reserved bytes must be zero, so that a
+// datagram accepted is exactly the one its fields encode. Pure functions; any thread.
 
 inline constexpr std::uint32_t kMagic = 0x46435354;  // "FCST"
 inline constexpr std::uint8_t kVersion = 2;

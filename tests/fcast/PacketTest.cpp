@@ -143,7 +143,9 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
               b[29] = 0;
             }),
             ParseError::kBadField);
-  // A flag this version does not know; a digest without its flag.
+  // Reserved bytes that are not zero; a flag this version does not know; a digest without
+  // its flag.
+  EXPECT_EQ(withChange([](auto& b) { b[7] = 1; }), ParseError::kBadField);
   EXPECT_EQ(withChange([](auto& b) { b[31] |= 2; }), ParseError::kBadField);
   EXPECT_EQ(withChange([](auto& b) { b[31] = 0; }), ParseError::kBadField);
 
@@ -154,6 +156,7 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
               b[21] = 255;
             }),
             ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[23] = 1; }), ParseError::kBadField);
   EXPECT_EQ(withChange([](auto& b) { b.resize(kSymbolHeaderSize + 4); }), ParseError::kBadLength);
   EXPECT_EQ(withChange([](auto& b) { b.resize(kSymbolHeaderSize + kMaxSymbolSize + 1); }),
             ParseError::kBadLength);
