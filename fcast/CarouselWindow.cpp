@@ -21,7 +21,7 @@ std::uint32_t CarouselWindow::SymbolId(std::uint64_t turn, std::uint32_t sourceS
 }
 
 std::uint32_t CarouselWindow::SweepEnd(std::uint32_t from, std::uint32_t k) {
-  return std::min(k, from + std::max<std::uint32_t>(4, from / 4));
+  return std::min(k, from + std::max<std::uint32_t>(4, from / 8));
 }
 
 std::uint8_t* CarouselWindow::SourceAt(std::uint32_t i, std::uint32_t id) {
