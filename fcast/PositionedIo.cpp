@@ -6,10 +6,14 @@
 
 namespace ondavox::fcast {
 
-bool ReadAt(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offset) {
+namespace {
+
+// Repeats |call| (pread or pwrite) until all |length| bytes are done.
+template <typename Byte, typename Call>
+bool Whole(int fd, Byte* bytes, std::size_t length, std::uint64_t offset, Call call) {
   std::size_t done = 0;
   while (done < length) {
-    const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
+    const ssize_t n = call(fd, bytes + done, length - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
@@ -17,15 +21,14 @@ bool ReadAt(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offset)
   return true;
 }
 
+}  // namespace
+
+bool ReadAt(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offset) {
+  return Whole(fd, out, length, offset, ::pread);
+}
+
 bool WriteAt(int fd, const std::uint8_t* data, std::size_t length, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::pwrite(fd, data + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+  return Whole(fd, data, length, offset, ::pwrite);
 }
 
 }  // namespace ondavox::fcast

@@ -40,8 +40,12 @@ int EvaluateCost(const AdditiveFft::Outputs& wanted) {
 }  // namespace
 
 void ReedSolomonCode::UseK(int k) {
-  if (k == k_) return;
-  k_ = k;
+  if (matrices_[0].k == k) return;
+  encodeIds_.clear();
+  std::swap(matrices_[0], matrices_[1]);
+  if (matrices_[0].k == k) return;
+  Matrices& m = matrices_[0];
+  m.k = k;
   const int pads = kPoints - k;  // ids k..127: the rest of the sources' half
 
   // The interpolation as a matrix: interpolating 128 symbols of 128 bytes, the u-th holding 1
@@ -58,7 +62,7 @@ void ReedSolomonCode::UseK(int k) {
   // s and the rest of the half's values p: C_s s + C_p p = 0, so p = C_p^-1 C_s s (C being
   // those rows of the interpolation; the sign does not matter in GF(2^8)). C_p is invertible
   // because k values fix such a polynomial, and with it p.
-  padMatrix_.assign(static_cast<std::size_t>(pads) * k, 0);
+  m.pad.assign(static_cast<std::size_t>(pads) * k, 0);
   if (pads > 0) {
     std::vector<std::uint8_t> cp(static_cast<std::size_t>(pads) * pads);
     std::vector<std::uint8_t> inverse(cp.size());
@@ -70,17 +74,17 @@ void ReedSolomonCode::UseK(int k) {
       for (int i = 0; i < k; ++i) {
         std::uint8_t sum = 0;
         for (int b = 0; b < pads; ++b) sum ^= gf_mul(inverse[a * pads + b], rows[k + b][i]);
-        padMatrix_[static_cast<std::size_t>(a) * k + i] = sum;
+        m.pad[static_cast<std::size_t>(a) * k + i] = sum;
       }
     }
-    padTables_.resize(static_cast<std::size_t>(32) * k * pads);
-    ec_init_tables(k, pads, padMatrix_.data(), padTables_.data());
+    m.padTables.resize(static_cast<std::size_t>(32) * k * pads);
+    ec_init_tables(k, pads, m.pad.data(), m.padTables.data());
   }
 
   // Row id holds the weights of the k source symbols in symbol id: the identity, then the pad
   // matrix, then the other half, which the transform gives from k-byte symbols holding the
   // identity and the pad matrix as the sources' half.
-  generator_.assign(static_cast<std::size_t>(kMaxSymbolsPerBlock) * k, 0);
+  m.generator.assign(static_cast<std::size_t>(kMaxSymbolsPerBlock) * k, 0);
   std::vector<std::uint8_t> half(static_cast<std::size_t>(kPoints) * k, 0);
   std::uint8_t* symbols[kPoints];
   for (int u = 0; u < kPoints; ++u) {
@@ -88,17 +92,16 @@ void ReedSolomonCode::UseK(int k) {
     if (u < k) {
       symbols[u][u] = 1;
     } else {
-      std::copy_n(&padMatrix_[static_cast<std::size_t>(u - k) * k], k, symbols[u]);
+      std::copy_n(&m.pad[static_cast<std::size_t>(u - k) * k], k, symbols[u]);
     }
-    std::copy_n(symbols[u], k, &generator_[static_cast<std::size_t>(u) * k]);
+    std::copy_n(symbols[u], k, &m.generator[static_cast<std::size_t>(u) * k]);
   }
   AdditiveFft::Interpolate(symbols, static_cast<std::size_t>(k), kSourceHalf);
   AdditiveFft::Evaluate(symbols, static_cast<std::size_t>(k), kOtherHalf,
                         AdditiveFft::Outputs().set());
   for (int id = kPoints; id < kMaxSymbolsPerBlock; ++id) {
-    std::copy_n(symbols[id - kPoints], k, &generator_[static_cast<std::size_t>(id) * k]);
+    std::copy_n(symbols[id - kPoints], k, &m.generator[static_cast<std::size_t>(id) * k]);
   }
-  encodeIds_.clear();
 }
 
 bool ReedSolomonCode::EncodeByFft(int k, std::size_t symbolSize, const std::uint8_t* const* source,
@@ -128,7 +131,8 @@ bool ReedSolomonCode::EncodeByFft(int k, std::size_t symbolSize, const std::uint
     if (symbolSize - offset - length < 64) length = symbolSize - offset;
     for (int u = 0; u < k; ++u) std::memcpy(symbols[u], source[u] + offset, length);
     if (pads > 0) {
-      ec_encode_data(static_cast<int>(length), k, pads, padTables_.data(), symbols, symbols + k);
+      ec_encode_data(static_cast<int>(length), k, pads, matrices_[0].padTables.data(), symbols,
+                     symbols + k);
     }
     for (std::size_t r = 0; r < ids.size(); ++r) {
       if (ids[r] < kPoints) std::memcpy(out[r] + offset, symbols[ids[r]], length);
@@ -153,7 +157,8 @@ void ReedSolomonCode::Encode(int k, std::size_t symbolSize, const std::uint8_t* 
     encodeIds_.assign(ids.begin(), ids.end());
     scratch_.resize(static_cast<std::size_t>(rows) * k);
     for (int r = 0; r < rows; ++r) {
-      std::copy_n(&generator_[static_cast<std::size_t>(ids[r]) * k], k, &scratch_[r * k]);
+      std::copy_n(&matrices_[0].generator[static_cast<std::size_t>(ids[r]) * k], k,
+                  &scratch_[r * k]);
     }
     encodeTables_.resize(static_cast<std::size_t>(32) * k * rows);
     ec_init_tables(k, rows, scratch_.data(), encodeTables_.data());
@@ -175,7 +180,7 @@ bool ReedSolomonCode::Decode(int k, std::size_t symbolSize, std::uint8_t* const*
   std::vector<std::uint8_t> a(static_cast<std::size_t>(e) * e);
   std::vector<std::uint8_t> inverse(a.size());
   for (int r = 0; r < e; ++r) {
-    const std::uint8_t* row = &generator_[static_cast<std::size_t>(repairIds[r]) * k];
+    const std::uint8_t* row = &matrices_[0].generator[static_cast<std::size_t>(repairIds[r]) * k];
     for (int c = 0; c < e; ++c) a[r * e + c] = row[missing[c]];
   }
   if (gf_invert_matrix(a.data(), inverse.data(), e) != 0) return false;
@@ -207,7 +212,7 @@ bool ReedSolomonCode::Decode(int k, std::size_t symbolSize, std::uint8_t* const*
     std::vector<unsigned char*> in(e);
     std::vector<unsigned char*> out(e);
     for (int r = 0; r < e; ++r) {
-      const std::uint8_t* row = &generator_[static_cast<std::size_t>(repairIds[r]) * k];
+      const std::uint8_t* row = &matrices_[0].generator[static_cast<std::size_t>(repairIds[r]) * k];
       for (int t = 0; t < knownCount; ++t) knownRows[r * knownCount + t] = row[known[t]];
       in[r] = &knownRows[static_cast<std::size_t>(r) * knownCount];
       out[r] = &product[static_cast<std::size_t>(r) * knownCount];

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -30,20 +31,27 @@ class ReedSolomonCode final : public ErasureCode {
               const std::uint8_t* const* repair) override;
 
  private:
-  // Makes generator_ the generator matrix for |k|.
+  // The matrices of one block size.
+  struct Matrices {
+    int k = 0;
+    std::vector<std::uint8_t> generator;  // kMaxSymbolsPerBlock rows of k coefficients
+    std::vector<std::uint8_t> pad;        // ids k..127 from the sources
+    std::vector<std::uint8_t> padTables;
+  };
+
+  // Makes matrices_[0] those of |k|. A file's blocks have two sizes (K and K - 1) and reach a
+  // receiver in any order, so the last two are kept: building them takes over a millisecond
+  // at k = 85.
   void UseK(int k);
   // The repair symbols |ids| through the FFT, or false when the matrix costs less for them.
   bool EncodeByFft(int k, std::size_t symbolSize, const std::uint8_t* const* source,
                    std::span<const std::uint8_t> ids, std::uint8_t* const* out);
 
-  int k_ = 0;
-  std::vector<std::uint8_t> generator_;  // kMaxSymbolsPerBlock rows of k coefficients
+  std::array<Matrices, 2> matrices_;     // the current k first
   std::vector<std::uint8_t> encodeIds_;  // repair ids of encodeTables_
   std::vector<std::uint8_t> encodeTables_;
   std::vector<std::uint8_t> scratch_;
   std::vector<std::uint8_t> decodeTables_;
-  std::vector<std::uint8_t> padMatrix_;  // ids k..127 from the sources
-  std::vector<std::uint8_t> padTables_;
   std::vector<std::uint8_t> workspace_;  // the FFT's 128 symbols
 };
 

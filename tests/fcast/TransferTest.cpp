@@ -54,6 +54,19 @@ class Events {
   std::vector<ReceiverEvent> events_ GUARDED_BY(mu_);
 };
 
+Sha256Digest DigestOf(const std::string& content) {
+  Sha256 hash;
+  hash.Update({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
+  return hash.Final();
+}
+
+// |content| as the sender cuts it: its bytes, zero-padded to whole symbols of |symbolSize|.
+std::vector<std::uint8_t> Padded(const std::string& content, std::size_t symbolSize) {
+  std::vector<std::uint8_t> bytes(content.begin(), content.end());
+  bytes.resize((content.size() + symbolSize - 1) / symbolSize * symbolSize, 0);
+  return bytes;
+}
+
 std::unique_ptr<CarouselReceiver> MakeReceiver(std::uint16_t port, const std::string& folder,
                                                Events& events) {
   ReceiverOptions options;
@@ -128,9 +141,7 @@ TEST(FcastTransfer, FilesOfEverySizeArriveIdenticalAndTheUnitCountReachesItsTarg
     ++expected;
     ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == expected; }));
     EXPECT_EQ(ReadFile(download.path() / name), content);
-    Sha256 hash;
-    hash.Update({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
-    EXPECT_EQ(events.All().back().sha256, hash.Final());
+    EXPECT_EQ(events.All().back().sha256, DigestOf(content));
   }
   const std::vector<ReceiverEvent> all = events.All();
   ASSERT_EQ(all.size(), 12u);
@@ -208,10 +219,9 @@ TEST(FcastTransfer, HostilePacketsNeitherCrashTheReceiverNorWriteOutsideItsFolde
   for (std::size_t i = 0; i < names.size(); ++i) {
     d.fileId = static_cast<std::uint32_t>(100 + i);
     d.fileSize = 16;
-    const std::vector<std::uint8_t> data(16, static_cast<std::uint8_t>('A' + i));
-    Sha256 hash;
-    hash.Update(data);
-    d.sha256 = hash.Final();
+    const std::string text(16, static_cast<char>('A' + i));
+    const std::vector<std::uint8_t> data(text.begin(), text.end());
+    d.sha256 = DigestOf(text);
     d.name = names[i];
     EncodeDescriptor(d, bytes);
     send(bytes);
@@ -267,7 +277,7 @@ TEST(FcastTransfer, HostilePacketsNeitherCrashTheReceiverNorWriteOutsideItsFolde
     d.sourceSymbols = 1;
     d.symbolIds = 255;
     d.name = "tiny" + std::to_string(id);
-    d.sha256 = Sha256().Final();  // of no bytes
+    d.sha256 = DigestOf("");
     EncodeDescriptor(d, bytes);
     send(bytes);
   };
@@ -311,11 +321,7 @@ TEST(FcastTransfer, SymbolsThatComeBeforeTheirFilesDescriptorStillCount) {
   std::vector<std::uint8_t> bytes;
   const auto send = [&] { out.Send(bytes); };
   const std::string content = RandomBytes(40, 9);
-  const std::vector<std::uint8_t> padded = [&] {
-    std::vector<std::uint8_t> v(content.begin(), content.end());
-    v.resize(48, 0);
-    return v;
-  }();
+  const std::vector<std::uint8_t> padded = Padded(content, 16);
   for (std::uint16_t id = 0; id < 3; ++id) {
     EncodeSymbol(77, 0, id, std::span(padded).subspan(id * 16u, 16), bytes);
     send();
@@ -329,9 +335,7 @@ TEST(FcastTransfer, SymbolsThatComeBeforeTheirFilesDescriptorStillCount) {
   d.symbolSize = 16;
   d.sourceSymbols = 3;
   d.symbolIds = 6;
-  Sha256 hash;
-  hash.Update({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
-  d.sha256 = hash.Final();
+  d.sha256 = DigestOf(content);
   d.name = "early.bin";
   EncodeDescriptor(d, bytes);
   send();
@@ -351,8 +355,7 @@ TEST(FcastTransfer, AWholeFileWaitsForTheDigestThatTheSenderHadNotYetSent) {
   std::vector<std::uint8_t> bytes;
   const auto send = [&] { out.Send(bytes); };
   const std::string content = RandomBytes(40, 10);
-  std::vector<std::uint8_t> padded(content.begin(), content.end());
-  padded.resize(48, 0);
+  const std::vector<std::uint8_t> padded = Padded(content, 16);
   const auto describe = [&](std::uint32_t fileId, const std::string& text,
                             std::optional<Sha256Digest> digest) {
     DescriptorPacket d;
@@ -378,13 +381,10 @@ TEST(FcastTransfer, AWholeFileWaitsForTheDigestThatTheSenderHadNotYetSent) {
   EXPECT_EQ(events.Count(FCASTRE_FILE_START), 2);
   EXPECT_EQ(events.Count(FCASTRE_FILE_COMPLETE), 0);
 
-  Sha256 hash;
-  hash.Update({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
-  const Sha256Digest digest = hash.Final();
-  describe(80, content, digest);
-  describe(81, "", Sha256().Final());
+  describe(80, content, DigestOf(content));
+  describe(81, "", DigestOf(""));
   ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 2; }));
-  EXPECT_EQ(events.All().back().sha256, Sha256().Final());
+  EXPECT_EQ(events.All().back().sha256, DigestOf(""));
   EXPECT_EQ(ReadFile(root.path() / "file80"), content);
   EXPECT_EQ(ReadFile(root.path() / "file81"), "");
   EXPECT_EQ(events.Count(FCASTRE_ERROR), 0);
