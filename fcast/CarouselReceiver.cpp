@@ -121,6 +121,8 @@ void CarouselReceiver::Handle(std::span<const std::uint8_t> datagram) {
   }
   if (const auto* symbol = std::get_if<SymbolPacket>(&parsed.packet)) {
     OnSymbol(*symbol, datagram);
+  } else if (const auto* groupSymbol = std::get_if<GroupSymbolPacket>(&parsed.packet)) {
+    OnSymbol(*groupSymbol, datagram);
   } else if (const auto* descriptor = std::get_if<DescriptorPacket>(&parsed.packet)) {
     OnDescriptor(*descriptor);
   }
@@ -141,8 +143,9 @@ void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
     return;
   }
   if (Finished(descriptor.fileId)) return;
-  const std::optional<FileLayout> layout = FileLayout::Make(
-      descriptor.fileSize, descriptor.symbolSize, descriptor.sourceSymbols, descriptor.symbolIds);
+  const std::optional<FileLayout> layout =
+      FileLayout::Make(descriptor.fileSize, descriptor.symbolSize, descriptor.sourceSymbols,
+                       descriptor.symbolIds, descriptor.groupBlocks);
   if (!layout || layout->K() > static_cast<std::uint32_t>(kMaxCodeSourceSymbols)) {
     rejected_.fetch_add(1, std::memory_order_relaxed);
     Forget(descriptor.fileId);
@@ -193,13 +196,17 @@ void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
       early_.push_back(std::move(early));
     } else if (files_.count(descriptor.fileId) != 0) {
       const ParsedPacket parsed = ParsePacket(early.datagram);
-      Deliver(std::get<SymbolPacket>(parsed.packet));
+      if (const auto* symbol = std::get_if<SymbolPacket>(&parsed.packet)) {
+        Deliver(*symbol);
+      } else {
+        Deliver(std::get<GroupSymbolPacket>(parsed.packet));
+      }
     }
   }
 }
 
-void CarouselReceiver::OnSymbol(const SymbolPacket& symbol,
-                                std::span<const std::uint8_t> datagram) {
+template <typename Packet>
+void CarouselReceiver::OnSymbol(const Packet& symbol, std::span<const std::uint8_t> datagram) {
   if (files_.count(symbol.fileId) != 0) {
     Deliver(symbol);
   } else if (!Finished(symbol.fileId)) {
@@ -208,7 +215,8 @@ void CarouselReceiver::OnSymbol(const SymbolPacket& symbol,
   }
 }
 
-void CarouselReceiver::Deliver(const SymbolPacket& symbol) {
+template <typename Packet>
+void CarouselReceiver::Deliver(const Packet& symbol) {
   const auto it = files_.find(symbol.fileId);
   switch (it->second->Accept(symbol)) {
     case IncomingFile::Result::kComplete:

@@ -69,8 +69,11 @@ class CarouselReceiver {
   void Run();
   void Handle(std::span<const std::uint8_t> datagram);
   void OnDescriptor(const DescriptorPacket& descriptor);
-  void OnSymbol(const SymbolPacket& symbol, std::span<const std::uint8_t> datagram);
-  void Deliver(const SymbolPacket& symbol);
+  // Either kind of symbol packet.
+  template <typename Packet>
+  void OnSymbol(const Packet& symbol, std::span<const std::uint8_t> datagram);
+  template <typename Packet>
+  void Deliver(const Packet& symbol);
   bool Finished(std::uint32_t fileId) const;
   void Complete(std::uint32_t fileId);
   void Fail(std::uint32_t fileId, long error);

@@ -42,11 +42,13 @@ struct SenderStatistics {
 // The data carousel: sends one file to a multicast group, round after round, at a paced rate.
 // Round 1 carries the file's source symbols; each later round carries, for every block, k
 // symbols that continue through the block's symbol ids (fresh repair symbols first, cycling
-// when the ids are used up), so every packet helps every receiver whatever it lost. A round
-// is a series of sweeps over the whole file, each sending a few positions of every block, so
-// that each block gets its first repair symbols early in the round; within a sweep, windows of
-// blocks are sent with their symbols interleaved across the blocks, which spreads a burst of
-// loss over many blocks. A descriptor packet (file id, name, size, layout,
+// when the ids are used up), so every packet helps every receiver whatever it lost: the
+// block's own first few, then, pooled over groups of a few blocks, group symbols
+// (CarouselWindow), which make up for whichever block of the group lost most. A round is a
+// series of sweeps over the whole file, each sending a few positions (or group symbols) of
+// every block (or group), so that each block gets its first repair symbols early in the
+// round; within a sweep, windows of blocks are sent with their symbols interleaved across
+// the blocks, which spreads a burst of loss over many blocks. A descriptor packet (file id, name, size, layout,
 // SHA-256) goes at each round's start and then every few dozen packets, for late joiners. The
 // file is hashed on a thread of its own while the first round goes out; descriptors carry the
 // digest from the moment it is known, and no round ends before one that carries it.

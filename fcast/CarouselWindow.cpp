@@ -10,10 +10,12 @@ namespace ondavox::fcast {
 
 CarouselWindow::CarouselWindow(const FileLayout& layout, std::uint32_t capacity)
     : layout_(layout),
-      capacity_(capacity),
-      source_(std::size_t{capacity} * layout.K() * layout.SymbolSize()),
+      // Whole groups.
+      capacity_((std::max(capacity, 1u) + layout.GroupBlocks() - 1) / layout.GroupBlocks() *
+                layout.GroupBlocks()),
+      source_(std::size_t{capacity_} * layout.K() * layout.SymbolSize()),
       repair_(source_.size()),
-      sourcePointers_(layout.K()) {}
+      sourcePointers_(std::size_t{capacity_} * layout.K()) {}
 
 std::uint32_t CarouselWindow::SymbolId(std::uint64_t turn, std::uint32_t sourceSymbols,
                                        std::uint32_t position) {
@@ -93,6 +95,76 @@ std::optional<CarouselWindow::Symbol> CarouselWindow::At(std::uint64_t turn, std
   const auto& buffer = symbol.repair ? repair_ : source_;
   symbol.data = {&buffer[index * layout_.SymbolSize()], layout_.SymbolSize()};
   return symbol;
+}
+
+std::uint32_t CarouselWindow::GroupSymbols(std::uint32_t blocks, std::uint32_t k) {
+  return k > kOwnPositions ? blocks * (k - kOwnPositions) : 0;
+}
+
+GroupCoder::GroupSymbol CarouselWindow::GroupSymbolAt(std::uint64_t turn, std::uint32_t k,
+                                                      std::uint32_t index) const {
+  const std::uint32_t perCombination = k - kOwnPositions;
+  GroupCoder::GroupSymbol symbol;
+  symbol.id = static_cast<std::uint8_t>(
+      SymbolId(turn, k, kOwnPositions + index % perCombination));
+  symbol.combination = static_cast<std::uint8_t>(
+      ((turn - 1) * layout_.GroupBlocks() + index / perCombination) % kMaxCombinations);
+  return symbol;
+}
+
+bool CarouselWindow::LoadGroups(int fd, std::uint32_t firstGroup) {
+  firstGroup_ = firstGroup;
+  groups_ = std::min(GroupCapacity(), layout_.GroupCount() - firstGroup);
+  first_ = layout_.GroupFirstBlock(firstGroup);
+  count_ = layout_.GroupFirstBlock(firstGroup + groups_) - first_;
+  for (std::uint32_t i = 0; i < count_; ++i) {
+    if (!ReadSource(fd, i, 0, layout_.SourceSymbols(first_ + i))) return false;
+  }
+  return true;
+}
+
+void CarouselWindow::EncodeGroups(std::uint64_t turn, std::uint32_t from, std::uint32_t to) {
+  groupFrom_ = from;
+  groupTo_ = to;
+  groupSymbols_.resize(std::size_t{groups_} * (to - from) * layout_.SymbolSize());
+  std::vector<const std::uint8_t* const*> blocks;
+  std::vector<GroupCoder::GroupSymbol> symbols;
+  std::vector<std::uint8_t*> out;
+  for (std::uint32_t g = 0; g < groups_; ++g) {
+    const std::uint32_t first = layout_.GroupFirstBlock(firstGroup_ + g);
+    const std::uint32_t size = layout_.GroupSize(firstGroup_ + g);
+    const std::uint32_t kb = layout_.SourceSymbols(first);
+    const std::uint32_t end = std::min(to, GroupSymbols(size, kb));
+    if (from >= end) continue;
+    blocks.clear();
+    for (std::uint32_t b = first; b < first + size; ++b) {
+      const std::uint32_t i = b - first_;
+      const std::uint8_t** places = &sourcePointers_[std::size_t{i} * layout_.K()];
+      for (std::uint32_t j = 0; j < kb; ++j) places[j] = SourceAt(i, j);
+      blocks.push_back(places);
+    }
+    symbols.clear();
+    out.clear();
+    for (std::uint32_t s = from; s < end; ++s) {
+      symbols.push_back(GroupSymbolAt(turn, kb, s));
+      out.push_back(&groupSymbols_[(std::size_t{g} * (to - from) + (s - from)) *
+                                   layout_.SymbolSize()]);
+    }
+    groupCoder_.Encode(static_cast<int>(kb), layout_.SymbolSize(), blocks, symbols, out.data());
+  }
+}
+
+std::optional<CarouselWindow::GroupSymbol> CarouselWindow::GroupAt(std::uint64_t turn,
+                                                                   std::uint32_t i,
+                                                                   std::uint32_t index) const {
+  if (i >= groups_ || index < groupFrom_ || index >= groupTo_) return std::nullopt;
+  const std::uint32_t group = firstGroup_ + i;
+  const std::uint32_t kb = layout_.SourceSymbols(layout_.GroupFirstBlock(group));
+  if (index >= GroupSymbols(layout_.GroupSize(group), kb)) return std::nullopt;
+  const GroupCoder::GroupSymbol choice = GroupSymbolAt(turn, kb, index);
+  const std::size_t slot = std::size_t{i} * (groupTo_ - groupFrom_) + (index - groupFrom_);
+  return GroupSymbol{group, choice.id, choice.combination,
+                     {&groupSymbols_[slot * layout_.SymbolSize()], layout_.SymbolSize()}};
 }
 
 }  // namespace ondavox::fcast

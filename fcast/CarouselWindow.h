@@ -8,14 +8,23 @@
 
 #include "fcast/ErasureCode.h"
 #include "fcast/FileLayout.h"
+#include "fcast/GroupCode.h"
 
 namespace ondavox::fcast {
 
 // A window of consecutive blocks of the file being sent: their source symbols, read from the
-// file, and the repair symbols of the current turn, computed a few positions at a time just
+// file, and the repair or group symbols of the current turn, computed a few at a time just
 // before they are sent. In turn t, position j of a block of kb source symbols carries symbol
 // id (t * kb + j) mod 255: turn 0 is the source, later turns walk on through the repair ids
 // and wrap around to the source ids once the code's ids are used up.
+//
+// Turn 0 sends every position of every block. A later turn (a repair turn) sends each block's
+// own symbols for its first kOwnPositions positions only; the symbols of its other positions
+// go into group symbols (GroupCoder): group symbol s of a group of blocks of kb sources
+// carries the id of position kOwnPositions + s mod (kb - kOwnPositions), in combination
+// s / (kb - kOwnPositions), which changes from turn to turn. So a group sends as many symbols
+// as its blocks would, and a block that lost more than its share draws on the symbols that its
+// luckier neighbours do not need.
 //
 // Owned by the sender's thread.
 class CarouselWindow {
@@ -32,6 +41,16 @@ class CarouselWindow {
   // the processor's cache, is a short piece of work between paced sends. (A burst of loss is
   // spread by the sweeps: within one, a block loses at most the sweep's few positions.)
   static constexpr std::size_t kWindowBytes = 1 << 20;
+  // Positions of a repair turn that carry the blocks' own symbols. At 5% loss most blocks are
+  // whole after them; the few that are not take group symbols.
+  static constexpr std::uint32_t kOwnPositions = 8;
+
+  struct GroupSymbol {
+    std::uint32_t group = 0;
+    std::uint16_t id = 0;
+    std::uint8_t combination = 0;
+    std::span<const std::uint8_t> data;
+  };
 
   // A window of up to |capacity| blocks of |layout|.
   CarouselWindow(const FileLayout& layout, std::uint32_t capacity);
@@ -48,6 +67,20 @@ class CarouselWindow {
   // The symbol of the window's block |i| at |position| in |turn|; nothing when that block has
   // fewer source symbols or the window fewer blocks. Repair symbols must have been encoded.
   std::optional<Symbol> At(std::uint64_t turn, std::uint32_t i, std::uint32_t position) const;
+
+  // Groups that fit the window: it holds at least one group.
+  std::uint32_t GroupCapacity() const { return capacity_ / layout_.GroupBlocks(); }
+  // Makes the window the whole blocks of the groups from |firstGroup| on, as many as fit and
+  // exist. False when a read fails or the file is shorter than its layout.
+  bool LoadGroups(int fd, std::uint32_t firstGroup);
+  // Computes group symbols [from, to) of the window's groups in repair turn |turn|.
+  void EncodeGroups(std::uint64_t turn, std::uint32_t from, std::uint32_t to);
+  // Group symbol |index| of the window's group |i| in |turn|; nothing past the group's symbols
+  // or the window's groups. It must have been encoded.
+  std::optional<GroupSymbol> GroupAt(std::uint64_t turn, std::uint32_t i,
+                                     std::uint32_t index) const;
+  // Group symbols in a repair turn of a group of |blocks| blocks of |k| source symbols.
+  static std::uint32_t GroupSymbols(std::uint32_t blocks, std::uint32_t k);
 
   static std::uint32_t SymbolId(std::uint64_t turn, std::uint32_t sourceSymbols,
                                 std::uint32_t position);
@@ -67,6 +100,9 @@ class CarouselWindow {
   // Reads source symbols [from, to) of the window's block |i|, zero-padding the file's last.
   bool ReadSource(int fd, std::uint32_t i, std::uint32_t from, std::uint32_t to);
   std::uint8_t* RepairAt(std::uint32_t i, std::uint32_t position);
+  // The id and combination of group symbol |index| of a group of blocks of |k| in |turn|.
+  GroupCoder::GroupSymbol GroupSymbolAt(std::uint64_t turn, std::uint32_t k,
+                                        std::uint32_t index) const;
 
   const FileLayout layout_;
   const std::uint32_t capacity_;
@@ -78,6 +114,13 @@ class CarouselWindow {
   std::vector<const std::uint8_t*> sourcePointers_;
   std::vector<std::uint8_t*> repairPointers_;
   std::vector<std::uint8_t> repairIds_;
+  // The groups of a window loaded by groups, and their group symbols [groupFrom_, groupTo_).
+  std::uint32_t firstGroup_ = 0;
+  std::uint32_t groups_ = 0;
+  std::uint32_t groupFrom_ = 0;
+  std::uint32_t groupTo_ = 0;
+  std::vector<std::uint8_t> groupSymbols_;
+  GroupCoder groupCoder_;
 };
 
 }  // namespace ondavox::fcast

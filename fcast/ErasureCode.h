@@ -7,16 +7,18 @@
 
 namespace ondavox::fcast {
 
-// A systematic erasure code over blocks of k source symbols of equal size: symbol ids below k
-// are the source symbols themselves, ids from k up to kMaxSymbolsPerBlock are repair symbols, and
-// any k distinct symbols of a block rebuild it. The sender and the receiver each own one and use it
+// A systematic linear erasure code over blocks of k source symbols of equal size: symbol ids
+// below k are the source symbols themselves, ids from k up to kMaxSymbolsPerBlock are repair
+// symbols, any k distinct symbols of a block rebuild it, and every symbol is a fixed linear
+// combination of the block's source symbols over GF(2^8). The sender and the receiver each own one and use it
 // from their own thread; implementations need not be thread safe.
 class ErasureCode {
  public:
   virtual ~ErasureCode() = default;
 
-  // Computes the repair symbols |ids| (each at least k, below kMaxSymbolsPerBlock) of the block
-  // whose k source symbols are |source|, into |out|, one buffer of |symbolSize| bytes per id.
+  // Computes the symbols |ids| (below kMaxSymbolsPerBlock; a source id gives a copy of that
+  // source symbol) of the block whose k source symbols are |source|, into |out|, one buffer of
+  // |symbolSize| bytes per id.
   virtual void Encode(int k, std::size_t symbolSize, const std::uint8_t* const* source,
                       std::span<const std::uint8_t> ids, std::uint8_t* const* out) = 0;
 
@@ -28,6 +30,9 @@ class ErasureCode {
                       std::span<const std::uint8_t> missing,
                       std::span<const std::uint8_t> repairIds,
                       const std::uint8_t* const* repair) = 0;
+
+  // The weights of the k source symbols in symbol |id|, into |row| (k bytes).
+  virtual void Coefficients(int k, int id, std::uint8_t* row) = 0;
 };
 
 // The code the engine uses, for blocks of 1 to kMaxCodeSourceSymbols source symbols.

@@ -7,8 +7,10 @@
 namespace ondavox::fcast {
 
 std::optional<FileLayout> FileLayout::Make(std::uint64_t fileSize, std::uint32_t symbolSize,
-                                           std::uint32_t k, std::uint32_t n) {
-  if (symbolSize == 0 || k == 0 || k > n || n > static_cast<std::uint32_t>(kMaxSymbolsPerBlock)) {
+                                           std::uint32_t k, std::uint32_t n,
+                                           std::uint32_t groupBlocks) {
+  if (symbolSize == 0 || k == 0 || k > n || n > static_cast<std::uint32_t>(kMaxSymbolsPerBlock) ||
+      groupBlocks == 0 || groupBlocks > static_cast<std::uint32_t>(kMaxGroupBlocks)) {
     return std::nullopt;
   }
   const std::uint64_t symbols = (fileSize + symbolSize - 1) / symbolSize;
@@ -29,6 +31,9 @@ std::optional<FileLayout> FileLayout::Make(std::uint64_t fileSize, std::uint32_t
   // both ends derive the same blocks from the descriptor.
   layout.k_ = layout.shortBlockSymbols_ + (layout.longBlocks_ != 0 ? 1 : 0);
   if (layout.k_ == 0) layout.k_ = k;
+  layout.groupBlocks_ = groupBlocks;
+  layout.longGroups_ = (layout.longBlocks_ + groupBlocks - 1) / groupBlocks;
+  layout.shortGroups_ = (layout.blocks_ - layout.longBlocks_ + groupBlocks - 1) / groupBlocks;
   return layout;
 }
 
@@ -56,6 +61,22 @@ std::uint64_t FileLayout::BlockBytes(std::uint32_t block) const {
   if (begin >= fileSize_) return 0;
   return std::min<std::uint64_t>(std::uint64_t{SourceSymbols(block)} * symbolSize_,
                                  fileSize_ - begin);
+}
+
+std::uint32_t FileLayout::GroupOf(std::uint32_t block) const {
+  if (block < longBlocks_) return block / groupBlocks_;
+  return longGroups_ + (block - longBlocks_) / groupBlocks_;
+}
+
+std::uint32_t FileLayout::GroupFirstBlock(std::uint32_t group) const {
+  if (group < longGroups_) return group * groupBlocks_;
+  return std::min(blocks_, longBlocks_ + (group - longGroups_) * groupBlocks_);
+}
+
+std::uint32_t FileLayout::GroupSize(std::uint32_t group) const {
+  if (group >= GroupCount()) return 0;
+  const std::uint32_t end = group < longGroups_ ? longBlocks_ : blocks_;
+  return std::min(groupBlocks_, end - GroupFirstBlock(group));
 }
 
 }  // namespace ondavox::fcast

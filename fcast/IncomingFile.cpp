@@ -54,6 +54,7 @@ std::unique_ptr<IncomingFile> IncomingFile::Create(const std::string& folder,
     return nullptr;  // the destructor removes the temporary file
   }
   file->blocks_.resize(layout.BlockCount());
+  file->groups_.resize(layout.GroupCount());
   file->scratch_.resize(std::size_t{layout.K()} * layout.SymbolSize());
   file->repair_.resize(file->scratch_.size());
   return file;
@@ -70,10 +71,62 @@ bool IncomingFile::WritePlace(std::uint32_t block, std::uint32_t place, const st
   return WriteAt(fd_, data, layout_.SymbolSize(), layout_.Offset(block, place));
 }
 
-std::uint32_t IncomingFile::FreePlace(const Block& block, std::uint32_t k) {
+bool IncomingFile::MovePlace(Place from, Place to) {
+  return ReadAt(fd_, repair_.data(), layout_.SymbolSize(), layout_.Offset(from.block, from.place)) &&
+         WritePlace(to.block, to.place, repair_.data());
+}
+
+std::optional<std::uint32_t> IncomingFile::FreePlace(std::uint32_t index) const {
+  const Block& block = blocks_[index];
+  const std::uint32_t k = layout_.SourceSymbols(index);
+  if (block.done) return std::nullopt;
   std::uint32_t place = 0;
   while (place < k && block.taken.test(place)) ++place;
+  if (place == k) return std::nullopt;
   return place;
+}
+
+std::optional<IncomingFile::Place> IncomingFile::FreePlaceElsewhere(std::uint32_t group,
+                                                                   std::uint32_t block) const {
+  const std::uint32_t first = layout_.GroupFirstBlock(group);
+  for (std::uint32_t b = first; b < first + layout_.GroupSize(group); ++b) {
+    if (b == block) continue;
+    if (const auto place = FreePlace(b)) return Place{b, *place};
+  }
+  return std::nullopt;
+}
+
+bool IncomingFile::EvictGroupSymbol(Place at) {
+  auto& symbols = groups_[layout_.GroupOf(at.block)];
+  const auto standIn = std::find_if(symbols.begin(), symbols.end(), [at](const GroupStandIn& s) {
+    return s.block == at.block && s.place == at.place;
+  });
+  blocks_[at.block].taken.reset(at.place);
+  --blocks_[at.block].groupHeld;
+  const std::optional<Place> to = FreePlaceElsewhere(layout_.GroupOf(at.block), at.block);
+  if (!to) {
+    symbols.erase(standIn);
+    return true;
+  }
+  if (!MovePlace(at, *to)) return false;
+  standIn->block = to->block;
+  standIn->place = static_cast<std::uint8_t>(to->place);
+  blocks_[to->block].taken.set(to->place);
+  ++blocks_[to->block].groupHeld;
+  return true;
+}
+
+std::optional<std::uint32_t> IncomingFile::MakeRoom(std::uint32_t index) {
+  if (const auto place = FreePlace(index)) return place;
+  // Every place is taken, and the block is incomplete: some hold group symbols.
+  for (const GroupStandIn& s : groups_[layout_.GroupOf(index)]) {
+    if (s.block == index) {
+      const std::uint32_t place = s.place;
+      if (!EvictGroupSymbol({index, place})) return std::nullopt;
+      return place;
+    }
+  }
+  return std::nullopt;
 }
 
 IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
@@ -89,17 +142,20 @@ IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
   if (id < k) {
     if (block.have.test(id)) return Result::kIgnored;
     if (block.taken.test(id)) {
-      // A repair symbol stands in this place: it moves to a free one (the block is incomplete,
-      // so one is free, and it is not this one).
+      // Another symbol stands in this place: a repair symbol moves to another place of the
+      // block, a group symbol to any free place of the group.
       auto standIn = std::find_if(block.repair.begin(), block.repair.end(),
                                   [id](const StandIn& s) { return s.place == id; });
-      const std::uint32_t place = FreePlace(block, k);
-      if (!ReadAt(fd_, repair_.data(), layout_.SymbolSize(), layout_.Offset(symbol.block, id)) ||
-          !WritePlace(symbol.block, place, repair_.data())) {
-        return Result::kFailed;
+      if (standIn == block.repair.end()) {
+        if (!EvictGroupSymbol({symbol.block, id})) return Result::kFailed;
+      } else {
+        const std::optional<std::uint32_t> place = MakeRoom(symbol.block);
+        if (!place || !MovePlace({symbol.block, id}, {symbol.block, *place})) {
+          return Result::kFailed;
+        }
+        standIn->place = static_cast<std::uint8_t>(*place);
+        block.taken.set(*place);
       }
-      standIn->place = static_cast<std::uint8_t>(place);
-      block.taken.set(place);
     }
     if (!WritePlace(symbol.block, id, symbol.data.data())) return Result::kFailed;
     block.have.set(id);
@@ -109,18 +165,80 @@ IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
     for (const StandIn& held : block.repair) {
       if (held.id == id) return Result::kIgnored;
     }
-    const std::uint32_t place = FreePlace(block, k);
-    if (!WritePlace(symbol.block, place, symbol.data.data())) return Result::kFailed;
-    block.repair.push_back({static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(place)});
-    block.taken.set(place);
+    const std::optional<std::uint32_t> place = MakeRoom(symbol.block);
+    if (!place || !WritePlace(symbol.block, *place, symbol.data.data())) return Result::kFailed;
+    block.repair.push_back({static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(*place)});
+    block.taken.set(*place);
   }
-  if (block.sources + block.repair.size() < k) return Result::kStored;
-  if (block.sources < k && !Rebuild(symbol.block)) return Result::kFailed;
+  return Settle(symbol.block);
+}
+
+IncomingFile::Result IncomingFile::Accept(const GroupSymbolPacket& symbol) {
+  if (symbol.group >= layout_.GroupCount() || symbol.symbolId >= layout_.N() ||
+      symbol.data.size() != layout_.SymbolSize()) {
+    return Result::kIgnored;
+  }
+  auto& symbols = groups_[symbol.group];
+  for (const GroupStandIn& held : symbols) {
+    if (held.id == symbol.symbolId && held.combination == symbol.combination) {
+      return Result::kIgnored;
+    }
+  }
+  // Only while a block of the group lacks symbols, and then it has a free place.
+  const std::optional<Place> place = FreePlaceElsewhere(symbol.group, layout_.BlockCount());
+  if (!place) return Result::kIgnored;
+  lastActivity_ = std::chrono::steady_clock::now();
+  if (!WritePlace(place->block, place->place, symbol.data.data())) return Result::kFailed;
+  symbols.push_back({static_cast<std::uint8_t>(symbol.symbolId), symbol.combination,
+                     static_cast<std::uint8_t>(place->place), place->block});
+  blocks_[place->block].taken.set(place->place);
+  ++blocks_[place->block].groupHeld;
+  return Progress(symbol.group);
+}
+
+std::uint32_t IncomingFile::Shortfall(std::uint32_t group) const {
+  std::uint32_t shortfall = 0;
+  const std::uint32_t first = layout_.GroupFirstBlock(group);
+  for (std::uint32_t b = first; b < first + layout_.GroupSize(group); ++b) {
+    const Block& block = blocks_[b];
+    if (!block.done) {
+      shortfall += layout_.SourceSymbols(b) - block.sources -
+                   static_cast<std::uint32_t>(block.repair.size());
+    }
+  }
+  return shortfall;
+}
+
+void IncomingFile::Done(std::uint32_t index) {
+  Block& block = blocks_[index];
   block.done = true;
   block.repair = {};
+  block.groupHeld = 0;
   ++blocksDone_;
-  bytesDone_ += layout_.BlockBytes(symbol.block);
-  if (symbol.block == blocksHashed_ && !AdvanceHash()) return Result::kFailed;
+  bytesDone_ += layout_.BlockBytes(index);
+}
+
+IncomingFile::Result IncomingFile::Settle(std::uint32_t index) {
+  const Block& block = blocks_[index];
+  const std::uint32_t group = layout_.GroupOf(index);
+  if (block.sources + block.repair.size() >= layout_.SourceSymbols(index)) {
+    // Whole on its own: every place holds one of its own symbols.
+    if (block.sources < layout_.SourceSymbols(index) && !Rebuild(index)) return Result::kFailed;
+    Done(index);
+  }
+  return Progress(group);
+}
+
+IncomingFile::Result IncomingFile::Progress(std::uint32_t group) {
+  const std::uint32_t shortfall = Shortfall(group);
+  if (shortfall == 0) {
+    groups_[group] = {};
+  } else if (groups_[group].size() >= shortfall && !RebuildGroup(group)) {
+    return Result::kFailed;
+  }
+  if (blocksHashed_ < layout_.BlockCount() && blocks_[blocksHashed_].done && !AdvanceHash()) {
+    return Result::kFailed;
+  }
   return Ready() ? Result::kComplete : Result::kStored;
 }
 
@@ -158,6 +276,68 @@ bool IncomingFile::Rebuild(std::uint32_t index) {
   for (std::size_t m = 0; m < missingCount; ++m) {
     if (!WritePlace(index, missing[m], sources[missing[m]])) return false;
   }
+  return true;
+}
+
+bool IncomingFile::RebuildGroup(std::uint32_t group) {
+  const std::uint32_t first = layout_.GroupFirstBlock(group);
+  const std::uint32_t size = layout_.GroupSize(group);
+  const std::uint32_t k = layout_.SourceSymbols(first);
+  const std::size_t symbolSize = layout_.SymbolSize();
+  auto& symbols = groups_[group];
+  // The group's places, then a copy of every stand-in, which leave the places they fill.
+  std::size_t standIns = symbols.size();
+  for (std::uint32_t b = first; b < first + size; ++b) standIns += blocks_[b].repair.size();
+  groupScratch_.resize((std::size_t{size} * k + standIns) * symbolSize);
+  const auto placeAt = [&](std::size_t index) { return &groupScratch_[index * symbolSize]; };
+  if (!ReadAt(fd_, groupScratch_.data(), std::size_t{size} * k * symbolSize,
+              layout_.Offset(first, 0))) {
+    return false;
+  }
+  std::size_t copies = std::size_t{size} * k;
+  const auto copyOut = [&](std::uint32_t block, std::uint32_t place) {
+    std::uint8_t* copy = placeAt(copies++);
+    std::memcpy(copy, placeAt(std::size_t{block - first} * k + place), symbolSize);
+    return copy;
+  };
+  std::vector<std::vector<std::uint8_t*>> places(size);
+  std::vector<std::vector<std::uint8_t>> missing(size);
+  std::vector<std::vector<std::uint8_t>> repairIds(size);
+  std::vector<std::vector<const std::uint8_t*>> repair(size);
+  std::vector<GroupCoder::Block> blocks(size);
+  for (std::uint32_t i = 0; i < size; ++i) {
+    const Block& block = blocks_[first + i];
+    for (std::uint32_t j = 0; j < k; ++j) {
+      places[i].push_back(placeAt(std::size_t{i} * k + j));
+      if (!block.done && !block.have.test(j)) missing[i].push_back(static_cast<std::uint8_t>(j));
+    }
+    for (const StandIn& s : block.repair) {
+      repairIds[i].push_back(s.id);
+      repair[i].push_back(copyOut(first + i, s.place));
+    }
+    blocks[i] = {places[i].data(), missing[i], repairIds[i], repair[i].data()};
+  }
+  std::vector<GroupCoder::GroupSymbol> equations;
+  for (const GroupStandIn& s : symbols) {
+    equations.push_back({s.id, s.combination, copyOut(s.block, s.place)});
+  }
+  std::vector<std::size_t> useless;
+  if (!groupCoder_.Solve(static_cast<int>(k), symbolSize, blocks, equations, &useless)) {
+    for (auto it = useless.rbegin(); it != useless.rend(); ++it) {
+      const GroupStandIn& s = symbols[*it];
+      blocks_[s.block].taken.reset(s.place);
+      --blocks_[s.block].groupHeld;
+      symbols.erase(symbols.begin() + static_cast<std::ptrdiff_t>(*it));
+    }
+    return true;
+  }
+  for (std::uint32_t i = 0; i < size; ++i) {
+    for (std::uint8_t m : missing[i]) {
+      if (!WritePlace(first + i, m, places[i][m])) return false;
+    }
+    if (!blocks_[first + i].done) Done(first + i);
+  }
+  symbols = {};
   return true;
 }
 

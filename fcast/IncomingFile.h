@@ -10,6 +10,7 @@
 
 #include "fcast/ErasureCode.h"
 #include "fcast/FileLayout.h"
+#include "fcast/GroupCode.h"
 #include "fcast/Packet.h"
 #include "fcast/Sha256.h"
 
@@ -18,10 +19,12 @@ namespace ondavox::fcast {
 // One file being received: a temporary file in the download folder, as long as the file's
 // symbols end to end (the last one padded until the file is complete), that every symbol
 // received is written into. A source symbol goes to its own place; a repair symbol stands in
-// the place of one of its block's missing source symbols (and moves when that source symbol
-// comes after all). So the receiver holds no symbol data in memory whatever the file's size,
-// its loss and the order the sender chose, and disk space is the only bound. A block is
-// rebuilt as soon as it holds as many distinct symbols as it has source symbols; when every
+// the place of one of its block's missing source symbols, a group symbol in that of a missing
+// source symbol of one of its group's blocks (and either moves when that source symbol comes
+// after all). So the receiver holds no symbol data in memory whatever the file's size, its
+// loss and the order the sender chose, and disk space is the only bound. A block is rebuilt as
+// soon as it holds as many distinct symbols as it has source symbols, a group's blocks
+// together as soon as its group symbols make up for their shortfall (GroupCoder); when every
 // block is whole and the file's SHA-256 is known (a descriptor may come without it while the
 // sender still hashes), the SHA-256 is checked and the file renamed to its final name. The
 // hash runs along as the file's leading blocks become whole, so little is left to read back
@@ -45,6 +48,7 @@ class IncomingFile {
 
   // Takes one symbol of this file. kComplete when it made the file whole and ready to finish.
   Result Accept(const SymbolPacket& symbol);
+  Result Accept(const GroupSymbolPacket& symbol);
   bool Whole() const { return blocksDone_ == layout_.BlockCount(); }
   // Takes the file's SHA-256 from a later descriptor when the first came without it; the
   // first digest known is kept.
@@ -68,20 +72,51 @@ class IncomingFile {
     std::uint8_t id = 0;     // repair symbol id
     std::uint8_t place = 0;  // source id whose place it occupies
   };
+  struct GroupStandIn {
+    std::uint8_t id = 0;
+    std::uint8_t combination = 0;
+    std::uint8_t place = 0;
+    std::uint32_t block = 0;
+  };
   struct Block {
     std::bitset<kMaxSymbolsPerBlock> have;   // source ids held in their own places
-    std::bitset<kMaxSymbolsPerBlock> taken;  // places holding a symbol, source or repair
+    std::bitset<kMaxSymbolsPerBlock> taken;  // places holding a symbol of any kind
     std::uint16_t sources = 0;
+    std::uint16_t groupHeld = 0;  // places holding group symbols
     bool done = false;
     std::vector<StandIn> repair;
+  };
+  struct Place {
+    std::uint32_t block = 0;
+    std::uint32_t place = 0;
   };
 
   explicit IncomingFile(const FileLayout& layout);
   bool WritePlace(std::uint32_t block, std::uint32_t place, const std::uint8_t* data);
-  // The lowest place of |block| (of |k|) that holds nothing; there is one while it is incomplete.
-  static std::uint32_t FreePlace(const Block& block, std::uint32_t k);
+  bool MovePlace(Place from, Place to);
+  // The lowest place of |block| that holds nothing, if any.
+  std::optional<std::uint32_t> FreePlace(std::uint32_t block) const;
+  // A free place in |group|'s blocks other than |block|'s.
+  std::optional<Place> FreePlaceElsewhere(std::uint32_t group, std::uint32_t block) const;
+  // Takes the group symbol out of |at| to another block of its group, or drops it when the
+  // group has no free place (it then holds more symbols than it could use). False on a disk
+  // error.
+  bool EvictGroupSymbol(Place at);
+  // A free place in incomplete |block|, made by moving a group symbol out when there is none.
+  std::optional<std::uint32_t> MakeRoom(std::uint32_t block);
+  // Source symbols the incomplete blocks of |group| lack beyond their own repair symbols.
+  std::uint32_t Shortfall(std::uint32_t group) const;
+  // Marks |block| whole.
+  void Done(std::uint32_t block);
+  // What the block's new symbol leads to: its own rebuild, its group's, or nothing yet.
+  Result Settle(std::uint32_t block);
+  // Rebuilds |group| jointly when it can, and hashes what has become whole.
+  Result Progress(std::uint32_t group);
   // Rebuilds |block|'s missing source symbols from its symbols on disk; false on a disk error.
   bool Rebuild(std::uint32_t block);
+  // Rebuilds |group|'s blocks jointly when its group symbols make up for their shortfall;
+  // drops the group symbols that add nothing when they do not. False on a disk error.
+  bool RebuildGroup(std::uint32_t group);
   // Hashes the whole blocks that follow the hashed part; false on a read error.
   bool AdvanceHash();
 
@@ -94,6 +129,7 @@ class IncomingFile {
   int fd_ = -1;
   bool finished_ = false;
   std::vector<Block> blocks_;
+  std::vector<std::vector<GroupStandIn>> groups_;
   std::uint32_t blocksDone_ = 0;
   std::uint64_t bytesDone_ = 0;
   std::uint32_t blocksHashed_ = 0;  // blocks [0, blocksHashed_) are in hash_
@@ -101,6 +137,8 @@ class IncomingFile {
   std::vector<std::uint8_t> scratch_;  // a block's places
   std::vector<std::uint8_t> repair_;   // a block's repair symbols, out of the places they left
   const std::unique_ptr<ErasureCode> code_ = MakeErasureCode();
+  GroupCoder groupCoder_;
+  std::vector<std::uint8_t> groupScratch_;  // a group's places, then its stand-ins
   std::chrono::steady_clock::time_point lastActivity_;
 };
 

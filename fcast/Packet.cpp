@@ -77,6 +77,20 @@ std::size_t EncodeSymbolInto(std::uint32_t fileId, std::uint32_t block, std::uin
   return length;
 }
 
+std::size_t EncodeGroupSymbolInto(std::uint32_t fileId, std::uint32_t group, std::uint16_t symbolId,
+                                  std::uint8_t combination, std::span<const std::uint8_t> data,
+                                  std::uint8_t* out) {
+  PutCommonHeader(out, PacketType::kGroupSymbol, fileId);
+  Put32(out + 16, group);
+  Put16(out + 20, symbolId);
+  out[22] = combination;
+  out[23] = 0;
+  if (!data.empty()) std::memcpy(out + kSymbolHeaderSize, data.data(), data.size());
+  const std::size_t length = kSymbolHeaderSize + data.size();
+  SealCrc(out, length);
+  return length;
+}
+
 void EncodeSymbol(std::uint32_t fileId, std::uint32_t block, std::uint16_t symbolId,
                   std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out) {
   out.resize(kSymbolHeaderSize + data.size());
@@ -94,7 +108,8 @@ void EncodeDescriptor(const DescriptorPacket& descriptor, std::vector<std::uint8
   Put16(p + 28, descriptor.symbolIds);
   Put16(p + 30, descriptor.sha256 ? kDigestKnown : 0);
   if (descriptor.sha256) std::memcpy(p + 32, descriptor.sha256->data(), descriptor.sha256->size());
-  Put16(p + 64, static_cast<std::uint16_t>(nameBytes));
+  Put16(p + 64, descriptor.groupBlocks);
+  Put16(p + 66, static_cast<std::uint16_t>(nameBytes));
   std::memcpy(p + kDescriptorFixedSize, descriptor.name.data(), nameBytes);
   SealCrc(p, out.size());
 }
@@ -124,22 +139,33 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
   }
   const std::uint32_t fileId = Get32(p + 8);
   switch (static_cast<PacketType>(p[5])) {
-    case PacketType::kSymbol: {
+    case PacketType::kSymbol:
+    case PacketType::kGroupSymbol: {
       if (datagram.size() < kSymbolHeaderSize + kMinSymbolSize ||
           datagram.size() > kSymbolHeaderSize + kMaxSymbolSize) {
         result.error = ParseError::kBadLength;
         return result;
       }
-      SymbolPacket symbol;
-      symbol.fileId = fileId;
-      symbol.block = Get32(p + 16);
-      symbol.symbolId = Get16(p + 20);
-      symbol.data = datagram.subspan(kSymbolHeaderSize);
-      if (symbol.symbolId >= kMaxSymbolsPerBlock || Get16(p + 22) != 0) {
+      const std::uint32_t unit = Get32(p + 16);
+      const std::uint16_t symbolId = Get16(p + 20);
+      const std::span<const std::uint8_t> data = datagram.subspan(kSymbolHeaderSize);
+      if (symbolId >= kMaxSymbolsPerBlock) {
         result.error = ParseError::kBadField;
         return result;
       }
-      result.packet = symbol;
+      if (static_cast<PacketType>(p[5]) == PacketType::kSymbol) {
+        if (Get16(p + 22) != 0) {
+          result.error = ParseError::kBadField;
+          return result;
+        }
+        result.packet = SymbolPacket{fileId, unit, symbolId, data};
+        return result;
+      }
+      if (p[22] >= kMaxCombinations || p[23] != 0) {
+        result.error = ParseError::kBadField;
+        return result;
+      }
+      result.packet = GroupSymbolPacket{fileId, unit, symbolId, p[22], data};
       return result;
     }
     case PacketType::kDescriptor: {
@@ -157,7 +183,8 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
       Sha256Digest digest{};
       std::memcpy(digest.data(), p + 32, digest.size());
       if ((flags & kDigestKnown) != 0) descriptor.sha256 = digest;
-      const std::size_t nameBytes = Get16(p + 64);
+      descriptor.groupBlocks = Get16(p + 64);
+      const std::size_t nameBytes = Get16(p + 66);
       if (nameBytes == 0 || nameBytes > kMaxNameBytes ||
           datagram.size() != kDescriptorFixedSize + nameBytes) {
         result.error = ParseError::kBadLength;
@@ -166,7 +193,8 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
       if (descriptor.fileSize > kMaxFileSize || descriptor.symbolSize < kMinSymbolSize ||
           descriptor.symbolSize > kMaxSymbolSize || descriptor.sourceSymbols < 1 ||
           descriptor.symbolIds < descriptor.sourceSymbols ||
-          descriptor.symbolIds > kMaxSymbolsPerBlock || (flags & ~kDigestKnown) != 0 ||
+          descriptor.symbolIds > kMaxSymbolsPerBlock || descriptor.groupBlocks < 1 ||
+          descriptor.groupBlocks > kMaxGroupBlocks || (flags & ~kDigestKnown) != 0 ||
           (!descriptor.sha256 && digest != Sha256Digest{})) {
         result.error = ParseError::kBadField;
         return result;

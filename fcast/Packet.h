@@ -27,9 +27,15 @@ namespace ondavox::fcast {
 // the symbol's bytes (exactly the descriptor's symbol size; the file's last symbol is padded
 // with zeros).
 //
+// A group symbol packet follows with: group number (4), symbol id (2, below 255), combination
+// (1, below kMaxCombinations), reserved (1), then the symbol's bytes: the sum over the group's
+// blocks of GroupCoefficient(combination, block's index in the group) times the block's symbol
+// of that id.
+//
 // A descriptor packet follows with: file size (8), symbol size (2), source symbols per block
-// k (2), symbol ids per block n (2), flags (2), SHA-256 of the whole file (32), name length
-// (2), then the name's bytes (UTF-8 as sent, 1 to kMaxNameBytes bytes, not yet sanitised).
+// k (2), symbol ids per block n (2), flags (2), SHA-256 of the whole file (32), blocks per
+// group (2, 1 to kMaxGroupBlocks), name length (2), then the name's bytes (UTF-8 as sent, 1 to
+// kMaxNameBytes bytes, not yet sanitised).
 // The sender starts sending while it still hashes the file: until it knows the digest, its
 // descriptors leave flag kDigestKnown clear and the digest field zero. No other flag is defined.
 //
@@ -38,11 +44,11 @@ namespace ondavox::fcast {
 // datagram accepted is exactly the one its fields encode. Pure functions; any thread.
 
 inline constexpr std::uint32_t kMagic = 0x46435354;  // "FCST"
-inline constexpr std::uint8_t kVersion = 2;
+inline constexpr std::uint8_t kVersion = 3;
 inline constexpr std::uint16_t kDigestKnown = 1;  // descriptor flag
 inline constexpr std::size_t kCommonHeaderSize = 16;
 inline constexpr std::size_t kSymbolHeaderSize = kCommonHeaderSize + 8;
-inline constexpr std::size_t kDescriptorFixedSize = kCommonHeaderSize + 50;
+inline constexpr std::size_t kDescriptorFixedSize = kCommonHeaderSize + 52;
 inline constexpr std::size_t kMaxNameBytes = 255;
 // Symbol size used by the sender: the datagram fills a standard Ethernet payload.
 inline constexpr std::size_t kDefaultSymbolSize = 1400;
@@ -51,10 +57,13 @@ inline constexpr std::size_t kMaxSymbolSize = 1448;
 inline constexpr std::size_t kMaxDatagram = kSymbolHeaderSize + kMaxSymbolSize;
 // Symbol ids are bytes of GF(2^8) row numbers: at most 255 per block.
 inline constexpr int kMaxSymbolsPerBlock = 255;
+// Blocks per group, and combinations of a group's symbols of one id.
+inline constexpr int kMaxGroupBlocks = 16;
+inline constexpr int kMaxCombinations = 256 - kMaxGroupBlocks;
 // Largest file a descriptor may announce (16 TiB).
 inline constexpr std::uint64_t kMaxFileSize = std::uint64_t{1} << 44;
 
-enum class PacketType : std::uint8_t { kSymbol = 1, kDescriptor = 2 };
+enum class PacketType : std::uint8_t { kSymbol = 1, kDescriptor = 2, kGroupSymbol = 3 };
 
 using Sha256Digest = std::array<std::uint8_t, 32>;
 
@@ -65,12 +74,21 @@ struct SymbolPacket {
   std::span<const std::uint8_t> data;  // borrowed from the parsed datagram
 };
 
+struct GroupSymbolPacket {
+  std::uint32_t fileId = 0;
+  std::uint32_t group = 0;
+  std::uint16_t symbolId = 0;
+  std::uint8_t combination = 0;
+  std::span<const std::uint8_t> data;  // borrowed from the parsed datagram
+};
+
 struct DescriptorPacket {
   std::uint32_t fileId = 0;
   std::uint64_t fileSize = 0;
   std::uint16_t symbolSize = 0;
   std::uint16_t sourceSymbols = 0;     // k
   std::uint16_t symbolIds = 0;         // n
+  std::uint16_t groupBlocks = 1;
   std::optional<Sha256Digest> sha256;  // nothing while the sender is still hashing the file
   std::string name;
 };
@@ -88,7 +106,7 @@ enum class ParseError {
 
 struct ParsedPacket {
   ParseError error = ParseError::kNone;
-  std::variant<std::monostate, SymbolPacket, DescriptorPacket> packet;
+  std::variant<std::monostate, SymbolPacket, GroupSymbolPacket, DescriptorPacket> packet;
 };
 
 // CRC32C (Castagnoli) of |bytes|.
@@ -101,11 +119,15 @@ void EncodeSymbol(std::uint32_t fileId, std::uint32_t block, std::uint16_t symbo
 // datagram's length.
 std::size_t EncodeSymbolInto(std::uint32_t fileId, std::uint32_t block, std::uint16_t symbolId,
                              std::span<const std::uint8_t> data, std::uint8_t* out);
+// Same for a group symbol packet.
+std::size_t EncodeGroupSymbolInto(std::uint32_t fileId, std::uint32_t group, std::uint16_t symbolId,
+                                  std::uint8_t combination, std::span<const std::uint8_t> data,
+                                  std::uint8_t* out);
 // Writes a descriptor packet; a name longer than kMaxNameBytes is cut.
 void EncodeDescriptor(const DescriptorPacket& descriptor, std::vector<std::uint8_t>& out);
 
-// Checks and decodes one datagram. Symbol ranges that depend on the file's layout (block
-// number, symbol id against n, data length against the symbol size) are checked by the
+// Checks and decodes one datagram. Symbol ranges that depend on the file's layout (block or
+// group number, symbol id against n, data length against the symbol size) are checked by the
 // receiver, which knows the layout.
 ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram);
 

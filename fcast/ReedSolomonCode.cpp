@@ -167,6 +167,11 @@ void ReedSolomonCode::Encode(int k, std::size_t symbolSize, const std::uint8_t* 
                  const_cast<unsigned char**>(source), const_cast<unsigned char**>(out));
 }
 
+void ReedSolomonCode::Coefficients(int k, int id, std::uint8_t* row) {
+  UseK(k);
+  std::copy_n(&matrices_[0].generator[static_cast<std::size_t>(id) * k], k, row);
+}
+
 bool ReedSolomonCode::Decode(int k, std::size_t symbolSize, std::uint8_t* const* source,
                              std::span<const std::uint8_t> missing,
                              std::span<const std::uint8_t> repairIds,

@@ -29,6 +29,7 @@ class ReedSolomonCode final : public ErasureCode {
   bool Decode(int k, std::size_t symbolSize, std::uint8_t* const* source,
               std::span<const std::uint8_t> missing, std::span<const std::uint8_t> repairIds,
               const std::uint8_t* const* repair) override;
+  void Coefficients(int k, int id, std::uint8_t* row) override;
 
  private:
   // The matrices of one block size.

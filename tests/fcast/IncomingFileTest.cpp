@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
 
 #include "common/FcastComponent.h"
+#include "fcast/GroupCode.h"
 #include "fcast/IncomingFile.h"
 #include "fcast/ReedSolomonCode.h"
 #include "fcast/Sha256.h"
@@ -39,24 +42,51 @@ class SymbolSource {
 
   std::vector<std::uint8_t> Symbol(std::uint32_t block, std::uint8_t id) {
     const std::uint32_t k = layout_.SourceSymbols(block);
-    std::vector<std::vector<std::uint8_t>> source(k, std::vector<std::uint8_t>(kSymbol, 0));
-    std::vector<const std::uint8_t*> pointers;
-    for (std::uint32_t j = 0; j < k; ++j) {
-      const std::uint64_t offset = layout_.Offset(block, j);
-      std::copy_n(content_.data() + offset, layout_.Length(block, j), source[j].begin());
-      pointers.push_back(source[j].data());
-    }
+    const auto source = Source(block);
     if (id < k) return source[id];
+    std::vector<const std::uint8_t*> pointers;
+    for (const auto& symbol : source) pointers.push_back(symbol.data());
     std::vector<std::uint8_t> out(kSymbol);
     std::uint8_t* outPointer = out.data();
     code_.Encode(static_cast<int>(k), kSymbol, pointers.data(), {&id, 1}, &outPointer);
     return out;
   }
 
+  std::vector<std::uint8_t> GroupSymbol(std::uint32_t group, std::uint8_t id,
+                                        std::uint8_t combination) {
+    const std::uint32_t first = layout_.GroupFirstBlock(group);
+    std::vector<std::vector<std::vector<std::uint8_t>>> sources;
+    std::vector<std::vector<const std::uint8_t*>> pointers;
+    for (std::uint32_t b = first; b < first + layout_.GroupSize(group); ++b) {
+      sources.push_back(Source(b));
+      pointers.emplace_back();
+      for (const auto& symbol : sources.back()) pointers.back().push_back(symbol.data());
+    }
+    std::vector<const std::uint8_t* const*> blocks;
+    for (const auto& p : pointers) blocks.push_back(p.data());
+    std::vector<std::uint8_t> out(kSymbol);
+    std::uint8_t* outPointer = out.data();
+    const GroupCoder::GroupSymbol symbol{id, combination, nullptr};
+    groupCoder_.Encode(static_cast<int>(layout_.SourceSymbols(first)), kSymbol, blocks,
+                       {&symbol, 1}, &outPointer);
+    return out;
+  }
+
  private:
+  std::vector<std::vector<std::uint8_t>> Source(std::uint32_t block) const {
+    const std::uint32_t k = layout_.SourceSymbols(block);
+    std::vector<std::vector<std::uint8_t>> source(k, std::vector<std::uint8_t>(kSymbol, 0));
+    for (std::uint32_t j = 0; j < k; ++j) {
+      const std::uint64_t offset = layout_.Offset(block, j);
+      std::copy_n(content_.data() + offset, layout_.Length(block, j), source[j].begin());
+    }
+    return source;
+  }
+
   const std::string& content_;
   const FileLayout& layout_;
   ReedSolomonCode code_;
+  GroupCoder groupCoder_;
 };
 
 IncomingFile::Result Feed(IncomingFile& file, SymbolSource& source, std::uint32_t block,
@@ -159,6 +189,100 @@ TEST(IncomingFile, DropsSymbolsThatDoNotFitTheLayoutAndMovesRepairOutOfTheWayOfL
   EXPECT_EQ(file->Finish(), kFcastErrorNone);
   EXPECT_EQ(ReadFile(dir.path() / "x"), content);
   EXPECT_FALSE(std::filesystem::exists(dir.path().parent_path().parent_path() / "x"));
+}
+
+TEST(IncomingFile, PoolsGroupSymbolsWhateverTheOrderOfArrival) {
+  // 12 blocks of 12 or 11 symbols in 4 groups of up to 4 (4 + 1 long blocks, 4 + 3 short).
+  // Sources and each block's first 4 repair symbols are lost at 40%, the group symbols
+  // come all, and everything arrives in a random order: group symbols take places that late
+  // sources and repair symbols then claim, and move from block to block.
+  const std::uint32_t k = 12;
+  const std::string content = RandomBytes(kSymbol * (12 * 11 + 5) - 9, 4);
+  DescriptorPacket d = Describe(content, "pooled.bin", k);
+  d.groupBlocks = 4;
+  const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, k, 255, 4);
+  ASSERT_EQ(layout.GroupCount(), 4u);
+  SymbolSource source(content, layout);
+  struct Arrival {
+    bool group;
+    std::uint32_t unit;
+    std::uint8_t id;
+    std::uint8_t combination;
+  };
+  std::vector<Arrival> all;
+  for (std::uint32_t b = 0; b < layout.BlockCount(); ++b) {
+    const std::uint32_t kb = layout.SourceSymbols(b);
+    for (std::uint32_t id = 0; id < kb + 4; ++id) {
+      all.push_back({false, b, static_cast<std::uint8_t>(id), 0});
+    }
+  }
+  for (std::uint32_t g = 0; g < layout.GroupCount(); ++g) {
+    const std::uint32_t kb = layout.SourceSymbols(layout.GroupFirstBlock(g));
+    for (std::uint8_t c : {0, 1, 2, 3}) {
+      for (std::uint32_t id = kb + 4; id < kb + 16; ++id) {
+        all.push_back({true, g, static_cast<std::uint8_t>(id), c});
+      }
+    }
+  }
+  for (std::uint32_t trial = 0; trial < 12; ++trial) {
+    SCOPED_TRACE(trial);
+    TempDir dir;
+    long error = 0;
+    auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, &error);
+    ASSERT_TRUE(file);
+    std::mt19937 rng(trial);
+    std::vector<Arrival> arrivals;
+    std::bernoulli_distribution lost(0.4);
+    for (const Arrival& a : all) {
+      if (a.group || !lost(rng)) arrivals.push_back(a);
+    }
+    std::shuffle(arrivals.begin(), arrivals.end(), rng);
+    int completions = 0;
+    for (const Arrival& a : arrivals) {
+      IncomingFile::Result result;
+      if (a.group) {
+        const std::vector<std::uint8_t> data = source.GroupSymbol(a.unit, a.id, a.combination);
+        result = file->Accept(GroupSymbolPacket{42, a.unit, a.id, a.combination, data});
+      } else {
+        result = Feed(*file, source, a.unit, a.id);
+      }
+      ASSERT_NE(result, IncomingFile::Result::kFailed);
+      completions += result == IncomingFile::Result::kComplete;
+    }
+    ASSERT_EQ(completions, 1);
+    ASSERT_EQ(file->Finish(), kFcastErrorNone);
+    EXPECT_EQ(ReadFile(dir.path() / "pooled.bin"), content);
+  }
+}
+
+TEST(IncomingFile, IgnoresGroupSymbolsItCannotUse) {
+  TempDir dir;
+  const std::string content = RandomBytes(kSymbol * 8, 5);
+  DescriptorPacket d = Describe(content, "two.bin", 4);
+  d.groupBlocks = 2;
+  const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, 4, 255, 2);
+  long error = 0;
+  auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, &error);
+  ASSERT_TRUE(file);
+  SymbolSource source(content, layout);
+  using R = IncomingFile::Result;
+  std::vector<std::uint8_t> data = source.GroupSymbol(0, 10, 1);
+  EXPECT_EQ(file->Accept(GroupSymbolPacket{42, 1, 10, 1, data}), R::kIgnored);  // no group 1
+  std::vector<std::uint8_t> shortData(kSymbol - 1);
+  EXPECT_EQ(file->Accept(GroupSymbolPacket{42, 0, 10, 1, shortData}), R::kIgnored);
+  // Block 0 lacks source 3, block 1 sources 0 and 1: three group symbols, one a duplicate.
+  for (std::uint8_t id : {0, 1, 2}) EXPECT_EQ(Feed(*file, source, 0, id), R::kStored);
+  for (std::uint8_t id : {2, 3}) EXPECT_EQ(Feed(*file, source, 1, id), R::kStored);
+  EXPECT_EQ(file->Accept(GroupSymbolPacket{42, 0, 10, 1, data}), R::kStored);
+  EXPECT_EQ(file->Accept(GroupSymbolPacket{42, 0, 10, 1, data}), R::kIgnored);
+  data = source.GroupSymbol(0, 11, 1);
+  EXPECT_EQ(file->Accept(GroupSymbolPacket{42, 0, 11, 1, data}), R::kStored);
+  data = source.GroupSymbol(0, 11, 2);
+  EXPECT_EQ(file->Accept(GroupSymbolPacket{42, 0, 11, 2, data}), R::kComplete);
+  EXPECT_TRUE(file->Whole());
+  EXPECT_EQ(file->Accept(GroupSymbolPacket{42, 0, 12, 2, data}), R::kIgnored);
+  EXPECT_EQ(file->Finish(), kFcastErrorNone);
+  EXPECT_EQ(ReadFile(dir.path() / "two.bin"), content);
 }
 
 TEST(IncomingFile, RefusesWhatDoesNotFitAndLeavesNothingBehind) {

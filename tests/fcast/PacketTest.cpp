@@ -16,6 +16,7 @@ DescriptorPacket SampleDescriptor() {
   d.symbolSize = 1400;
   d.sourceSymbols = 127;
   d.symbolIds = 255;
+  d.groupBlocks = 4;
   d.sha256.emplace();
   for (std::size_t i = 0; i < d.sha256->size(); ++i)
     (*d.sha256)[i] = static_cast<std::uint8_t>(i * 7);
@@ -54,6 +55,21 @@ TEST(FcastPacket, SymbolAndDescriptorRoundTripWithTheDocumentedLayout) {
   EXPECT_EQ(symbol.symbolId, 254);
   EXPECT_TRUE(std::equal(symbol.data.begin(), symbol.data.end(), data.begin(), data.end()));
 
+  bytes.resize(kMaxDatagram);
+  bytes.resize(EncodeGroupSymbolInto(78, 4321, 130, 239, data, bytes.data()));
+  ASSERT_EQ(bytes.size(), kSymbolHeaderSize + 1400);
+  EXPECT_EQ(bytes[5], 3);
+  EXPECT_EQ(bytes[22], 239);
+  parsed = ParsePacket(bytes);
+  ASSERT_EQ(parsed.error, ParseError::kNone);
+  const auto& groupSymbol = std::get<GroupSymbolPacket>(parsed.packet);
+  EXPECT_EQ(groupSymbol.fileId, 78u);
+  EXPECT_EQ(groupSymbol.group, 4321u);
+  EXPECT_EQ(groupSymbol.symbolId, 130);
+  EXPECT_EQ(groupSymbol.combination, 239);
+  EXPECT_TRUE(
+      std::equal(groupSymbol.data.begin(), groupSymbol.data.end(), data.begin(), data.end()));
+
   const DescriptorPacket sent = SampleDescriptor();
   EncodeDescriptor(sent, bytes);
   ASSERT_EQ(bytes.size(), kDescriptorFixedSize + sent.name.size());
@@ -65,6 +81,7 @@ TEST(FcastPacket, SymbolAndDescriptorRoundTripWithTheDocumentedLayout) {
   EXPECT_EQ(got.symbolSize, sent.symbolSize);
   EXPECT_EQ(got.sourceSymbols, sent.sourceSymbols);
   EXPECT_EQ(got.symbolIds, sent.symbolIds);
+  EXPECT_EQ(got.groupBlocks, sent.groupBlocks);
   EXPECT_EQ(got.sha256, sent.sha256);
   EXPECT_EQ(got.name, sent.name);
   EXPECT_EQ(bytes[31], kDigestKnown);
@@ -110,11 +127,11 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
   EXPECT_EQ(withChange([](auto& b) { b.resize(60); }), ParseError::kTooShort);
   // Name length: zero, or not the datagram's rest.
   EXPECT_EQ(withChange([](auto& b) {
-              b[64] = 0;
-              b[65] = 0;
+              b[66] = 0;
+              b[67] = 0;
             }),
             ParseError::kBadLength);
-  EXPECT_EQ(withChange([](auto& b) { b[65] += 1; }), ParseError::kBadLength);
+  EXPECT_EQ(withChange([](auto& b) { b[67] += 1; }), ParseError::kBadLength);
   EXPECT_EQ(withChange([](auto& b) { b.push_back('x'); }), ParseError::kBadLength);
   // Absurd size, symbol size out of range, k of zero or above n, n above 255.
   EXPECT_EQ(withChange([](auto& b) { b[16] = 0xFF; }), ParseError::kBadField);
@@ -143,6 +160,9 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
               b[29] = 0;
             }),
             ParseError::kBadField);
+  // Groups of no block or of more than the most.
+  EXPECT_EQ(withChange([](auto& b) { b[65] = 0; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[65] = kMaxGroupBlocks + 1; }), ParseError::kBadField);
   // Reserved bytes that are not zero; a flag this version does not know; a digest without
   // its flag.
   EXPECT_EQ(withChange([](auto& b) { b[7] = 1; }), ParseError::kBadField);
@@ -160,6 +180,14 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
   EXPECT_EQ(withChange([](auto& b) { b.resize(kSymbolHeaderSize + 4); }), ParseError::kBadLength);
   EXPECT_EQ(withChange([](auto& b) { b.resize(kSymbolHeaderSize + kMaxSymbolSize + 1); }),
             ParseError::kBadLength);
+
+  // A group symbol: its id, combination and reserved byte.
+  bytes.resize(kMaxDatagram);
+  bytes.resize(EncodeGroupSymbolInto(1, 0, 254, 0, data, bytes.data()));
+  EXPECT_EQ(withChange([](auto& b) { b[21] = 255; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[22] = kMaxCombinations; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[23] = 1; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[22] = kMaxCombinations - 1; }), ParseError::kNone);
 }
 
 TEST(FileLayout, CutsFilesIntoEvenBlocksThatCoverEveryByteOnce) {
@@ -207,6 +235,34 @@ TEST(FileLayout, CutsFilesIntoEvenBlocksThatCoverEveryByteOnce) {
   // A small symbol size and block over a huge file means too many blocks to track.
   EXPECT_FALSE(FileLayout::Make(kMaxFileSize, 16, 1, 255));
   EXPECT_TRUE(FileLayout::Make(std::uint64_t{5} << 30, 1400, 127, 255));
+  EXPECT_FALSE(FileLayout::Make(10, 1024, 4, 255, 0));
+  EXPECT_FALSE(FileLayout::Make(10, 1024, 4, 255, kMaxGroupBlocks + 1));
+}
+
+TEST(FileLayout, GroupsHoldConsecutiveBlocksOfOneSize) {
+  // 20 blocks of 4 or 3 symbols, 17 of them long, in groups of up to 3; and cases with one size.
+  for (const std::uint64_t symbols : {std::uint64_t{17 * 4 + 3 * 3}, std::uint64_t{4 * 9},
+                                      std::uint64_t{2}, std::uint64_t{0}}) {
+    SCOPED_TRACE(symbols);
+    const auto layout = FileLayout::Make(symbols * 16, 16, 4, 255, 3);
+    ASSERT_TRUE(layout);
+    std::uint32_t next = 0;
+    for (std::uint32_t g = 0; g < layout->GroupCount(); ++g) {
+      const std::uint32_t first = layout->GroupFirstBlock(g);
+      const std::uint32_t size = layout->GroupSize(g);
+      EXPECT_EQ(first, next);
+      EXPECT_GE(size, 1u);
+      EXPECT_LE(size, 3u);
+      for (std::uint32_t b = first; b < first + size; ++b) {
+        EXPECT_EQ(layout->GroupOf(b), g);
+        EXPECT_EQ(layout->SourceSymbols(b), layout->SourceSymbols(first));
+      }
+      next = first + size;
+    }
+    EXPECT_EQ(next, layout->BlockCount());
+    EXPECT_EQ(layout->GroupSize(layout->GroupCount()), 0u);
+  }
+  EXPECT_EQ(FileLayout::Make((17 * 4 + 3 * 3) * 16, 16, 4, 255, 3)->GroupCount(), 6u + 1u);
 }
 
 }  // namespace
