@@ -103,12 +103,15 @@ std::uint32_t CarouselWindow::GroupSymbols(std::uint32_t blocks, std::uint32_t k
 
 GroupCoder::GroupSymbol CarouselWindow::GroupSymbolAt(std::uint64_t turn, std::uint32_t k,
                                                       std::uint32_t index) const {
-  const std::uint32_t perCombination = k - kOwnPositions;
+  const std::uint32_t positions = k - kOwnPositions;
+  const std::uint32_t pass = index / positions;
+  const std::uint32_t position = index % positions;
   GroupCoder::GroupSymbol symbol;
-  symbol.id = static_cast<std::uint8_t>(
-      SymbolId(turn, k, kOwnPositions + index % perCombination));
+  symbol.id = static_cast<std::uint8_t>(SymbolId(turn, k, kOwnPositions + position));
   symbol.combination = static_cast<std::uint8_t>(
-      ((turn - 1) * layout_.GroupBlocks() + index / perCombination) % kMaxCombinations);
+      ((turn - 1) * layout_.GroupBlocks() +
+       (pass + position / kPositionsPerCombination) % layout_.GroupBlocks()) %
+      kMaxCombinations);
   return symbol;
 }
 

@@ -20,11 +20,18 @@ namespace ondavox::fcast {
 //
 // Turn 0 sends every position of every block. A later turn (a repair turn) sends each block's
 // own symbols for its first kOwnPositions positions only; the symbols of its other positions
-// go into group symbols (GroupCoder): group symbol s of a group of blocks of kb sources
-// carries the id of position kOwnPositions + s mod (kb - kOwnPositions), in combination
-// s / (kb - kOwnPositions), which changes from turn to turn. So a group sends as many symbols
-// as its blocks would, and a block that lost more than its share draws on the symbols that its
-// luckier neighbours do not need.
+// go into group symbols (GroupCoder). A group of g blocks of kb sources sends g passes over
+// those positions, each position once per pass, in one of G combinations (G the layout's group
+// size; they change from turn to turn): group symbol s carries the id of position
+// kOwnPositions + r, r = s mod (kb - kOwnPositions), in combination
+// (s / (kb - kOwnPositions) + r / kPositionsPerCombination) mod G. So a group sends as many
+// symbols as its blocks would; a block that lost more than its share draws on the symbols
+// that its luckier neighbours do not need; the first pass brings it a fresh id with every
+// symbol; and the combination changes every few positions, so that the symbols also tell
+// apart blocks that lost the same positions (those of one combination are the symbols of a
+// single virtual block, the combination's sum of the group's blocks). A sweep's few symbols
+// of a group are then those of one or two virtual blocks: the sender computes them from one
+// sum of the group's blocks each, instead of one symbol of every block per group symbol.
 //
 // Owned by the sender's thread.
 class CarouselWindow {
@@ -44,6 +51,7 @@ class CarouselWindow {
   // Positions of a repair turn that carry the blocks' own symbols. At 5% loss most blocks are
   // whole after them; the few that are not take group symbols.
   static constexpr std::uint32_t kOwnPositions = 8;
+  static constexpr std::uint32_t kPositionsPerCombination = 8;
 
   struct GroupSymbol {
     std::uint32_t group = 0;

@@ -23,16 +23,30 @@ std::uint8_t GroupCoefficient(int combination, int index) {
   return gf_inv(static_cast<unsigned char>((kMaxGroupBlocks + combination) ^ index));
 }
 
+namespace {
+
+// The kernels' 32-byte table of every multiplier, made once: elimination multiplies by a new
+// one at nearly every row operation, and its result feeds a matrix of them.
+const unsigned char* MultiplierTable(std::uint8_t c) {
+  static const std::vector<unsigned char> tables = [] {
+    std::vector<unsigned char> all(256 * 32);
+    for (int m = 0; m < 256; ++m) gf_vect_mul_init(static_cast<unsigned char>(m), &all[m * 32]);
+    return all;
+  }();
+  return &tables[std::size_t{c} * 32];
+}
+
+}  // namespace
+
 void MultiplyAdd(std::size_t length, std::uint8_t c, const std::uint8_t* src, std::uint8_t* dest) {
   if (c == 0) return;
-  std::array<unsigned char, 32> table;
-  gf_vect_mul_init(c, table.data());
+  auto* table = const_cast<unsigned char*>(MultiplierTable(c));
   // The vectorised kernel needs 64 bytes or more.
   auto* in = const_cast<unsigned char*>(src);
   if (length >= 64) {
-    gf_vect_mad(static_cast<int>(length), 1, 0, table.data(), in, dest);
+    gf_vect_mad(static_cast<int>(length), 1, 0, table, in, dest);
   } else {
-    gf_vect_mad_base(static_cast<int>(length), 1, 0, table.data(), in, dest);
+    gf_vect_mad_base(static_cast<int>(length), 1, 0, table, in, dest);
   }
 }
 
@@ -40,12 +54,32 @@ GroupCoder::GroupCoder() = default;
 
 void GroupCoder::Mix(int k, std::size_t symbolSize,
                      std::span<const std::uint8_t* const* const> blocks, int combination) {
-  virtual_.assign(static_cast<std::size_t>(k) * symbolSize, 0);
+  const std::size_t bytes = static_cast<std::size_t>(k) * symbolSize;
+  virtual_.resize(bytes);
   virtualPlaces_.resize(static_cast<std::size_t>(k));
   for (int j = 0; j < k; ++j) virtualPlaces_[j] = &virtual_[j * symbolSize];
-  for (std::size_t i = 0; i < blocks.size(); ++i) {
-    const std::uint8_t c = GroupCoefficient(combination, static_cast<int>(i));
-    for (int j = 0; j < k; ++j) MultiplyAdd(symbolSize, c, blocks[i][j], virtualPlaces_[j]);
+  const int count = static_cast<int>(blocks.size());
+  std::array<std::uint8_t, kMaxGroupBlocks> weights{};
+  for (int i = 0; i < count; ++i) weights[i] = GroupCoefficient(combination, i);
+  std::array<unsigned char, 32 * kMaxGroupBlocks> tables;
+  ec_init_tables(count, 1, weights.data(), tables.data());
+  // One dot product over the group's blocks, over whole blocks when their places follow each
+  // other in memory (as a sender's window and a receiver's scratch hold them).
+  std::array<unsigned char*, kMaxGroupBlocks> in{};
+  bool contiguous = true;
+  for (int i = 0; i < count; ++i) {
+    in[i] = const_cast<unsigned char*>(blocks[i][0]);
+    for (int j = 1; j < k && contiguous; ++j) contiguous = blocks[i][j] == blocks[i][0] + j * symbolSize;
+  }
+  unsigned char* out = virtual_.data();
+  if (contiguous) {
+    ec_encode_data(static_cast<int>(bytes), count, 1, tables.data(), in.data(), &out);
+    return;
+  }
+  for (int j = 0; j < k; ++j) {
+    for (int i = 0; i < count; ++i) in[i] = const_cast<unsigned char*>(blocks[i][j]);
+    out = virtualPlaces_[j];
+    ec_encode_data(static_cast<int>(symbolSize), count, 1, tables.data(), in.data(), &out);
   }
 }
 
@@ -86,13 +120,15 @@ bool GroupCoder::Solve(int k, std::size_t symbolSize, std::span<const Block> blo
   const std::size_t rowCount = ownRows + symbols.size();
   if (rowCount < columns) return false;
 
-  // A row: the unknowns' weights, then what the received symbol leaves once the known source
-  // symbols are taken out. Both parts are padded so that the vectorised kernels can work on
-  // whole rows from any multiple of 32 on.
-  const std::size_t dataOffset = RoundUp(columns, 32);
-  const std::size_t width = dataOffset + std::max<std::size_t>(64, RoundUp(symbolSize, 32));
+  // Each equation: the unknowns' weights, followed by the identity that records which
+  // equations a row has become a sum of; and apart, what its received symbol leaves once the
+  // known source symbols are taken out. The weights are padded so that the vectorised kernel
+  // can work on whole rows from any multiple of 32 on.
+  const std::size_t width = std::max<std::size_t>(64, RoundUp(columns + rowCount, 32));
   rows_.assign(rowCount * width, 0);
   const auto row = [&](std::size_t r) { return &rows_[r * width]; };
+  residuals_.resize(rowCount * symbolSize);
+  const auto residual = [&](std::size_t r) { return &residuals_[r * symbolSize]; };
   coefficients_.resize(static_cast<std::size_t>(k));
   for (const Block& block : blocks) {
     for (std::uint8_t m : block.missing) std::memset(block.source[m], 0, symbolSize);
@@ -104,12 +140,10 @@ bool GroupCoder::Solve(int k, std::size_t symbolSize, std::span<const Block> blo
     const Block& block = blocks[i];
     if (block.repairIds.empty()) continue;
     outs.clear();
-    for (std::size_t t = 0; t < block.repairIds.size(); ++t) {
-      outs.push_back(row(r + t) + dataOffset);
-    }
+    for (std::size_t t = 0; t < block.repairIds.size(); ++t) outs.push_back(residual(r + t));
     code_->Encode(k, symbolSize, block.source, block.repairIds, outs.data());
     for (std::size_t t = 0; t < block.repairIds.size(); ++t, ++r) {
-      Xor(symbolSize, block.repair[t], row(r) + dataOffset);
+      Xor(symbolSize, block.repair[t], residual(r));
       code_->Coefficients(k, block.repairIds[t], coefficients_.data());
       for (std::size_t m = 0; m < block.missing.size(); ++m) {
         row(r)[firstColumn[i] + m] = coefficients_[block.missing[m]];
@@ -119,11 +153,11 @@ bool GroupCoder::Solve(int k, std::size_t symbolSize, std::span<const Block> blo
   std::vector<const std::uint8_t* const*> sources;
   for (const Block& block : blocks) sources.push_back(block.source);
   outs.clear();
-  for (std::size_t s = 0; s < symbols.size(); ++s) outs.push_back(row(ownRows + s) + dataOffset);
+  for (std::size_t s = 0; s < symbols.size(); ++s) outs.push_back(residual(ownRows + s));
   Encode(k, symbolSize, sources, symbols, outs.data());
   for (std::size_t s = 0; s < symbols.size(); ++s) {
     std::uint8_t* target = row(ownRows + s);
-    Xor(symbolSize, symbols[s].data, target + dataOffset);
+    Xor(symbolSize, symbols[s].data, residual(ownRows + s));
     code_->Coefficients(k, symbols[s].id, coefficients_.data());
     for (std::size_t i = 0; i < blocks.size(); ++i) {
       const std::uint8_t weight = GroupCoefficient(symbols[s].combination, static_cast<int>(i));
@@ -132,11 +166,12 @@ bool GroupCoder::Solve(int k, std::size_t symbolSize, std::span<const Block> blo
       }
     }
   }
+  for (std::size_t q = 0; q < rowCount; ++q) row(q)[columns + q] = 1;
 
-  // Gauss-Jordan elimination. A pivot row has no weight left in the columns before its own, so
-  // the row operations start at the multiple of 32 below the column. Rows are searched in
-  // order, so a block's own repair rows (independent of each other, the code being MDS) become
-  // pivots before any group row: the rows left over are group rows.
+  // Gauss-Jordan elimination on the weights. A pivot row has no weight left in the columns
+  // before its own, so the row operations start at the multiple of 32 below the column. Rows
+  // are searched in order, so a block's own repair rows (independent of each other, the code
+  // being MDS) become pivots before any group row: the rows left over are group rows.
   std::vector<std::size_t> pivotOf(columns, rowCount);
   std::vector<bool> pivot(rowCount, false);
   bool complete = true;
@@ -163,14 +198,27 @@ bool GroupCoder::Solve(int k, std::size_t symbolSize, std::span<const Block> blo
     }
     return false;
   }
+
+  // Each missing symbol is its pivot row's sum of residuals, over its pivot weight: one matrix
+  // product with ISA-L's dot-product kernels, from tables copied out of the multipliers'.
+  tables_.resize(32 * columns * rowCount);
+  std::vector<unsigned char*> in(rowCount);
+  for (std::size_t q = 0; q < rowCount; ++q) in[q] = residual(q);
+  std::vector<unsigned char*> out;
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     for (std::size_t m = 0; m < blocks[i].missing.size(); ++m) {
-      const std::uint8_t* solved = row(pivotOf[firstColumn[i] + m]);
-      // The place was zeroed above.
-      MultiplyAdd(symbolSize, gf_inv(solved[firstColumn[i] + m]), solved + dataOffset,
-                  blocks[i].source[blocks[i].missing[m]]);
+      const std::size_t c = firstColumn[i] + m;
+      const std::uint8_t* weights = row(pivotOf[c]);
+      const std::uint8_t inverse = gf_inv(weights[c]);
+      for (std::size_t q = 0; q < rowCount; ++q) {
+        std::memcpy(&tables_[32 * (c * rowCount + q)],
+                    MultiplierTable(gf_mul(inverse, weights[columns + q])), 32);
+      }
+      out.push_back(blocks[i].source[blocks[i].missing[m]]);
     }
   }
+  ec_encode_data(static_cast<int>(symbolSize), static_cast<int>(rowCount),
+                 static_cast<int>(columns), tables_.data(), in.data(), out.data());
   return true;
 }
 

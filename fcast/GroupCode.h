@@ -28,9 +28,10 @@ void MultiplyAdd(std::size_t length, std::uint8_t c, const std::uint8_t* src, st
 // group's symbols: once the blocks' shortfall (missing source symbols not made up by their own
 // repair symbols) is no more than the group symbols it holds, one joint system usually fixes
 // them all. GroupCoder builds that system (the received symbols less what the known source
-// symbols contribute) and solves it by Gauss-Jordan elimination, with ISA-L's vectorised
-// multiply-adds on whole rows; a system that falls short tells which group symbols added
-// nothing, so that the caller can drop them and wait for others.
+// symbols contribute), solves its weights by Gauss-Jordan elimination with ISA-L's vectorised
+// multiply-adds on whole rows, then computes the missing symbols in one matrix product; a
+// system that falls short tells which group symbols added nothing, so that the caller can
+// drop them and wait for others.
 //
 // Owned by one thread (the sender's or the receiver's).
 class GroupCoder {
@@ -71,8 +72,9 @@ class GroupCoder {
   std::vector<std::uint8_t> virtual_;
   std::vector<std::uint8_t*> virtualPlaces_;
   std::vector<std::uint8_t> rows_;
+  std::vector<std::uint8_t> residuals_;
   std::vector<std::uint8_t> coefficients_;
-  std::vector<std::uint8_t> scratch_;
+  std::vector<unsigned char> tables_;
 };
 
 }  // namespace ondavox::fcast

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fcast/CarouselWindow.h"
+#include "fcast/GroupCode.h"
 #include "fcast/IncomingFile.h"
 #include "fcast/Packet.h"
 #include "fcast/ReedSolomonCode.h"
@@ -70,13 +71,14 @@ BENCHMARK(BM_EncodeRepair)
     ->Args({127, 32});
 
 // The sender's own path for a repair round of a 64-block file: for each sweep of a few
-// positions, window after window read again from the file (from the page cache) and the
-// repair symbols of the sweep's positions computed for it.
+// positions (the blocks' own), then of a few group symbols, window after window read again
+// from the file (from the page cache) and the sweep's symbols computed for it.
 void BM_SenderRepairRound(benchmark::State& state) {
   const auto k = static_cast<std::uint32_t>(state.range(0));
   const std::uint32_t blocks = 64;
+  const std::uint32_t groupBlocks = 4;
   const std::size_t size = std::size_t{blocks} * k * kSymbol;
-  const FileLayout layout = *FileLayout::Make(size, kSymbol, k, kMaxSymbolsPerBlock);
+  const FileLayout layout = *FileLayout::Make(size, kSymbol, k, kMaxSymbolsPerBlock, groupBlocks);
   const std::string path = (std::filesystem::temp_directory_path() / "bench-sender.bin").string();
   {
     const auto content = RandomBytes(size, 6);
@@ -88,13 +90,23 @@ void BM_SenderRepairRound(benchmark::State& state) {
   CarouselWindow window(
       layout, std::max<std::uint32_t>(1, static_cast<std::uint32_t>(CarouselWindow::kWindowBytes /
                                                                     (k * kSymbol))));
+  const std::uint32_t own = CarouselWindow::kOwnPositions;
+  const std::uint32_t groupSymbols = CarouselWindow::GroupSymbols(groupBlocks, k);
   std::int64_t repairBytes = 0;
   for (auto _ : state) {
-    for (std::uint32_t from = 0; from < k; from = CarouselWindow::SweepEnd(from, k)) {
-      const std::uint32_t to = CarouselWindow::SweepEnd(from, k);
+    for (std::uint32_t from = 0; from < own; from = CarouselWindow::SweepEnd(from, own)) {
+      const std::uint32_t to = CarouselWindow::SweepEnd(from, own);
       for (std::uint32_t first = 0; first < blocks; first += window.Capacity()) {
         if (!window.Load(fd, first, 1, from, to)) state.SkipWithError("load failed");
         window.Encode(1, from, to);
+      }
+    }
+    for (std::uint32_t from = 0; from < groupSymbols;
+         from = CarouselWindow::SweepEnd(from, groupSymbols)) {
+      const std::uint32_t to = CarouselWindow::SweepEnd(from, groupSymbols);
+      for (std::uint32_t first = 0; first < layout.GroupCount(); first += window.GroupCapacity()) {
+        if (!window.LoadGroups(fd, first)) state.SkipWithError("load failed");
+        window.EncodeGroups(1, from, to);
       }
     }
     // Turn 1 of blocks of at most 127 symbols is all repair.
@@ -103,7 +115,7 @@ void BM_SenderRepairRound(benchmark::State& state) {
   ::close(fd);
   std::remove(path.c_str());
   state.SetBytesProcessed(repairBytes);
-  state.SetLabel("bytes = repair symbols produced");
+  state.SetLabel("bytes = repair and group symbols produced");
 }
 BENCHMARK(BM_SenderRepairRound)->Arg(51)->Arg(85)->Arg(127)->Unit(benchmark::kMillisecond);
 
@@ -146,6 +158,75 @@ BENCHMARK(BM_DecodeBlock)
     ->Args({85, 20})
     ->Args({127, 5})
     ->Args({127, 20});
+
+// Rebuilds a group of 4 blocks that each lost |loss| percent of their source symbols and got
+// their own repair symbols of a repair turn's first positions at that loss, from as many group
+// symbols as make up the rest, combined as the sender does.
+void BM_DecodeGroup(benchmark::State& state) {
+  const int k = static_cast<int>(state.range(0));
+  const int loss = static_cast<int>(state.range(1));
+  constexpr int kBlocks = 4;
+  const int lost = std::max(1, k * loss / 100);
+  const int own = std::min(lost, static_cast<int>(CarouselWindow::kOwnPositions) * (100 - loss) / 100);
+  std::mt19937 rng(8);
+  std::vector<std::vector<std::uint8_t>> source;
+  std::vector<std::vector<std::uint8_t>> work;
+  std::vector<std::vector<std::uint8_t*>> places;
+  std::vector<std::vector<std::uint8_t>> missing(kBlocks);
+  std::vector<std::vector<std::uint8_t>> ownIds(kBlocks);
+  std::vector<std::vector<std::uint8_t>> ownData(kBlocks);
+  std::vector<std::vector<const std::uint8_t*>> ownPointers(kBlocks);
+  ReedSolomonCode code;
+  for (int b = 0; b < kBlocks; ++b) {
+    source.push_back(RandomBytes(k * kSymbol, 10 + b));
+    work.push_back(source.back());
+    places.emplace_back();
+    for (int j = 0; j < k; ++j) places.back().push_back(&work.back()[j * kSymbol]);
+    std::vector<std::uint8_t> order(k);
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), rng);
+    missing[b].assign(order.begin(), order.begin() + lost);
+    std::sort(missing[b].begin(), missing[b].end());
+    ownIds[b].resize(own);
+    std::iota(ownIds[b].begin(), ownIds[b].end(), static_cast<std::uint8_t>(k));
+    ownData[b].resize(own * kSymbol);
+    std::vector<std::uint8_t*> out;
+    for (int r = 0; r < own; ++r) out.push_back(&ownData[b][r * kSymbol]);
+    code.Encode(k, kSymbol, Pointers(source[b], k).data(), ownIds[b], out.data());
+    ownPointers[b] = Pointers(ownData[b], own);
+  }
+  const int shortfall = kBlocks * (lost - own);
+  const int positions = k - static_cast<int>(CarouselWindow::kOwnPositions);
+  std::vector<GroupCoder::GroupSymbol> symbols;
+  for (int s = 0; s < shortfall; ++s) {
+    const int r = s % positions;
+    symbols.push_back({static_cast<std::uint8_t>(k + CarouselWindow::kOwnPositions + r),
+                       static_cast<std::uint8_t>((s / positions + r / 8) % kBlocks), nullptr});
+  }
+  std::vector<std::uint8_t> groupData(shortfall * kSymbol);
+  std::vector<std::uint8_t*> groupOut;
+  for (int r = 0; r < shortfall; ++r) groupOut.push_back(&groupData[r * kSymbol]);
+  std::vector<std::vector<const std::uint8_t*>> sourcePointers;
+  for (const auto& block : source) sourcePointers.push_back(Pointers(block, k));
+  std::vector<const std::uint8_t* const*> blocks;
+  for (const auto& p : sourcePointers) blocks.push_back(p.data());
+  GroupCoder coder;
+  coder.Encode(k, kSymbol, blocks, symbols, groupOut.data());
+  for (int s = 0; s < shortfall; ++s) symbols[s].data = groupOut[s];
+  std::vector<GroupCoder::Block> in;
+  for (int b = 0; b < kBlocks; ++b) {
+    in.push_back({places[b].data(), missing[b], ownIds[b], ownPointers[b].data()});
+  }
+  std::vector<std::size_t> useless;
+  for (auto _ : state) {
+    if (!coder.Solve(k, kSymbol, in, symbols, &useless)) state.SkipWithError("short of rank");
+    benchmark::DoNotOptimize(work.data());
+  }
+  if (work != source) state.SkipWithError("wrong result");
+  state.SetBytesProcessed(state.iterations() * kBlocks * k * static_cast<std::int64_t>(kSymbol));
+  state.SetLabel("bytes = file data rebuilt");
+}
+BENCHMARK(BM_DecodeGroup)->Args({85, 20})->Args({127, 10})->Args({127, 20});
 
 // The receiver's whole path for a 32 MiB file at a loss rate: source symbols written at their
 // offsets, repair symbols held, each block read back and rebuilt from the temporary file.
