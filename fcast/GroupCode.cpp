@@ -199,26 +199,30 @@ bool GroupCoder::Solve(int k, std::size_t symbolSize, std::span<const Block> blo
     return false;
   }
 
-  // Each missing symbol is its pivot row's sum of residuals, over its pivot weight: one matrix
-  // product with ISA-L's dot-product kernels, from tables copied out of the multipliers'.
-  tables_.resize(32 * columns * rowCount);
+  // Each missing symbol is its pivot row's sum of residuals, over its pivot weight: a matrix
+  // product with ISA-L's dot-product kernels, from tables copied out of the multipliers', a
+  // slice of the missing symbols at a time so that the tables stay small.
+  constexpr std::size_t kSlice = 64;
+  tables_.resize(32 * std::min(columns, kSlice) * rowCount);
   std::vector<unsigned char*> in(rowCount);
   for (std::size_t q = 0; q < rowCount; ++q) in[q] = residual(q);
   std::vector<unsigned char*> out;
   for (std::size_t i = 0; i < blocks.size(); ++i) {
-    for (std::size_t m = 0; m < blocks[i].missing.size(); ++m) {
-      const std::size_t c = firstColumn[i] + m;
+    for (std::uint8_t m : blocks[i].missing) out.push_back(blocks[i].source[m]);
+  }
+  for (std::size_t first = 0; first < columns; first += kSlice) {
+    const std::size_t slice = std::min(kSlice, columns - first);
+    for (std::size_t c = first; c < first + slice; ++c) {
       const std::uint8_t* weights = row(pivotOf[c]);
       const std::uint8_t inverse = gf_inv(weights[c]);
       for (std::size_t q = 0; q < rowCount; ++q) {
-        std::memcpy(&tables_[32 * (c * rowCount + q)],
+        std::memcpy(&tables_[32 * ((c - first) * rowCount + q)],
                     MultiplierTable(gf_mul(inverse, weights[columns + q])), 32);
       }
-      out.push_back(blocks[i].source[blocks[i].missing[m]]);
     }
+    ec_encode_data(static_cast<int>(symbolSize), static_cast<int>(rowCount),
+                   static_cast<int>(slice), tables_.data(), in.data(), out.data() + first);
   }
-  ec_encode_data(static_cast<int>(symbolSize), static_cast<int>(rowCount),
-                 static_cast<int>(columns), tables_.data(), in.data(), out.data());
   return true;
 }
 

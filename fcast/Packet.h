@@ -57,8 +57,9 @@ inline constexpr std::size_t kMaxSymbolSize = 1448;
 inline constexpr std::size_t kMaxDatagram = kSymbolHeaderSize + kMaxSymbolSize;
 // Symbol ids are bytes of GF(2^8) row numbers: at most 255 per block.
 inline constexpr int kMaxSymbolsPerBlock = 255;
-// Blocks per group, and combinations of a group's symbols of one id.
-inline constexpr int kMaxGroupBlocks = 16;
+// Blocks per group, and combinations of a group's symbols of one id. A receiver solves a
+// group's missing symbols together, a system as wide as their number: groups are kept small.
+inline constexpr int kMaxGroupBlocks = 8;
 inline constexpr int kMaxCombinations = 256 - kMaxGroupBlocks;
 // Largest file a descriptor may announce (16 TiB).
 inline constexpr std::uint64_t kMaxFileSize = std::uint64_t{1} << 44;
