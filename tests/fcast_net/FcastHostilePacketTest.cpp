@@ -226,6 +226,18 @@ TEST_F(FcastHostilePackets, OutOfRangeSymbolsAreDroppedAndTheFileStillArrivesInt
   }
   fcast::EncodeSymbol(id + 1, 0, 0, junk, datagram);  // a file never announced
   forger_->Send(datagram);
+  // Group symbols: past the last group, past the symbol ids, of the wrong size, of a file
+  // never announced.
+  const auto sendGroupSymbol = [&](std::uint32_t file, std::uint32_t group, std::uint16_t symbol,
+                                   const std::vector<std::uint8_t>& data) {
+    datagram.resize(fcast::kMaxDatagram);
+    datagram.resize(fcast::EncodeGroupSymbolInto(file, group, symbol, 3, data, datagram.data()));
+    forger_->Send(datagram);
+  };
+  for (std::uint32_t group : {2u, 1000u, 0xFFFFFFFFu}) sendGroupSymbol(id, group, 5, junk);
+  for (std::uint16_t symbol : {kN, std::uint16_t{254}}) sendGroupSymbol(id, 0, symbol, junk);
+  sendGroupSymbol(id, 0, 5, std::vector<std::uint8_t>(kSymbolSize - 1, 0xEE));
+  sendGroupSymbol(id + 1, 0, 5, junk);
   forger_->SendAll(datagrams);
   ASSERT_TRUE(WaitForCompletion("range.bin")) << receiver_->Output() << receiver_->Errors();
   EXPECT_EQ(test::ReadFile(inbox_ / "range.bin"), content);
