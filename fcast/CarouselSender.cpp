@@ -278,8 +278,8 @@ void CarouselSender::Run(int fd, std::uint64_t size, std::string name) {
       if (turn == 0) continue;
       // The group symbols, also in sweeps over the whole file.
       for (std::uint32_t from = 0; from < groupSymbols;
-           from = CarouselWindow::SweepEnd(from, groupSymbols)) {
-        const std::uint32_t to = CarouselWindow::SweepEnd(from, groupSymbols);
+           from = CarouselWindow::GroupSweepEnd(from, groupSymbols)) {
+        const std::uint32_t to = CarouselWindow::GroupSweepEnd(from, groupSymbols);
         for (std::uint32_t first = 0; first < layout.GroupCount();
              first += window.GroupCapacity()) {
           if (!window.LoadGroups(fd, first)) return;

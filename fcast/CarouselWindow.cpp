@@ -26,6 +26,10 @@ std::uint32_t CarouselWindow::SweepEnd(std::uint32_t from, std::uint32_t k) {
   return std::min(k, from + std::max<std::uint32_t>(4, from / 8));
 }
 
+std::uint32_t CarouselWindow::GroupSweepEnd(std::uint32_t from, std::uint32_t total) {
+  return std::min(total, from + std::max<std::uint32_t>(4, from / 4));
+}
+
 std::uint8_t* CarouselWindow::SourceAt(std::uint32_t i, std::uint32_t id) {
   return &source_[(std::size_t{i} * layout_.K() + id) * layout_.SymbolSize()];
 }

@@ -102,8 +102,8 @@ void BM_SenderRepairRound(benchmark::State& state) {
       }
     }
     for (std::uint32_t from = 0; from < groupSymbols;
-         from = CarouselWindow::SweepEnd(from, groupSymbols)) {
-      const std::uint32_t to = CarouselWindow::SweepEnd(from, groupSymbols);
+         from = CarouselWindow::GroupSweepEnd(from, groupSymbols)) {
+      const std::uint32_t to = CarouselWindow::GroupSweepEnd(from, groupSymbols);
       for (std::uint32_t first = 0; first < layout.GroupCount(); first += window.GroupCapacity()) {
         if (!window.LoadGroups(fd, first)) state.SkipWithError("load failed");
         window.EncodeGroups(1, from, to);
