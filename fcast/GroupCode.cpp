@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 
+#include "fcast/GaloisTables.h"
 #include "fcast/Packet.h"
 
 namespace ondavox::fcast {
@@ -22,21 +23,6 @@ void Xor(std::size_t length, const std::uint8_t* src, std::uint8_t* dest) {
 std::uint8_t GroupCoefficient(int combination, int index) {
   return gf_inv(static_cast<unsigned char>((kMaxGroupBlocks + combination) ^ index));
 }
-
-namespace {
-
-// The kernels' 32-byte table of every multiplier, made once: elimination multiplies by a new
-// one at nearly every row operation, and its result feeds a matrix of them.
-const unsigned char* MultiplierTable(std::uint8_t c) {
-  static const std::vector<unsigned char> tables = [] {
-    std::vector<unsigned char> all(256 * 32);
-    for (int m = 0; m < 256; ++m) gf_vect_mul_init(static_cast<unsigned char>(m), &all[m * 32]);
-    return all;
-  }();
-  return &tables[std::size_t{c} * 32];
-}
-
-}  // namespace
 
 void MultiplyAdd(std::size_t length, std::uint8_t c, const std::uint8_t* src, std::uint8_t* dest) {
   if (c == 0) return;
@@ -62,7 +48,7 @@ void GroupCoder::Mix(int k, std::size_t symbolSize,
   std::array<std::uint8_t, kMaxGroupBlocks> weights{};
   for (int i = 0; i < count; ++i) weights[i] = GroupCoefficient(combination, i);
   std::array<unsigned char, 32 * kMaxGroupBlocks> tables;
-  ec_init_tables(count, 1, weights.data(), tables.data());
+  InitTables(count, 1, weights.data(), tables.data());
   // One dot product over the group's blocks, over whole blocks when their places follow each
   // other in memory (as a sender's window and a receiver's scratch hold them).
   std::array<unsigned char*, kMaxGroupBlocks> in{};

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "fcast/AdditiveFft.h"
+#include "fcast/GaloisTables.h"
 #include "fcast/Packet.h"
 
 namespace ondavox::fcast {
@@ -78,7 +79,7 @@ void ReedSolomonCode::UseK(int k) {
       }
     }
     m.padTables.resize(static_cast<std::size_t>(32) * k * pads);
-    ec_init_tables(k, pads, m.pad.data(), m.padTables.data());
+    InitTables(k, pads, m.pad.data(), m.padTables.data());
   }
 
   // Row id holds the weights of the k source symbols in symbol id: the identity, then the pad
@@ -161,7 +162,7 @@ void ReedSolomonCode::Encode(int k, std::size_t symbolSize, const std::uint8_t* 
                   &scratch_[r * k]);
     }
     encodeTables_.resize(static_cast<std::size_t>(32) * k * rows);
-    ec_init_tables(k, rows, scratch_.data(), encodeTables_.data());
+    InitTables(k, rows, scratch_.data(), encodeTables_.data());
   }
   ec_encode_data(static_cast<int>(symbolSize), k, rows, encodeTables_.data(),
                  const_cast<unsigned char**>(source), const_cast<unsigned char**>(out));
@@ -223,7 +224,7 @@ bool ReedSolomonCode::Decode(int k, std::size_t symbolSize, std::uint8_t* const*
       out[r] = &product[static_cast<std::size_t>(r) * knownCount];
     }
     std::vector<std::uint8_t> tables(static_cast<std::size_t>(32) * e * e);
-    ec_init_tables(e, e, inverse.data(), tables.data());
+    InitTables(e, e, inverse.data(), tables.data());
     ec_encode_data(knownCount, e, e, tables.data(), in.data(), out.data());
     for (int i = 0; i < e; ++i) {
       std::copy_n(out[i], knownCount, &coefficients[static_cast<std::size_t>(i) * k]);
@@ -237,7 +238,7 @@ bool ReedSolomonCode::Decode(int k, std::size_t symbolSize, std::uint8_t* const*
   outputs.reserve(e);
   for (int m : missing) outputs.push_back(source[m]);
   decodeTables_.resize(static_cast<std::size_t>(32) * k * e);
-  ec_init_tables(k, e, coefficients.data(), decodeTables_.data());
+  InitTables(k, e, coefficients.data(), decodeTables_.data());
   ec_encode_data(static_cast<int>(symbolSize), k, e, decodeTables_.data(),
                  const_cast<unsigned char**>(inputs.data()), outputs.data());
   return true;
