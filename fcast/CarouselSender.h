@@ -48,10 +48,10 @@ struct SenderStatistics {
 // series of sweeps over the whole file, each sending a few positions (or group symbols) of
 // every block (or group), so that each block gets its first repair symbols early in the
 // round; within a sweep, windows of blocks are sent with their symbols interleaved across
-// the blocks, which spreads a burst of loss over many blocks. A descriptor packet (file id, name, size, layout,
-// SHA-256) goes at each round's start and then every few dozen packets, for late joiners. The
-// file is hashed on a thread of its own while the first round goes out; descriptors carry the
-// digest from the moment it is known, and no round ends before one that carries it.
+// the blocks, which spreads a burst of loss over many blocks. A descriptor packet (file id, name,
+// size, layout, SHA-256) goes at each round's start and then every few dozen packets, for late
+// joiners. The file is hashed on a thread of its own while the first round goes out; descriptors
+// carry the digest from the moment it is known, and no round ends before one that carries it.
 //
 // Owns the socket, the sending thread and the hashing thread. Its methods are called from one
 // controlling thread (Statistics from any thread); the thread reads the file and sends.

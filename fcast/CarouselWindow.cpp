@@ -154,8 +154,8 @@ void CarouselWindow::EncodeGroups(std::uint64_t turn, std::uint32_t from, std::u
     out.clear();
     for (std::uint32_t s = from; s < end; ++s) {
       symbols.push_back(GroupSymbolAt(turn, kb, s));
-      out.push_back(&groupSymbols_[(std::size_t{g} * (to - from) + (s - from)) *
-                                   layout_.SymbolSize()]);
+      out.push_back(
+          &groupSymbols_[(std::size_t{g} * (to - from) + (s - from)) * layout_.SymbolSize()]);
     }
     groupCoder_.Encode(static_cast<int>(kb), layout_.SymbolSize(), blocks, symbols, out.data());
   }
@@ -170,7 +170,9 @@ std::optional<CarouselWindow::GroupSymbol> CarouselWindow::GroupAt(std::uint64_t
   if (index >= GroupSymbols(layout_.GroupSize(group), kb)) return std::nullopt;
   const GroupCoder::GroupSymbol choice = GroupSymbolAt(turn, kb, index);
   const std::size_t slot = std::size_t{i} * (groupTo_ - groupFrom_) + (index - groupFrom_);
-  return GroupSymbol{group, choice.id, choice.combination,
+  return GroupSymbol{group,
+                     choice.id,
+                     choice.combination,
                      {&groupSymbols_[slot * layout_.SymbolSize()], layout_.SymbolSize()}};
 }
 

@@ -10,8 +10,8 @@ namespace ondavox::fcast {
 // A systematic linear erasure code over blocks of k source symbols of equal size: symbol ids
 // below k are the source symbols themselves, ids from k up to kMaxSymbolsPerBlock are repair
 // symbols, any k distinct symbols of a block rebuild it, and every symbol is a fixed linear
-// combination of the block's source symbols over GF(2^8). The sender and the receiver each own one and use it
-// from their own thread; implementations need not be thread safe.
+// combination of the block's source symbols over GF(2^8). The sender and the receiver each own one
+// and use it from their own thread; implementations need not be thread safe.
 class ErasureCode {
  public:
   virtual ~ErasureCode() = default;

@@ -19,7 +19,8 @@ const unsigned char* MultiplierTable(std::uint8_t c) {
 
 void InitTables(int k, int rows, const std::uint8_t* matrix, unsigned char* tables) {
   const std::size_t count = static_cast<std::size_t>(k) * static_cast<std::size_t>(rows);
-  for (std::size_t i = 0; i < count; ++i) std::memcpy(tables + 32 * i, MultiplierTable(matrix[i]), 32);
+  for (std::size_t i = 0; i < count; ++i)
+    std::memcpy(tables + 32 * i, MultiplierTable(matrix[i]), 32);
 }
 
 }  // namespace ondavox::fcast

@@ -12,7 +12,9 @@
 namespace ondavox::fcast {
 namespace {
 
-std::size_t RoundUp(std::size_t value, std::size_t unit) { return (value + unit - 1) / unit * unit; }
+std::size_t RoundUp(std::size_t value, std::size_t unit) {
+  return (value + unit - 1) / unit * unit;
+}
 
 void Xor(std::size_t length, const std::uint8_t* src, std::uint8_t* dest) {
   for (std::size_t i = 0; i < length; ++i) dest[i] ^= src[i];
@@ -36,8 +38,6 @@ void MultiplyAdd(std::size_t length, std::uint8_t c, const std::uint8_t* src, st
   }
 }
 
-GroupCoder::GroupCoder() = default;
-
 void GroupCoder::Mix(int k, std::size_t symbolSize,
                      std::span<const std::uint8_t* const* const> blocks, int combination) {
   const std::size_t bytes = static_cast<std::size_t>(k) * symbolSize;
@@ -55,7 +55,8 @@ void GroupCoder::Mix(int k, std::size_t symbolSize,
   bool contiguous = true;
   for (int i = 0; i < count; ++i) {
     in[i] = const_cast<unsigned char*>(blocks[i][0]);
-    for (int j = 1; j < k && contiguous; ++j) contiguous = blocks[i][j] == blocks[i][0] + j * symbolSize;
+    for (int j = 1; j < k && contiguous; ++j)
+      contiguous = blocks[i][j] == blocks[i][0] + j * symbolSize;
   }
   unsigned char* out = virtual_.data();
   if (contiguous) {

@@ -50,8 +50,6 @@ class GroupCoder {
     const std::uint8_t* data = nullptr;
   };
 
-  GroupCoder();
-
   // Writes into |out| the group symbols |symbols| (data ignored) of the blocks |blocks| (each
   // k source symbols), one buffer of |symbolSize| bytes each.
   void Encode(int k, std::size_t symbolSize, std::span<const std::uint8_t* const* const> blocks,

@@ -72,7 +72,8 @@ bool IncomingFile::WritePlace(std::uint32_t block, std::uint32_t place, const st
 }
 
 bool IncomingFile::MovePlace(Place from, Place to) {
-  return ReadAt(fd_, repair_.data(), layout_.SymbolSize(), layout_.Offset(from.block, from.place)) &&
+  return ReadAt(fd_, repair_.data(), layout_.SymbolSize(),
+                layout_.Offset(from.block, from.place)) &&
          WritePlace(to.block, to.place, repair_.data());
 }
 
@@ -87,7 +88,7 @@ std::optional<std::uint32_t> IncomingFile::FreePlace(std::uint32_t index) const 
 }
 
 std::optional<IncomingFile::Place> IncomingFile::FreePlaceElsewhere(std::uint32_t group,
-                                                                   std::uint32_t block) const {
+                                                                    std::uint32_t block) const {
   const std::uint32_t first = layout_.GroupFirstBlock(group);
   for (std::uint32_t b = first; b < first + layout_.GroupSize(group); ++b) {
     if (b == block) continue;
@@ -184,7 +185,8 @@ IncomingFile::Result IncomingFile::Accept(const GroupSymbolPacket& symbol) {
       return Result::kIgnored;
     }
   }
-  // Only while a block of the group lacks symbols, and then it has a free place.
+  // Only while a block of the group lacks symbols, and then it has a free place (no block of
+  // the file is excluded).
   const std::optional<Place> place = FreePlaceElsewhere(symbol.group, layout_.BlockCount());
   if (!place) return Result::kIgnored;
   lastActivity_ = std::chrono::steady_clock::now();

@@ -87,8 +87,8 @@ struct DescriptorPacket {
   std::uint32_t fileId = 0;
   std::uint64_t fileSize = 0;
   std::uint16_t symbolSize = 0;
-  std::uint16_t sourceSymbols = 0;     // k
-  std::uint16_t symbolIds = 0;         // n
+  std::uint16_t sourceSymbols = 0;  // k
+  std::uint16_t symbolIds = 0;      // n
   std::uint16_t groupBlocks = 1;
   std::optional<Sha256Digest> sha256;  // nothing while the sender is still hashing the file
   std::string name;

@@ -42,8 +42,8 @@ std::vector<const std::uint8_t*> Pointers(const std::vector<std::uint8_t>& bytes
 // the id space holds); with a second argument, that many consecutive ones, as a sweep asks.
 void BM_EncodeRepair(benchmark::State& state) {
   const int k = static_cast<int>(state.range(0));
-  const int rows = state.range(1) > 0 ? static_cast<int>(state.range(1))
-                                      : std::min(k, kMaxSymbolsPerBlock - k);
+  const int rows =
+      state.range(1) > 0 ? static_cast<int>(state.range(1)) : std::min(k, kMaxSymbolsPerBlock - k);
   const auto source = RandomBytes(k * kSymbol, 1);
   std::vector<std::uint8_t> repair(rows * kSymbol);
   std::vector<std::uint8_t*> out;
@@ -88,8 +88,8 @@ void BM_SenderRepairRound(benchmark::State& state) {
   }
   const int fd = ::open(path.c_str(), O_RDONLY);
   CarouselWindow window(
-      layout, std::max<std::uint32_t>(1, static_cast<std::uint32_t>(CarouselWindow::kWindowBytes /
-                                                                    (k * kSymbol))));
+      layout, std::max<std::uint32_t>(
+                  1, static_cast<std::uint32_t>(CarouselWindow::kWindowBytes / (k * kSymbol))));
   const std::uint32_t own = CarouselWindow::kOwnPositions;
   const std::uint32_t groupSymbols = CarouselWindow::GroupSymbols(groupBlocks, k);
   std::int64_t repairBytes = 0;
@@ -167,7 +167,8 @@ void BM_DecodeGroup(benchmark::State& state) {
   const int loss = static_cast<int>(state.range(1));
   constexpr int kBlocks = 4;
   const int lost = std::max(1, k * loss / 100);
-  const int own = std::min(lost, static_cast<int>(CarouselWindow::kOwnPositions) * (100 - loss) / 100);
+  const int own =
+      std::min(lost, static_cast<int>(CarouselWindow::kOwnPositions) * (100 - loss) / 100);
   std::mt19937 rng(8);
   std::vector<std::vector<std::uint8_t>> source;
   std::vector<std::vector<std::uint8_t>> work;

@@ -4,8 +4,8 @@
 //
 // Random bytes almost never carry the magic, the version, a right CRC and a name length that
 // fits, so each input is also used as the seed of a near-valid datagram: a symbol, a group
-// symbol or a descriptor with fields mostly in range, a few bytes then changed at random and the CRC
-// mostly made right again. That takes the parser past its framing to every field check.
+// symbol or a descriptor with fields mostly in range, a few bytes then changed at random and the
+// CRC mostly made right again. That takes the parser past its framing to every field check.
 #include <cstdint>
 #include <cstdlib>
 #include <random>
@@ -47,8 +47,8 @@ void Check(const std::vector<std::uint8_t>& datagram) {
       }
       // The groups end where the blocks do.
       const std::uint32_t last = layout->GroupCount();
-      if (last > 0 && layout->GroupFirstBlock(last - 1) + layout->GroupSize(last - 1) !=
-                          layout->BlockCount()) {
+      if (last > 0 &&
+          layout->GroupFirstBlock(last - 1) + layout->GroupSize(last - 1) != layout->BlockCount()) {
         std::abort();
       }
     }

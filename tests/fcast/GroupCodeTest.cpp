@@ -1,11 +1,10 @@
-#include "fcast/GroupCode.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 #include <vector>
 
+#include "fcast/GroupCode.h"
 #include "fcast/ReedSolomonCode.h"
 
 namespace ondavox::fcast {
@@ -43,12 +42,12 @@ std::vector<std::uint8_t> BlockSymbol(const Symbols& block, std::uint8_t id) {
 // A group of blocks and what a receiver got of it.
 struct Scenario {
   int k = 0;
-  std::vector<Symbols> blocks;                          // the truth
-  std::vector<Symbols> received;                        // the missing places garbled
-  std::vector<std::vector<std::uint8_t>> missing;       // per block
-  std::vector<std::vector<std::uint8_t>> repairIds;     // per block, fewer than missing
-  std::vector<Symbols> repair;                          // per block
-  std::vector<GroupCoder::GroupSymbol> group;           // data in groupData
+  std::vector<Symbols> blocks;                       // the truth
+  std::vector<Symbols> received;                     // the missing places garbled
+  std::vector<std::vector<std::uint8_t>> missing;    // per block
+  std::vector<std::vector<std::uint8_t>> repairIds;  // per block, fewer than missing
+  std::vector<Symbols> repair;                       // per block
+  std::vector<GroupCoder::GroupSymbol> group;        // data in groupData
   Symbols groupData;
   std::size_t shortfall = 0;
 
@@ -104,7 +103,8 @@ Scenario MakeScenario(int k, int blocks, double loss, int own, std::mt19937& rng
       ids.push_back(static_cast<std::uint8_t>(k + r));
       repair.push_back(BlockSymbol(s.blocks.back(), ids.back()));
     }
-    for (std::uint8_t m : missing) std::fill(s.received.back()[m].begin(), s.received.back()[m].end(), 0xA5);
+    for (std::uint8_t m : missing)
+      std::fill(s.received.back()[m].begin(), s.received.back()[m].end(), 0xA5);
     s.shortfall += missing.size() - ids.size();
     s.missing.push_back(missing);
     s.repairIds.push_back(ids);
@@ -115,7 +115,8 @@ Scenario MakeScenario(int k, int blocks, double loss, int own, std::mt19937& rng
 
 std::vector<std::uint8_t> IdsFrom(int first, std::size_t count) {
   std::vector<std::uint8_t> ids;
-  for (std::size_t i = 0; i < count; ++i) ids.push_back(static_cast<std::uint8_t>((first + i) % 255));
+  for (std::size_t i = 0; i < count; ++i)
+    ids.push_back(static_cast<std::uint8_t>((first + i) % 255));
   return ids;
 }
 
@@ -168,7 +169,8 @@ TEST(GroupCoder, PoolsGroupSymbolsOverTheBlocksShortfall) {
         s.group.erase(s.group.begin() + static_cast<std::ptrdiff_t>(*it));
         s.groupData.erase(s.groupData.begin() + static_cast<std::ptrdiff_t>(*it));
       }
-      s.AddGroupSymbols(IdsFrom(k + 9 + static_cast<int>(perCombination), useless.size()), {trial % 5});
+      s.AddGroupSymbols(IdsFrom(k + 9 + static_cast<int>(perCombination), useless.size()),
+                        {trial % 5});
       ASSERT_TRUE(s.Solve(&useless)) << "trial " << trial;
     }
     for (std::size_t i = 0; i < s.blocks.size(); ++i) {
@@ -186,7 +188,8 @@ TEST(GroupCoder, OneShortBlockTakesEveryGroupSymbolOfOneCombination) {
   s.missing[2] = {0, 9, 10, 33, 50, 63};
   s.repairIds[2] = {64, 65};
   s.repair[2] = {BlockSymbol(s.blocks[2], 64), BlockSymbol(s.blocks[2], 65)};
-  for (std::uint8_t m : s.missing[2]) std::fill(s.received[2][m].begin(), s.received[2][m].end(), 0);
+  for (std::uint8_t m : s.missing[2])
+    std::fill(s.received[2][m].begin(), s.received[2][m].end(), 0);
   s.AddGroupSymbols({66, 67, 68, 69}, {3});
   std::vector<std::size_t> useless;
   ASSERT_TRUE(s.Solve(&useless));

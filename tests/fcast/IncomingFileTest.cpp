@@ -301,8 +301,7 @@ TEST(IncomingFile, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
   const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, 4, 255);
   EXPECT_FALSE(IncomingFile::Create(dir.path().string(), d, layout, kMaxFileSize, &error));
   EXPECT_EQ(error, kFcastErrorDiskSpace);
-  EXPECT_FALSE(
-      IncomingFile::Create((dir.path() / "missing").string(), d, layout, 0, &error));
+  EXPECT_FALSE(IncomingFile::Create((dir.path() / "missing").string(), d, layout, 0, &error));
   EXPECT_EQ(error, kFcastErrorCreateFile);
   EXPECT_TRUE(FolderEntries(dir.path()).empty());
 

@@ -241,8 +241,8 @@ TEST(FileLayout, CutsFilesIntoEvenBlocksThatCoverEveryByteOnce) {
 
 TEST(FileLayout, GroupsHoldConsecutiveBlocksOfOneSize) {
   // 20 blocks of 4 or 3 symbols, 17 of them long, in groups of up to 3; and cases with one size.
-  for (const std::uint64_t symbols : {std::uint64_t{17 * 4 + 3 * 3}, std::uint64_t{4 * 9},
-                                      std::uint64_t{2}, std::uint64_t{0}}) {
+  for (const std::uint64_t symbols :
+       {std::uint64_t{17 * 4 + 3 * 3}, std::uint64_t{4 * 9}, std::uint64_t{2}, std::uint64_t{0}}) {
     SCOPED_TRACE(symbols);
     const auto layout = FileLayout::Make(symbols * 16, 16, 4, 255, 3);
     ASSERT_TRUE(layout);
