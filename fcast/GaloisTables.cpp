@@ -23,4 +23,16 @@ void InitTables(int k, int rows, const std::uint8_t* matrix, unsigned char* tabl
     std::memcpy(tables + 32 * i, MultiplierTable(matrix[i]), 32);
 }
 
+void MultiplyAdd(std::size_t length, std::uint8_t c, const std::uint8_t* src, std::uint8_t* dest) {
+  if (c == 0) return;
+  auto* table = const_cast<unsigned char*>(MultiplierTable(c));
+  // The vectorised kernel needs 64 bytes or more.
+  auto* in = const_cast<unsigned char*>(src);
+  if (length >= 64) {
+    gf_vect_mad(static_cast<int>(length), 1, 0, table, in, dest);
+  } else {
+    gf_vect_mad_base(static_cast<int>(length), 1, 0, table, in, dest);
+  }
+}
+
 }  // namespace ondavox::fcast

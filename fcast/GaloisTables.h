@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace ondavox::fcast {
@@ -13,5 +14,8 @@ const unsigned char* MultiplierTable(std::uint8_t c);
 // and computing them took a good part of the time (|rows| x |k| coefficients in |matrix|, row
 // by row).
 void InitTables(int k, int rows, const std::uint8_t* matrix, unsigned char* tables);
+
+// dest ^= c * src over |length| bytes.
+void MultiplyAdd(std::size_t length, std::uint8_t c, const std::uint8_t* src, std::uint8_t* dest);
 
 }  // namespace ondavox::fcast

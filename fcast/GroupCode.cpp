@@ -26,18 +26,6 @@ std::uint8_t GroupCoefficient(int combination, int index) {
   return gf_inv(static_cast<unsigned char>((kMaxGroupBlocks + combination) ^ index));
 }
 
-void MultiplyAdd(std::size_t length, std::uint8_t c, const std::uint8_t* src, std::uint8_t* dest) {
-  if (c == 0) return;
-  auto* table = const_cast<unsigned char*>(MultiplierTable(c));
-  // The vectorised kernel needs 64 bytes or more.
-  auto* in = const_cast<unsigned char*>(src);
-  if (length >= 64) {
-    gf_vect_mad(static_cast<int>(length), 1, 0, table, in, dest);
-  } else {
-    gf_vect_mad_base(static_cast<int>(length), 1, 0, table, in, dest);
-  }
-}
-
 void GroupCoder::Mix(int k, std::size_t symbolSize,
                      std::span<const std::uint8_t* const* const> blocks, int combination) {
   const std::size_t bytes = static_cast<std::size_t>(k) * symbolSize;

@@ -15,9 +15,6 @@ namespace ondavox::fcast {
 // solved for those blocks' symbols of that id.
 std::uint8_t GroupCoefficient(int combination, int index);
 
-// dest ^= c * src over |length| bytes.
-void MultiplyAdd(std::size_t length, std::uint8_t c, const std::uint8_t* src, std::uint8_t* dest);
-
 // Group symbols combine the blocks of a group (consecutive blocks of the same size): the group
 // symbol (id, combination) is the sum over the group's blocks of GroupCoefficient(combination,
 // block's index) times the block's symbol of that id. It is the symbol of that id of a virtual

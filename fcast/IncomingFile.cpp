@@ -87,11 +87,11 @@ std::optional<std::uint32_t> IncomingFile::FreePlace(std::uint32_t index) const 
   return place;
 }
 
-std::optional<IncomingFile::Place> IncomingFile::FreePlaceElsewhere(std::uint32_t group,
-                                                                    std::uint32_t block) const {
+std::optional<IncomingFile::Place> IncomingFile::FreePlaceInGroup(
+    std::uint32_t group, std::optional<std::uint32_t> except) const {
   const std::uint32_t first = layout_.GroupFirstBlock(group);
   for (std::uint32_t b = first; b < first + layout_.GroupSize(group); ++b) {
-    if (b == block) continue;
+    if (b == except) continue;
     if (const auto place = FreePlace(b)) return Place{b, *place};
   }
   return std::nullopt;
@@ -103,8 +103,7 @@ bool IncomingFile::EvictGroupSymbol(Place at) {
     return s.block == at.block && s.place == at.place;
   });
   blocks_[at.block].taken.reset(at.place);
-  --blocks_[at.block].groupHeld;
-  const std::optional<Place> to = FreePlaceElsewhere(layout_.GroupOf(at.block), at.block);
+  const std::optional<Place> to = FreePlaceInGroup(layout_.GroupOf(at.block), at.block);
   if (!to) {
     symbols.erase(standIn);
     return true;
@@ -113,7 +112,6 @@ bool IncomingFile::EvictGroupSymbol(Place at) {
   standIn->block = to->block;
   standIn->place = static_cast<std::uint8_t>(to->place);
   blocks_[to->block].taken.set(to->place);
-  ++blocks_[to->block].groupHeld;
   return true;
 }
 
@@ -185,16 +183,14 @@ IncomingFile::Result IncomingFile::Accept(const GroupSymbolPacket& symbol) {
       return Result::kIgnored;
     }
   }
-  // Only while a block of the group lacks symbols, and then it has a free place (no block of
-  // the file is excluded).
-  const std::optional<Place> place = FreePlaceElsewhere(symbol.group, layout_.BlockCount());
+  // Only while a block of the group lacks symbols, and then it has a free place.
+  const std::optional<Place> place = FreePlaceInGroup(symbol.group, std::nullopt);
   if (!place) return Result::kIgnored;
   lastActivity_ = std::chrono::steady_clock::now();
   if (!WritePlace(place->block, place->place, symbol.data.data())) return Result::kFailed;
   symbols.push_back({static_cast<std::uint8_t>(symbol.symbolId), symbol.combination,
                      static_cast<std::uint8_t>(place->place), place->block});
   blocks_[place->block].taken.set(place->place);
-  ++blocks_[place->block].groupHeld;
   return Progress(symbol.group);
 }
 
@@ -215,7 +211,6 @@ void IncomingFile::Done(std::uint32_t index) {
   Block& block = blocks_[index];
   block.done = true;
   block.repair = {};
-  block.groupHeld = 0;
   ++blocksDone_;
   bytesDone_ += layout_.BlockBytes(index);
 }
@@ -238,9 +233,7 @@ IncomingFile::Result IncomingFile::Progress(std::uint32_t group) {
   } else if (groups_[group].size() >= shortfall && !RebuildGroup(group)) {
     return Result::kFailed;
   }
-  if (blocksHashed_ < layout_.BlockCount() && blocks_[blocksHashed_].done && !AdvanceHash()) {
-    return Result::kFailed;
-  }
+  if (!AdvanceHash()) return Result::kFailed;
   return Ready() ? Result::kComplete : Result::kStored;
 }
 
@@ -328,7 +321,6 @@ bool IncomingFile::RebuildGroup(std::uint32_t group) {
     for (auto it = useless.rbegin(); it != useless.rend(); ++it) {
       const GroupStandIn& s = symbols[*it];
       blocks_[s.block].taken.reset(s.place);
-      --blocks_[s.block].groupHeld;
       symbols.erase(symbols.begin() + static_cast<std::ptrdiff_t>(*it));
     }
     return true;

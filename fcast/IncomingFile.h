@@ -82,7 +82,6 @@ class IncomingFile {
     std::bitset<kMaxSymbolsPerBlock> have;   // source ids held in their own places
     std::bitset<kMaxSymbolsPerBlock> taken;  // places holding a symbol of any kind
     std::uint16_t sources = 0;
-    std::uint16_t groupHeld = 0;  // places holding group symbols
     bool done = false;
     std::vector<StandIn> repair;
   };
@@ -96,8 +95,9 @@ class IncomingFile {
   bool MovePlace(Place from, Place to);
   // The lowest place of |block| that holds nothing, if any.
   std::optional<std::uint32_t> FreePlace(std::uint32_t block) const;
-  // A free place in |group|'s blocks other than |block|'s.
-  std::optional<Place> FreePlaceElsewhere(std::uint32_t group, std::uint32_t block) const;
+  // A free place in |group|'s blocks, other than |except|'s when given.
+  std::optional<Place> FreePlaceInGroup(std::uint32_t group,
+                                        std::optional<std::uint32_t> except) const;
   // Takes the group symbol out of |at| to another block of its group, or drops it when the
   // group has no free place (it then holds more symbols than it could use). False on a disk
   // error.

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "fcast/CarouselWindow.h"
+#include "fcast/GaloisTables.h"
 #include "fcast/GroupCode.h"
 #include "fcast/Packet.h"
 #include "fcast/ReedSolomonCode.h"

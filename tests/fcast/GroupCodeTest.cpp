@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "fcast/GaloisTables.h"
 #include "fcast/GroupCode.h"
 #include "fcast/ReedSolomonCode.h"
 
