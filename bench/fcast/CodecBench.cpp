@@ -13,11 +13,11 @@
 #include <random>
 #include <vector>
 
-#include "fcast/CarouselWindow.h"
-#include "fcast/GroupCode.h"
-#include "fcast/IncomingFile.h"
-#include "fcast/Packet.h"
-#include "fcast/ReedSolomonCode.h"
+#include "fcast/code/GroupCode.h"
+#include "fcast/code/ReedSolomonCode.h"
+#include "fcast/engine/CarouselWindow.h"
+#include "fcast/engine/IncomingFile.h"
+#include "fcast/engine/Packet.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "fcast/CarouselSender.h"
+#include "fcast/engine/CarouselSender.h"
 
 namespace {
 
@@ -31,7 +31,8 @@ void BM_Pacing(benchmark::State& state) {
   if (!sender) state.SkipWithError(error.c_str());
   double ratio = 0;
   for (auto _ : state) {
-    if (!sender || !sender->SendFile(path, &error) || !sender->WaitFinished(std::chrono::seconds(30))) {
+    if (!sender || !sender->SendFile(path, &error) ||
+        !sender->WaitFinished(std::chrono::seconds(30))) {
       state.SkipWithError("send failed");
       break;
     }

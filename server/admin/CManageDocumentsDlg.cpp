@@ -75,7 +75,7 @@ void CManageDocumentsDlg::OnSelectionChanged() {
 }
 
 bool CManageDocumentsDlg::SaveDatabase() {
-  DataStatus saved;
+  Status saved;
   {
     ServerDataAccess access(document_.runner());
     saved = document_.documents().Save();

@@ -94,7 +94,7 @@ void CManageUsersDlg::ReloadLists() {
 }
 
 void CManageUsersDlg::SaveDatabase() {
-  DataStatus saved;
+  Status saved;
   {
     ServerDataAccess access(document_.runner());
     saved = document_.users().Save();

@@ -99,8 +99,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 }
 
 void CMainFrame::OnHelp() {
-  const std::filesystem::path help =
-      FindHelpFile(kHelpFile, startDirectory_, ProgramDirectory());
+  const std::filesystem::path help = FindHelpFile(kHelpFile, startDirectory_, ProgramDirectory());
   std::error_code error;
   if (!std::filesystem::exists(help, error) || !ProcessLauncher().OpenWithDesktop(help.string())) {
     ShowMessageBox(
@@ -122,7 +121,7 @@ void CMainFrame::OnSaveDocumentFile() {
   request.defaultName = QStringLiteral("Ondavox");
   const std::optional<QString> path = PickFile(request);
   if (!path) return;
-  const DataStatus saved = document_.SaveDocumentFile(path->toStdString());
+  const Status saved = document_.SaveDocumentFile(path->toStdString());
   if (!saved.ok()) {
     ShowMessageBox(this, QString::fromStdString(saved.message()), MessageIcon::kError);
   }
@@ -135,7 +134,7 @@ void CMainFrame::OnOpenDocumentFile() {
   request.parent = this;
   const std::optional<QString> path = PickFile(request);
   if (!path) return;
-  const DataStatus opened = document_.OpenDocumentFile(path->toStdString());
+  const Status opened = document_.OpenDocumentFile(path->toStdString());
   if (!opened.ok()) {
     ShowMessageBox(this, QString::fromStdString(opened.message()), MessageIcon::kError);
     return;

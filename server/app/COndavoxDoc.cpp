@@ -30,9 +30,9 @@ COndavoxDoc::~COndavoxDoc() {
   if (IsRunning()) Stop();
 }
 
-DataStatus COndavoxDoc::Load() {
+Status COndavoxDoc::Load() {
   ServerDataAccess access(runner_);
-  DataStatus status = users_.Load();
+  Status status = users_.Load();
   if (!status.ok()) return status;
   return documents_.Load();
 }
@@ -56,33 +56,33 @@ bool COndavoxDoc::Start() {
   return true;
 }
 
-DataStatus COndavoxDoc::Stop() {
+Status COndavoxDoc::Stop() {
   runner_.Close();  // outside the data scope: connections may be waiting for the lock
   running_ = false;
   ServerDataAccess access(runner_);
   loggedOut_.clear();
   loggedIn_.clear();
   users_.ResetOnlineStatus();
-  const DataStatus usersSaved = users_.Save();
-  const DataStatus documentsSaved = documents_.Save();
+  const Status usersSaved = users_.Save();
+  const Status documentsSaved = documents_.Save();
   return usersSaved.ok() ? documentsSaved : usersSaved;
 }
 
-DataStatus COndavoxDoc::SaveDocumentFile(const std::string& path) const {
+Status COndavoxDoc::SaveDocumentFile(const std::string& path) const {
   ArchiveWriter writer;
   writer.WriteI32(config_.Port);
   writer.WriteI32(config_.MulticastPort);
   writer.WriteString(config_.MulticastIP);
   std::string error;
-  if (!WriteFileAtomically(path, writer.bytes(), &error)) return DataStatus::IoError(error);
-  return DataStatus();
+  if (!WriteFileAtomically(path, writer.bytes(), &error)) return Status::IoError(error);
+  return Status();
 }
 
-DataStatus COndavoxDoc::OpenDocumentFile(const std::string& path) {
+Status COndavoxDoc::OpenDocumentFile(const std::string& path) {
   std::optional<std::string> bytes;
-  const DataStatus status = ReadDatabaseFile(path, &bytes);
+  const Status status = ReadDatabaseFile(path, &bytes);
   if (!status.ok()) return status;
-  if (!bytes) return DataStatus::IoError(path + ": no such file");
+  if (!bytes) return Status::IoError(path + ": no such file");
   ArchiveReader reader(*bytes, path);
   const int32_t port = reader.ReadI32();
   const int32_t multicastPort = reader.ReadI32();
@@ -91,7 +91,7 @@ DataStatus COndavoxDoc::OpenDocumentFile(const std::string& path) {
   config_.Port = port;
   config_.MulticastPort = multicastPort;
   config_.MulticastIP = std::move(multicastIP);
-  return DataStatus();
+  return Status();
 }
 
 void COndavoxDoc::SetLog(ServerLog* log) {

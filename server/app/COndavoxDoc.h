@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "platform/Mutex.h"
+#include "platform/Status.h"
 #include "server/app/ServerConfig.h"
 #include "server/app/ServerLog.h"
-#include "server/data/DataStatus.h"
 #include "server/data/DocumentDatabase.h"
 #include "server/data/ServerEventListener.h"
 #include "server/data/UserDatabase.h"
@@ -39,7 +39,7 @@ class COndavoxDoc final : public ServerEventListener {
 
   // Reads the user database, then the document database. A file that does not parse (or
   // cannot be read) is an error naming the file; the program must not start then.
-  DataStatus Load();
+  Status Load();
 
   // Starts the server with the settings. False, with nothing started, when the TCP port or the
   // multicast port is outside 1 to 65535 (it could not be bound as given).
@@ -48,7 +48,7 @@ class COndavoxDoc final : public ServerEventListener {
   // saved, then empties the login lists, marks every user offline and saves the user database
   // and the document database. The result is the first save that failed; the server is stopped
   // either way and the data stays in memory.
-  DataStatus Stop();
+  Status Stop();
   bool IsRunning() const { return running_.load(); }
 
   // Writes every setting to server.ini.
@@ -57,8 +57,8 @@ class COndavoxDoc final : public ServerEventListener {
 
   // The document file (Ctrl+S, Ctrl+O): Port, MulticastPort and MulticastIP in the database
   // archive encoding. Open replaces those three settings, and only when the whole file reads.
-  DataStatus SaveDocumentFile(const std::string& path) const;
-  DataStatus OpenDocumentFile(const std::string& path);
+  Status SaveDocumentFile(const std::string& path) const;
+  Status OpenDocumentFile(const std::string& path);
 
   // Where log lines go; lines produced while none is set are kept and given to the next log.
   // The log must stay alive until it is replaced (SetLog(nullptr) before destroying it).

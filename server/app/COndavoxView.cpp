@@ -192,7 +192,7 @@ void COndavoxView::OnStartServer() {
 
 void COndavoxView::OnStopServer() {
   if (!document_.IsRunning()) return;
-  const DataStatus saved = document_.Stop();
+  const Status saved = document_.Stop();
   SetRunningState(false);  // the runner is closed whether or not the files were written
   if (!saved.ok()) {
     ShowMessageBox(this, QString::fromStdString(saved.message()), MessageIcon::kError);

@@ -2,10 +2,10 @@
 #include <QApplication>
 
 #include "common/WinsockStartup.h"
+#include "platform/CurrentDirectory.h"
 #include "platform/ui/MessageBox.h"
 #include "server/app/CMainFrame.h"
 #include "server/app/COndavoxDoc.h"
-#include "platform/CurrentDirectory.h"
 
 int main(int argc, char** argv) {
   ondavox::WinsockStartup();
@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
         ondavox::ShowMessageBox(nullptr, QString::fromStdString(text),
                                 ondavox::MessageIcon::kError);
       }));
-  const ondavox::DataStatus loaded = document.Load();
+  const ondavox::Status loaded = document.Load();
   if (!loaded.ok()) {
     ondavox::ShowMessageBox(nullptr, QString::fromStdString(loaded.message()),
                             ondavox::MessageIcon::kError);

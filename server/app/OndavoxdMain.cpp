@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/CurrentDirectory.h"
 #include "server/app/COndavoxDoc.h"
 #include "server/app/TimestampedLog.h"
-#include "platform/CurrentDirectory.h"
 
 int main() {
   // Blocked before any thread exists, so every thread inherits the mask and only sigwait below
@@ -26,7 +26,7 @@ int main() {
   ondavox::COndavoxDoc document(ondavox::CurrentDirectory(),
                                 ondavox::FcastSenderThread::ComponentFactory(
                                     [&log](const std::string& text) { log.AppendLog(text); }));
-  const ondavox::DataStatus loaded = document.Load();
+  const ondavox::Status loaded = document.Load();
   if (!loaded.ok()) {
     std::fprintf(stderr, "ondavoxd: cannot load a database: %s\n", loaded.message().c_str());
     return 1;
@@ -42,7 +42,7 @@ int main() {
   int received = 0;
   while (sigwait(&stopSignals, &received) != 0) {
   }
-  const ondavox::DataStatus saved = document.Stop();
+  const ondavox::Status saved = document.Stop();
   if (!saved.ok()) {
     log.AppendLog("Server Stop error.");
     std::fprintf(stderr, "ondavoxd: %s\n", saved.message().c_str());

@@ -6,7 +6,7 @@ ArchiveReader::ArchiveReader(std::string_view bytes, std::string fileName)
     : bytes_(bytes), fileName_(std::move(fileName)) {}
 
 void ArchiveReader::Fail(std::size_t at, const std::string& reason) {
-  if (ok()) status_ = DataStatus::FormatError(fileName_, at, reason);
+  if (ok()) status_ = Status::FormatError(fileName_, at, reason);
 }
 
 bool ArchiveReader::Need(std::size_t count, std::size_t start, const char* what) {
@@ -60,7 +60,7 @@ std::string ArchiveReader::ReadString() {
   const uint32_t length = ReadLength(&wide);
   if (!ok()) {
     // Name the start of the string rather than the part of its prefix that is missing.
-    status_ = DataStatus::FormatError(fileName_, start, "the file ends inside a string");
+    status_ = Status::FormatError(fileName_, start, "the file ends inside a string");
     return {};
   }
   const std::size_t byteCount = wide ? std::size_t{length} * 2 : length;

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Status.h"
 #include "server/data/ArchiveFormat.h"
-#include "server/data/DataStatus.h"
 
 namespace ondavox {
 
@@ -34,7 +34,7 @@ class ArchiveReader {
   void ReadObjectHeader(const RecordClass& recordClass);
 
   bool ok() const { return status_.ok(); }
-  const DataStatus& status() const { return status_; }
+  const Status& status() const { return status_; }
   std::size_t offset() const { return offset_; }
 
  private:
@@ -49,7 +49,7 @@ class ArchiveReader {
   std::string_view bytes_;
   std::string fileName_;
   std::size_t offset_ = 0;
-  DataStatus status_;
+  Status status_;
   // Everything numbered so far, from number 1: a class's name, or nothing for an object.
   std::vector<std::optional<std::string>> numbered_;
 };

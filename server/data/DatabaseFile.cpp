@@ -8,12 +8,12 @@
 
 namespace ondavox {
 
-DataStatus ReadDatabaseFile(const std::string& path, std::optional<std::string>* bytes) {
+Status ReadDatabaseFile(const std::string& path, std::optional<std::string>* bytes) {
   bytes->reset();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    if (errno == ENOENT) return DataStatus();
-    return DataStatus::IoError("cannot open " + path + ": " + std::strerror(errno));
+    if (errno == ENOENT) return Status();
+    return Status::IoError("cannot open " + path + ": " + std::strerror(errno));
   }
   std::string content;
   char buffer[65536];
@@ -23,14 +23,14 @@ DataStatus ReadDatabaseFile(const std::string& path, std::optional<std::string>*
     if (n < 0) {
       const int readErrno = errno;
       ::close(fd);
-      return DataStatus::IoError("cannot read " + path + ": " + std::strerror(readErrno));
+      return Status::IoError("cannot read " + path + ": " + std::strerror(readErrno));
     }
     if (n == 0) break;
     content.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
   *bytes = std::move(content);
-  return DataStatus();
+  return Status();
 }
 
 }  // namespace ondavox

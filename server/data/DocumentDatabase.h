@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Status.h"
 #include "server/data/CDocInfo.h"
-#include "server/data/DataStatus.h"
 #include "server/data/RecordStore.h"
 
 namespace ondavox {
@@ -26,9 +26,9 @@ class DocumentDatabase {
   // Reads the file. A missing file gives no documents and no error; content that does not
   // parse is a format error naming the file and the byte offset, and leaves the documents
   // unchanged.
-  DataStatus Load() { return store_.Load(); }
+  Status Load() { return store_.Load(); }
   // Replaces the file atomically; on failure the old file is intact.
-  DataStatus Save() const { return store_.Save(); }
+  Status Save() const { return store_.Save(); }
 
   // Appends |document| and takes it; false (|document| stays with the caller) when its key
   // exists or the database holds its maximum of 65,535 documents.

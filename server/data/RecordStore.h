@@ -13,9 +13,9 @@
 #include <unordered_map>
 
 #include "platform/AtomicFile.h"
+#include "platform/Status.h"
 #include "server/data/ArchiveReader.h"
 #include "server/data/ArchiveWriter.h"
-#include "server/data/DataStatus.h"
 #include "server/data/DatabaseFile.h"
 
 namespace ondavox {
@@ -47,9 +47,9 @@ class RecordStore {
 
   // Replaces the records with those of the file. A missing file gives no records. On any
   // failure the records are left as they were.
-  DataStatus Load() {
+  Status Load() {
     std::optional<std::string> bytes;
-    DataStatus status = ReadDatabaseFile(path_, &bytes);
+    Status status = ReadDatabaseFile(path_, &bytes);
     if (!status.ok()) return status;
     if (!bytes) {
       Clear();
@@ -60,7 +60,7 @@ class RecordStore {
 
   // Replaces the records with those encoded in |bytes|; format errors name path(). On failure
   // the records are left as they were.
-  DataStatus Decode(std::string_view bytes) {
+  Status Decode(std::string_view bytes) {
     ArchiveReader reader(bytes, path_);
     const uint16_t count = reader.ReadU16();
     RecordStore loaded(path_);
@@ -77,7 +77,7 @@ class RecordStore {
     if (!reader.ok()) return reader.status();
     records_.swap(loaded.records_);
     index_.swap(loaded.index_);
-    return DataStatus();
+    return Status();
   }
 
   // The file's bytes for the records in list order; |writeBody| writes each body.
@@ -94,14 +94,14 @@ class RecordStore {
 
   // Replaces the file atomically: on failure the old file is intact and the error is
   // returned. The records are unchanged either way.
-  DataStatus Save(const BodyWriter& writeBody) const {
+  Status Save(const BodyWriter& writeBody) const {
     std::string error;
     if (!WriteFileAtomically(path_, Encode(writeBody), &error)) {
-      return DataStatus::IoError(std::move(error));
+      return Status::IoError(std::move(error));
     }
-    return DataStatus();
+    return Status();
   }
-  DataStatus Save() const { return Save(&WriteStoredBody); }
+  Status Save() const { return Save(&WriteStoredBody); }
 
   // Appends |record| and takes it (|record| is then empty). Returns false, leaving |record|
   // with the caller, when a record with its key exists or the store is full.

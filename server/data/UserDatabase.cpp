@@ -2,7 +2,7 @@
 
 namespace ondavox {
 
-DataStatus UserDatabase::Save() const {
+Status UserDatabase::Save() const {
   return store_.Save(
       [](const CUserInfo& user, ArchiveWriter& archive) { user.SerializeOffline(archive); });
 }

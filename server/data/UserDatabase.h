@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Status.h"
 #include "server/data/CUserInfo.h"
-#include "server/data/DataStatus.h"
 #include "server/data/RecordStore.h"
 
 namespace ondavox {
@@ -27,11 +27,11 @@ class UserDatabase {
 
   // Reads the file. A missing file gives no users and no error; content that does not parse
   // is a format error naming the file and the byte offset, and leaves the users unchanged.
-  DataStatus Load() { return store_.Load(); }
+  Status Load() { return store_.Load(); }
   // Replaces the file atomically with every user, online written as 0 (a stored file never
   // says that anyone is logged in). The users in memory are unchanged; on failure the old
   // file is intact.
-  DataStatus Save() const;
+  Status Save() const;
 
   // Appends |user| and takes it; false (|user| stays with the caller) when the login exists
   // or the database holds its maximum of 65,535 users.

@@ -19,7 +19,9 @@
 namespace ondavox {
 namespace {
 
-void SenderLine(std::string_view reply) { TraceLine("protocol::je vais sender " + std::string(reply)); }
+void SenderLine(std::string_view reply) {
+  TraceLine("protocol::je vais sender " + std::string(reply));
+}
 
 // A reply code decided by invoke itself, with its sender line.
 std::string Refuse(const char* code) {
@@ -179,7 +181,7 @@ std::string MavoraProtocolServer::invokeREGISTER(const Fields& fields) {
     return "404";
   }
   // A registration is kept on disk at once, so a crash cannot lose it.
-  const DataStatus saved = runner_.users().Save();
+  const Status saved = runner_.users().Save();
   SenderLine("204");
   runner_.PostEvent(ServerEvent(USER_NEW, {login}));
   if (!saved.ok()) runner_.PostEvent(ServerEvent(LOG_FAILURE, {saved.message()}));

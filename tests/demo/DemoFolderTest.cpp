@@ -36,7 +36,7 @@ class DemoFolderTest : public testing::Test {
   // The server document made in the demo's server folder, as the server programs make it.
   std::unique_ptr<COndavoxDoc> LoadServer() {
     auto document = std::make_unique<COndavoxDoc>(folder_.serverDirectory().string(), nullptr);
-    const DataStatus loaded = document->Load();
+    const Status loaded = document->Load();
     EXPECT_TRUE(loaded.ok()) << loaded.message();
     return document;
   }
@@ -123,8 +123,8 @@ TEST_F(DemoFolderTest, PreparingAgainKeepsSettingsUsersAndDocumentsAndFollowsThe
 TEST_F(DemoFolderTest, ADatabaseThatDoesNotLoadIsReportedAndLeftAsItWas) {
   fs::create_directories(folder_.serverDirectory());
   WriteFile(folder_.serverDirectory() / "DocumentDB.dat", "\x05");
-  const DataStatus status = folder_.Prepare("10.77.0.1");
-  EXPECT_EQ(status.code(), DataStatus::Code::kFormatError);
+  const Status status = folder_.Prepare("10.77.0.1");
+  EXPECT_EQ(status.code(), Status::Code::kFormatError);
   EXPECT_NE(status.message().find("DocumentDB.dat"), std::string::npos) << status.message();
   EXPECT_EQ(ReadFile(folder_.serverDirectory() / "DocumentDB.dat"), "\x05");
   EXPECT_FALSE(fs::exists(folder_.serverDirectory() / "UserDB.dat"));

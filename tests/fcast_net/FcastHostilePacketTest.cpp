@@ -9,8 +9,8 @@
 #include <set>
 #include <thread>
 
-#include "fcast/FileLayout.h"
-#include "fcast/Packet.h"
+#include "fcast/engine/FileLayout.h"
+#include "fcast/engine/Packet.h"
 #include "tests/fcast_net/FcastLab.h"
 #include "tests/support/TempDir.h"
 

@@ -15,24 +15,23 @@
 namespace ondavox {
 namespace {
 
-DataStatus MakeDirectory(const std::filesystem::path& directory) {
+Status MakeDirectory(const std::filesystem::path& directory) {
   std::error_code error;
   std::filesystem::create_directories(directory, error);
-  if (error)
-    return DataStatus::IoError("cannot create " + directory.string() + ": " + error.message());
+  if (error) return Status::IoError("cannot create " + directory.string() + ": " + error.message());
   return {};
 }
 
 }  // namespace
 
-DataStatus DemoFolder::Prepare(const std::string& serverAddress) const {
-  DataStatus status = PrepareServer();
+Status DemoFolder::Prepare(const std::string& serverAddress) const {
+  Status status = PrepareServer();
   if (!status.ok()) return status;
   return PrepareClient(serverAddress);
 }
 
-DataStatus DemoFolder::PrepareServer() const {
-  DataStatus status = MakeDirectory(serverDirectory());
+Status DemoFolder::PrepareServer() const {
+  Status status = MakeDirectory(serverDirectory());
   if (!status.ok()) return status;
   // Writes the sections it does not find, with paths under the server folder.
   ServerConfig config((serverDirectory() / "server.ini").string(), serverDirectory().string());
@@ -50,7 +49,7 @@ DataStatus DemoFolder::PrepareServer() const {
   for (const DemoSample& sample : MakeDemoSamples()) {
     const std::string path = (upload / sample.fileName).string();
     std::string error;
-    if (!WriteFileAtomically(path, sample.bytes, &error)) return DataStatus::IoError(error);
+    if (!WriteFileAtomically(path, sample.bytes, &error)) return Status::IoError(error);
     if (documents.Find(CDocInfo::MakeKey(kOwner, sample.fileName)) == nullptr) {
       auto document = std::make_unique<CDocInfo>(sample.fileName, kOwner, path, sample.mimeType, 0,
                                                  1, sample.description);
@@ -61,9 +60,9 @@ DataStatus DemoFolder::PrepareServer() const {
   return documents.Save();
 }
 
-DataStatus DemoFolder::PrepareClient(const std::string& serverAddress) const {
+Status DemoFolder::PrepareClient(const std::string& serverAddress) const {
   const std::filesystem::path download = clientDirectory() / "download";
-  DataStatus status = MakeDirectory(download);
+  Status status = MakeDirectory(download);
   if (!status.ok()) return status;
   const ServerConfig server((serverDirectory() / "server.ini").string(),
                             serverDirectory().string());

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "server/data/DataStatus.h"
+#include "platform/Status.h"
 
 namespace ondavox {
 
@@ -32,11 +32,11 @@ class DemoFolder {
 
   // Writes or completes both folders. The first failure ends it and says what failed; a
   // database that does not load is left as it is.
-  DataStatus Prepare(const std::string& serverAddress) const;
+  Status Prepare(const std::string& serverAddress) const;
 
  private:
-  DataStatus PrepareServer() const;
-  DataStatus PrepareClient(const std::string& serverAddress) const;
+  Status PrepareServer() const;
+  Status PrepareClient(const std::string& serverAddress) const;
 
   std::filesystem::path root_;
 };

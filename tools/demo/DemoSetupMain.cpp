@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const ondavox::DemoFolder folder(argv[1]);
-  const ondavox::DataStatus status = folder.Prepare(argv[2]);
+  const ondavox::Status status = folder.Prepare(argv[2]);
   if (!status.ok()) {
     std::fprintf(stderr, "ondavox-demo-setup: %s\n", status.message().c_str());
     return 1;

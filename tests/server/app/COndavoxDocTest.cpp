@@ -157,8 +157,8 @@ TEST_F(DocumentTest, DocumentFileHoldsTheThreeNetworkSettingsAndOpeningReplacesT
   WriteFile(file, std::string("\x41\x06\0\0\x34\x08\0\0\x09"
                               "230",
                               12));
-  const DataStatus cut = document_->OpenDocumentFile(file);
-  EXPECT_EQ(cut.code(), DataStatus::Code::kFormatError);
+  const Status cut = document_->OpenDocumentFile(file);
+  EXPECT_EQ(cut.code(), Status::Code::kFormatError);
   EXPECT_NE(cut.message().find(file), std::string::npos) << cut.message();
   EXPECT_EQ(document_->config().Port, 1600);
   EXPECT_EQ(document_->config().MulticastIP, "230.0.0.9");
@@ -169,8 +169,8 @@ TEST(DocumentLoad, AUserDatabaseThatDoesNotParseIsAnErrorNamingTheFile) {
   TempDir dir;
   WriteFile(dir.path() / "UserDB.dat", std::string("\x01\x00\xFF\xFF", 4));
   COndavoxDoc document(dir.path().string(), [] { return std::shared_ptr<FcastSender>(); });
-  const DataStatus status = document.Load();
-  EXPECT_EQ(status.code(), DataStatus::Code::kFormatError);
+  const Status status = document.Load();
+  EXPECT_EQ(status.code(), Status::Code::kFormatError);
   EXPECT_NE(status.message().find("UserDB.dat"), std::string::npos) << status.message();
 }
 
@@ -233,8 +233,8 @@ TEST_F(DocumentTest, QuittingWhileRunningSavesTheUsersAsOfflineSoTheyCanLogInAga
 TEST_F(DocumentTest, AFailedSaveAtStopIsReportedAndTheServerIsStoppedAnyway) {
   ASSERT_TRUE(document_->Start());
   std::filesystem::create_directory(dir_.path() / "UserDB.dat");  // cannot be replaced
-  const DataStatus status = document_->Stop();
-  EXPECT_EQ(status.code(), DataStatus::Code::kIoError);
+  const Status status = document_->Stop();
+  EXPECT_EQ(status.code(), Status::Code::kIoError);
   EXPECT_FALSE(document_->IsRunning());
   EXPECT_FALSE(document_->runner().IsRunning());
 }

@@ -81,7 +81,7 @@ TEST(Archive, LengthBeyondTheEndFailsWithoutAllocating) {
     ArchiveReader reader(bytes, "UserDB.dat");
     EXPECT_EQ(reader.ReadString(), "");
     ASSERT_FALSE(reader.ok());
-    EXPECT_EQ(reader.status().code(), DataStatus::Code::kFormatError);
+    EXPECT_EQ(reader.status().code(), Status::Code::kFormatError);
     EXPECT_EQ(reader.status().offset(), 0u);
     EXPECT_EQ(reader.status().message().rfind("UserDB.dat: format error at byte 0: ", 0), 0u)
         << reader.status().message();

@@ -62,8 +62,8 @@ TEST(DocumentDatabase, RefusesAnotherSchemaOrClass) {
   std::string schemaZero = kSong;
   schemaZero[4] = 0;
   RecordStore<CDocInfo> store("DocumentDB.dat");
-  DataStatus status = store.Decode(schemaZero);
-  EXPECT_EQ(status.code(), DataStatus::Code::kFormatError);
+  Status status = store.Decode(schemaZero);
+  EXPECT_EQ(status.code(), Status::Code::kFormatError);
   EXPECT_EQ(status.message(),
             "DocumentDB.dat: format error at byte 2: schema 0 of class CDocInfo where 1 was "
             "expected");

@@ -29,9 +29,9 @@ int FuzzDatabase(const uint8_t* data, std::size_t size) {
   bytes.append(reinterpret_cast<const char*>(data), size);
 
   RecordStore<Record> store("fuzz.dat");
-  const DataStatus status = store.Decode(bytes);
+  const Status status = store.Decode(bytes);
   if (!status.ok()) {
-    if (status.code() != DataStatus::Code::kFormatError || status.offset() > bytes.size() ||
+    if (status.code() != Status::Code::kFormatError || status.offset() > bytes.size() ||
         store.GetCount() != 0) {
       std::abort();
     }

@@ -151,15 +151,15 @@ TEST(UserDatabase, MissingEmptyAndUnreadableFiles) {
   // A file of zero bytes has no count: a format error, unlike a missing file.
   WriteFile(dir.File("Empty.dat"), "");
   UserDatabase empty(dir.File("Empty.dat"));
-  const DataStatus status = empty.Load();
-  EXPECT_EQ(status.code(), DataStatus::Code::kFormatError);
+  const Status status = empty.Load();
+  EXPECT_EQ(status.code(), Status::Code::kFormatError);
   EXPECT_NE(status.message().find("Empty.dat: format error at byte 0"), std::string::npos)
       << status.message();
 
   // A path that exists but cannot be read is an error, so a later save cannot replace it.
   std::filesystem::create_directory(dir.File("Folder.dat"));
   UserDatabase folder(dir.File("Folder.dat"));
-  EXPECT_EQ(folder.Load().code(), DataStatus::Code::kIoError);
+  EXPECT_EQ(folder.Load().code(), Status::Code::kIoError);
 }
 
 TEST(UserDatabase, EveryCutOfAValidFileIsAFormatErrorThatChangesNothing) {
@@ -174,8 +174,8 @@ TEST(UserDatabase, EveryCutOfAValidFileIsAFormatErrorThatChangesNothing) {
   RecordStore<CUserInfo> store("UserDB.dat");
   ASSERT_TRUE(store.Decode(kBob).ok());
   for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
-    const DataStatus status = store.Decode(std::string_view(bytes).substr(0, cut));
-    ASSERT_EQ(status.code(), DataStatus::Code::kFormatError) << cut;
+    const Status status = store.Decode(std::string_view(bytes).substr(0, cut));
+    ASSERT_EQ(status.code(), Status::Code::kFormatError) << cut;
     ASSERT_LE(status.offset(), cut);
     ASSERT_EQ(store.GetCount(), 1u) << cut;
   }
@@ -200,8 +200,8 @@ TEST(UserDatabase, FailedSaveIsReportedAndKeepsTheUsers) {
   WriteFile(dir.File("UserDB.dat") + "/inside", "x");
   UserDatabase db(dir.File("UserDB.dat"));
   AddUser(db, User("bob"));
-  const DataStatus status = db.Save();
-  EXPECT_EQ(status.code(), DataStatus::Code::kIoError);
+  const Status status = db.Save();
+  EXPECT_EQ(status.code(), Status::Code::kIoError);
   EXPECT_NE(status.message().find("UserDB.dat"), std::string::npos) << status.message();
   EXPECT_NE(db.Find("bob"), nullptr);
   EXPECT_EQ(ReadFile(dir.File("UserDB.dat") + "/inside"), "x");

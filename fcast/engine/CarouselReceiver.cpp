@@ -1,0 +1,272 @@
+#include "fcast/engine/CarouselReceiver.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <vector>
+
+#include "common/FcastComponent.h"
+#include "fcast/engine/FileName.h"
+#include "fcast/engine/MulticastSocket.h"
+
+namespace ondavox::fcast {
+namespace {
+
+constexpr int kBatch = 64;
+constexpr std::size_t kReceiveBuffer = 2048;  // more than any valid datagram
+constexpr std::size_t kMaxActiveFiles = 8;
+constexpr auto kIdleBeforeEviction = std::chrono::seconds(5);
+constexpr std::size_t kRememberedIds = 1024;
+// Symbols kept while their file's descriptor is awaited: more than a sender sends between two
+// descriptors, and a few MiB at most.
+constexpr std::size_t kEarlySymbols = 2048;
+
+}  // namespace
+
+std::unique_ptr<CarouselReceiver> CarouselReceiver::Create(const ReceiverOptions& options,
+                                                           EventSink sink, std::string* error) {
+  std::error_code fsError;
+  std::filesystem::create_directories(options.folder, fsError);
+  if (!std::filesystem::is_directory(options.folder, fsError)) {
+    if (error != nullptr) *error = "not a folder: " + options.folder;
+    return nullptr;
+  }
+  if (options.port == 0) {
+    if (error != nullptr) *error = "invalid port";
+    return nullptr;
+  }
+  Socket socket = OpenReceiveSocket(options.group, options.port, options.interface, error);
+  if (!socket.Valid()) return nullptr;
+  const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake < 0) {
+    if (error != nullptr) *error = "eventfd failed";
+    return nullptr;
+  }
+  return std::unique_ptr<CarouselReceiver>(
+      new CarouselReceiver(options, std::move(sink), std::move(socket), wake));
+}
+
+CarouselReceiver::CarouselReceiver(const ReceiverOptions& options, EventSink sink, Socket socket,
+                                   int wake)
+    : options_(options), sink_(std::move(sink)), socket_(std::move(socket)), wake_(wake) {}
+
+CarouselReceiver::~CarouselReceiver() {
+  if (thread_.joinable()) {
+    stop_ = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
+    thread_.join();
+  }
+  files_.clear();
+  ::close(wake_);
+}
+
+void CarouselReceiver::Start() {
+  if (!thread_.joinable()) thread_ = std::thread(&CarouselReceiver::Run, this);
+}
+
+ReceiverStatistics CarouselReceiver::Statistics() const {
+  return {datagrams_.load(), rejected_.load()};
+}
+
+void CarouselReceiver::Run() {
+  std::vector<std::uint8_t> buffers(kBatch * kReceiveBuffer);
+  iovec iov[kBatch];
+  mmsghdr messages[kBatch];
+  pollfd waits[2] = {{socket_.Fd(), POLLIN, 0}, {wake_, POLLIN, 0}};
+  while (!stop_.load()) {
+    if (::poll(waits, 2, 500) < 0 && errno != EINTR) {
+      Emit(FCASTRE_FATAL_ERROR, kFcastErrorSocket, 0, 0, "");
+      return;
+    }
+    if (waits[1].revents != 0) break;
+    for (;;) {
+      for (int i = 0; i < kBatch; ++i) {
+        iov[i] = {&buffers[i * kReceiveBuffer], kReceiveBuffer};
+        messages[i] = {};
+        messages[i].msg_hdr.msg_iov = &iov[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+      }
+      const int n = ::recvmmsg(socket_.Fd(), messages, kBatch, MSG_DONTWAIT, nullptr);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+        Emit(FCASTRE_FATAL_ERROR, kFcastErrorSocket, 0, 0, "");
+        return;
+      }
+      for (int i = 0; i < n; ++i) {
+        const std::size_t length = messages[i].msg_len;
+        if ((messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
+          rejected_.fetch_add(1, std::memory_order_relaxed);
+          continue;
+        }
+        Handle({&buffers[i * kReceiveBuffer], length});
+      }
+      if (n < kBatch || stop_.load()) break;
+    }
+  }
+}
+
+void CarouselReceiver::Handle(std::span<const std::uint8_t> datagram) {
+  datagrams_.fetch_add(1, std::memory_order_relaxed);
+  ParsedPacket parsed = ParsePacket(datagram);
+  if (parsed.error != ParseError::kNone) {
+    rejected_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  if (const auto* symbol = std::get_if<SymbolPacket>(&parsed.packet)) {
+    OnSymbol(*symbol, datagram);
+  } else if (const auto* groupSymbol = std::get_if<GroupSymbolPacket>(&parsed.packet)) {
+    OnSymbol(*groupSymbol, datagram);
+  } else if (const auto* descriptor = std::get_if<DescriptorPacket>(&parsed.packet)) {
+    OnDescriptor(*descriptor);
+  }
+}
+
+bool CarouselReceiver::Finished(std::uint32_t fileId) const {
+  return std::find(finishedIds_.begin(), finishedIds_.end(), fileId) != finishedIds_.end();
+}
+
+void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
+  if (const auto it = files_.find(descriptor.fileId); it != files_.end()) {
+    // The sender may have started before it knew the file's digest: a whole file waits for it.
+    IncomingFile& file = *it->second;
+    if (descriptor.sha256 && !file.Digest()) {
+      file.LearnDigest(*descriptor.sha256);
+      if (file.Ready()) Complete(descriptor.fileId);
+    }
+    return;
+  }
+  if (Finished(descriptor.fileId)) return;
+  const std::optional<FileLayout> layout =
+      FileLayout::Make(descriptor.fileSize, descriptor.symbolSize, descriptor.sourceSymbols,
+                       descriptor.symbolIds, descriptor.groupBlocks);
+  if (!layout || layout->K() > static_cast<std::uint32_t>(kMaxCodeSourceSymbols)) {
+    rejected_.fetch_add(1, std::memory_order_relaxed);
+    Forget(descriptor.fileId);
+    return;
+  }
+  // Room for the file: a bounded number of files, and of blocks tracked over all of them (a
+  // block's state is the memory that a descriptor makes the receiver spend); the idlest file
+  // makes way when it has been idle long enough.
+  const auto trackedBlocks = [this] {
+    std::uint64_t blocks = 0;
+    for (const auto& [id, file] : files_) blocks += file->BlockCount();
+    return blocks;
+  };
+  while (files_.size() >= kMaxActiveFiles ||
+         trackedBlocks() + layout->BlockCount() > FileLayout::kMaxBlocks) {
+    auto idlest = std::min_element(files_.begin(), files_.end(), [](const auto& a, const auto& b) {
+      return a.second->LastActivity() < b.second->LastActivity();
+    });
+    if (std::chrono::steady_clock::now() - idlest->second->LastActivity() < kIdleBeforeEviction) {
+      return;  // busy with other files; the descriptor comes again
+    }
+    Fail(idlest->first, kFcastErrorAbandoned);
+  }
+  std::uint64_t reserved = 0;
+  for (const auto& [id, file] : files_) reserved += file->Outstanding();
+  long error = kFcastErrorNone;
+  std::unique_ptr<IncomingFile> file =
+      IncomingFile::Create(options_.folder, descriptor, *layout, reserved, &error);
+  const std::string name = SanitizeFileName(descriptor.name, descriptor.fileId);
+  const auto size = static_cast<std::int64_t>(descriptor.fileSize);
+  if (!file) {
+    Emit(FCASTRE_ERROR, error, descriptor.fileId, size, name);
+    Forget(descriptor.fileId);
+    return;
+  }
+  const bool ready = file->Ready();
+  files_.emplace(descriptor.fileId, std::move(file));
+  Emit(FCASTRE_FILE_START, 0, descriptor.fileId, size, name);
+  if (ready) {
+    Complete(descriptor.fileId);
+    return;
+  }
+  // The symbols that came before the descriptor count too.
+  std::deque<Early> waiting;
+  waiting.swap(early_);
+  for (Early& early : waiting) {
+    if (early.fileId != descriptor.fileId) {
+      early_.push_back(std::move(early));
+    } else if (files_.count(descriptor.fileId) != 0) {
+      const ParsedPacket parsed = ParsePacket(early.datagram);
+      if (const auto* symbol = std::get_if<SymbolPacket>(&parsed.packet)) {
+        Deliver(*symbol);
+      } else {
+        Deliver(std::get<GroupSymbolPacket>(parsed.packet));
+      }
+    }
+  }
+}
+
+template <typename Packet>
+void CarouselReceiver::OnSymbol(const Packet& symbol, std::span<const std::uint8_t> datagram) {
+  if (files_.count(symbol.fileId) != 0) {
+    Deliver(symbol);
+  } else if (!Finished(symbol.fileId)) {
+    if (early_.size() == kEarlySymbols) early_.pop_front();
+    early_.push_back({symbol.fileId, {datagram.begin(), datagram.end()}});
+  }
+}
+
+template <typename Packet>
+void CarouselReceiver::Deliver(const Packet& symbol) {
+  const auto it = files_.find(symbol.fileId);
+  switch (it->second->Accept(symbol)) {
+    case IncomingFile::Result::kComplete:
+      Complete(symbol.fileId);
+      break;
+    case IncomingFile::Result::kFailed:
+      Fail(symbol.fileId, kFcastErrorWrite);
+      break;
+    case IncomingFile::Result::kIgnored:
+    case IncomingFile::Result::kStored:
+      break;
+  }
+}
+
+void CarouselReceiver::Complete(std::uint32_t fileId) {
+  IncomingFile& file = *files_.at(fileId);
+  const long error = file.Finish();
+  if (error != kFcastErrorNone) {
+    Fail(fileId, error);
+    return;
+  }
+  Emit(FCASTRE_FILE_COMPLETE, 0, fileId, static_cast<std::int64_t>(file.Size()), file.Name(),
+       *file.Digest());
+  files_.erase(fileId);
+  Forget(fileId);
+}
+
+void CarouselReceiver::Fail(std::uint32_t fileId, long error) {
+  const IncomingFile& file = *files_.at(fileId);
+  Emit(FCASTRE_ERROR, error, fileId, static_cast<std::int64_t>(file.Size()), file.Name());
+  files_.erase(fileId);
+  Forget(fileId);
+}
+
+void CarouselReceiver::Forget(std::uint32_t fileId) {
+  std::erase_if(early_, [fileId](const Early& early) { return early.fileId == fileId; });
+  finishedIds_.push_back(fileId);
+  if (finishedIds_.size() > kRememberedIds) finishedIds_.pop_front();
+}
+
+void CarouselReceiver::Emit(long code, long error, std::uint32_t fileId, std::int64_t size,
+                            std::string name, const Sha256Digest& sha256) {
+  ReceiverEvent event;
+  event.code = code;
+  event.error = error;
+  event.fileId = fileId;
+  event.size = size;
+  event.name = std::move(name);
+  event.sha256 = sha256;
+  if (sink_) sink_(event);
+}
+
+}  // namespace ondavox::fcast

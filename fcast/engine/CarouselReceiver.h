@@ -1,0 +1,103 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fcast/engine/IncomingFile.h"
+#include "fcast/engine/Packet.h"
+#include "platform/Socket.h"
+
+namespace ondavox::fcast {
+
+struct ReceiverOptions {
+  std::string group;
+  std::uint16_t port = 0;
+  std::string folder;     // download folder, created when missing
+  std::string interface;  // IPv4 address of the receiving interface; empty: the system's choice
+};
+
+// What the receiver reports: a code of FcastEventCode with its error, file and digest.
+struct ReceiverEvent {
+  long code = 0;
+  long error = 0;
+  std::uint32_t fileId = 0;
+  std::int64_t size = 0;
+  std::string name;
+  Sha256Digest sha256{};
+};
+
+struct ReceiverStatistics {
+  std::int64_t datagrams = 0;
+  std::int64_t rejected = 0;  // failed parsing (length, CRC, fields)
+};
+
+// Receives the files of one multicast group into a download folder, on its own thread: reads
+// datagrams in batches (recvmmsg), checks each, hands symbols to the IncomingFile of their file
+// (made from the file's descriptor after the disk-space check; symbols that come before their
+// file's first descriptor wait in a bounded queue for it), and reports FCASTRE_FILE_START,
+// FCASTRE_FILE_COMPLETE, FCASTRE_ERROR and FCASTRE_FATAL_ERROR through the event callback,
+// which runs on the receiver's thread. A file that completed or was refused is not received
+// again from the same sender run (its file id is remembered).
+//
+// Create, Start and destruction from one controlling thread.
+class CarouselReceiver {
+ public:
+  using EventSink = std::function<void(const ReceiverEvent&)>;
+
+  static std::unique_ptr<CarouselReceiver> Create(const ReceiverOptions& options, EventSink sink,
+                                                  std::string* error);
+  ~CarouselReceiver();
+  CarouselReceiver(const CarouselReceiver&) = delete;
+  CarouselReceiver& operator=(const CarouselReceiver&) = delete;
+
+  // Starts the thread; later calls do nothing.
+  void Start();
+  const ReceiverOptions& Options() const { return options_; }
+  ReceiverStatistics Statistics() const;
+
+ private:
+  CarouselReceiver(const ReceiverOptions& options, EventSink sink, Socket socket, int wake);
+  void Run();
+  void Handle(std::span<const std::uint8_t> datagram);
+  void OnDescriptor(const DescriptorPacket& descriptor);
+  // Either kind of symbol packet.
+  template <typename Packet>
+  void OnSymbol(const Packet& symbol, std::span<const std::uint8_t> datagram);
+  template <typename Packet>
+  void Deliver(const Packet& symbol);
+  bool Finished(std::uint32_t fileId) const;
+  void Complete(std::uint32_t fileId);
+  void Fail(std::uint32_t fileId, long error);
+  void Forget(std::uint32_t fileId);
+  void Emit(long code, long error, std::uint32_t fileId, std::int64_t size, std::string name,
+            const Sha256Digest& sha256 = {});
+
+  const ReceiverOptions options_;
+  const EventSink sink_;
+  Socket socket_;
+  const int wake_;  // eventfd that ends the thread's wait
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<std::int64_t> datagrams_{0};
+  std::atomic<std::int64_t> rejected_{0};
+
+  // Owned by the receiver's thread.
+  struct Early {
+    std::uint32_t fileId = 0;
+    std::vector<std::uint8_t> datagram;
+  };
+  std::deque<Early> early_;  // symbols of files whose descriptor has not come yet, oldest first
+  std::map<std::uint32_t, std::unique_ptr<IncomingFile>> files_;
+  std::deque<std::uint32_t> finishedIds_;
+};
+
+}  // namespace ondavox::fcast

@@ -1,0 +1,357 @@
+#include "fcast/engine/IncomingFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "common/FcastComponent.h"
+#include "fcast/engine/FileName.h"
+#include "fcast/engine/PositionedIo.h"
+#include "fcast/engine/Sha256.h"
+
+namespace ondavox::fcast {
+
+IncomingFile::IncomingFile(const FileLayout& layout)
+    : layout_(layout), lastActivity_(std::chrono::steady_clock::now()) {}
+
+std::unique_ptr<IncomingFile> IncomingFile::Create(const std::string& folder,
+                                                   const DescriptorPacket& descriptor,
+                                                   const FileLayout& layout, std::uint64_t reserved,
+                                                   long* errorCode) {
+  struct statvfs disk {};
+  if (::statvfs(folder.c_str(), &disk) != 0) {
+    *errorCode = kFcastErrorCreateFile;
+    return nullptr;
+  }
+  const std::uint64_t available = std::uint64_t{disk.f_bavail} * disk.f_frsize;
+  // While it is received, the file holds every symbol whole, the last one padded.
+  const std::uint64_t footprint = layout.SymbolCount() * layout.SymbolSize();
+  if (footprint > available || footprint + reserved > available) {
+    *errorCode = kFcastErrorDiskSpace;
+    return nullptr;
+  }
+  std::unique_ptr<IncomingFile> file(new IncomingFile(layout));
+  file->fileId_ = descriptor.fileId;
+  file->name_ = SanitizeFileName(descriptor.name, descriptor.fileId);
+  file->finalPath_ = (std::filesystem::path(folder) / file->name_).string();
+  file->sha256_ = descriptor.sha256;
+  std::string pattern = (std::filesystem::path(folder) / ".fcast-XXXXXX").string();
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) {
+    *errorCode = kFcastErrorCreateFile;
+    return nullptr;
+  }
+  file->fd_ = fd;
+  file->tempPath_ = pattern;
+  if (::fchmod(fd, 0644) != 0 || ::ftruncate(fd, static_cast<off_t>(footprint)) != 0) {
+    *errorCode = kFcastErrorCreateFile;
+    return nullptr;  // the destructor removes the temporary file
+  }
+  file->blocks_.resize(layout.BlockCount());
+  file->groups_.resize(layout.GroupCount());
+  file->scratch_.resize(std::size_t{layout.K()} * layout.SymbolSize());
+  file->repair_.resize(file->scratch_.size());
+  return file;
+}
+
+IncomingFile::~IncomingFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!finished_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
+}
+
+std::uint64_t IncomingFile::Outstanding() const { return layout_.FileSize() - bytesDone_; }
+
+bool IncomingFile::WritePlace(std::uint32_t block, std::uint32_t place, const std::uint8_t* data) {
+  return WriteAt(fd_, data, layout_.SymbolSize(), layout_.Offset(block, place));
+}
+
+bool IncomingFile::MovePlace(Place from, Place to) {
+  return ReadAt(fd_, repair_.data(), layout_.SymbolSize(),
+                layout_.Offset(from.block, from.place)) &&
+         WritePlace(to.block, to.place, repair_.data());
+}
+
+std::optional<std::uint32_t> IncomingFile::FreePlace(std::uint32_t index) const {
+  const Block& block = blocks_[index];
+  const std::uint32_t k = layout_.SourceSymbols(index);
+  if (block.done) return std::nullopt;
+  std::uint32_t place = 0;
+  while (place < k && block.taken.test(place)) ++place;
+  if (place == k) return std::nullopt;
+  return place;
+}
+
+std::optional<IncomingFile::Place> IncomingFile::FreePlaceInGroup(
+    std::uint32_t group, std::optional<std::uint32_t> except) const {
+  const std::uint32_t first = layout_.GroupFirstBlock(group);
+  for (std::uint32_t b = first; b < first + layout_.GroupSize(group); ++b) {
+    if (b == except) continue;
+    if (const auto place = FreePlace(b)) return Place{b, *place};
+  }
+  return std::nullopt;
+}
+
+bool IncomingFile::EvictGroupSymbol(Place at) {
+  auto& symbols = groups_[layout_.GroupOf(at.block)];
+  const auto standIn = std::find_if(symbols.begin(), symbols.end(), [at](const GroupStandIn& s) {
+    return s.block == at.block && s.place == at.place;
+  });
+  blocks_[at.block].taken.reset(at.place);
+  const std::optional<Place> to = FreePlaceInGroup(layout_.GroupOf(at.block), at.block);
+  if (!to) {
+    symbols.erase(standIn);
+    return true;
+  }
+  if (!MovePlace(at, *to)) return false;
+  standIn->block = to->block;
+  standIn->place = static_cast<std::uint8_t>(to->place);
+  blocks_[to->block].taken.set(to->place);
+  return true;
+}
+
+std::optional<std::uint32_t> IncomingFile::MakeRoom(std::uint32_t index) {
+  if (const auto place = FreePlace(index)) return place;
+  // Every place is taken, and the block is incomplete: some hold group symbols.
+  for (const GroupStandIn& s : groups_[layout_.GroupOf(index)]) {
+    if (s.block == index) {
+      const std::uint32_t place = s.place;
+      if (!EvictGroupSymbol({index, place})) return std::nullopt;
+      return place;
+    }
+  }
+  return std::nullopt;
+}
+
+IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
+  if (symbol.block >= layout_.BlockCount() || symbol.symbolId >= layout_.N() ||
+      symbol.data.size() != layout_.SymbolSize()) {
+    return Result::kIgnored;
+  }
+  Block& block = blocks_[symbol.block];
+  if (block.done) return Result::kIgnored;
+  lastActivity_ = std::chrono::steady_clock::now();
+  const std::uint32_t k = layout_.SourceSymbols(symbol.block);
+  const std::uint32_t id = symbol.symbolId;
+  if (id < k) {
+    if (block.have.test(id)) return Result::kIgnored;
+    if (block.taken.test(id)) {
+      // Another symbol stands in this place: a repair symbol moves to another place of the
+      // block, a group symbol to any free place of the group.
+      auto standIn = std::find_if(block.repair.begin(), block.repair.end(),
+                                  [id](const StandIn& s) { return s.place == id; });
+      if (standIn == block.repair.end()) {
+        if (!EvictGroupSymbol({symbol.block, id})) return Result::kFailed;
+      } else {
+        const std::optional<std::uint32_t> place = MakeRoom(symbol.block);
+        if (!place || !MovePlace({symbol.block, id}, {symbol.block, *place})) {
+          return Result::kFailed;
+        }
+        standIn->place = static_cast<std::uint8_t>(*place);
+        block.taken.set(*place);
+      }
+    }
+    if (!WritePlace(symbol.block, id, symbol.data.data())) return Result::kFailed;
+    block.have.set(id);
+    block.taken.set(id);
+    ++block.sources;
+  } else {
+    for (const StandIn& held : block.repair) {
+      if (held.id == id) return Result::kIgnored;
+    }
+    const std::optional<std::uint32_t> place = MakeRoom(symbol.block);
+    if (!place || !WritePlace(symbol.block, *place, symbol.data.data())) return Result::kFailed;
+    block.repair.push_back({static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(*place)});
+    block.taken.set(*place);
+  }
+  return Settle(symbol.block);
+}
+
+IncomingFile::Result IncomingFile::Accept(const GroupSymbolPacket& symbol) {
+  if (symbol.group >= layout_.GroupCount() || symbol.symbolId >= layout_.N() ||
+      symbol.data.size() != layout_.SymbolSize()) {
+    return Result::kIgnored;
+  }
+  auto& symbols = groups_[symbol.group];
+  for (const GroupStandIn& held : symbols) {
+    if (held.id == symbol.symbolId && held.combination == symbol.combination) {
+      return Result::kIgnored;
+    }
+  }
+  // Only while a block of the group lacks symbols, and then it has a free place.
+  const std::optional<Place> place = FreePlaceInGroup(symbol.group, std::nullopt);
+  if (!place) return Result::kIgnored;
+  lastActivity_ = std::chrono::steady_clock::now();
+  if (!WritePlace(place->block, place->place, symbol.data.data())) return Result::kFailed;
+  symbols.push_back({static_cast<std::uint8_t>(symbol.symbolId), symbol.combination,
+                     static_cast<std::uint8_t>(place->place), place->block});
+  blocks_[place->block].taken.set(place->place);
+  return Progress(symbol.group);
+}
+
+std::uint32_t IncomingFile::Shortfall(std::uint32_t group) const {
+  std::uint32_t shortfall = 0;
+  const std::uint32_t first = layout_.GroupFirstBlock(group);
+  for (std::uint32_t b = first; b < first + layout_.GroupSize(group); ++b) {
+    const Block& block = blocks_[b];
+    if (!block.done) {
+      shortfall += layout_.SourceSymbols(b) - block.sources -
+                   static_cast<std::uint32_t>(block.repair.size());
+    }
+  }
+  return shortfall;
+}
+
+void IncomingFile::Done(std::uint32_t index) {
+  Block& block = blocks_[index];
+  block.done = true;
+  block.repair = {};
+  ++blocksDone_;
+  bytesDone_ += layout_.BlockBytes(index);
+}
+
+IncomingFile::Result IncomingFile::Settle(std::uint32_t index) {
+  const Block& block = blocks_[index];
+  const std::uint32_t group = layout_.GroupOf(index);
+  if (block.sources + block.repair.size() >= layout_.SourceSymbols(index)) {
+    // Whole on its own: every place holds one of its own symbols.
+    if (block.sources < layout_.SourceSymbols(index) && !Rebuild(index)) return Result::kFailed;
+    Done(index);
+  }
+  return Progress(group);
+}
+
+IncomingFile::Result IncomingFile::Progress(std::uint32_t group) {
+  const std::uint32_t shortfall = Shortfall(group);
+  if (shortfall == 0) {
+    groups_[group] = {};
+  } else if (groups_[group].size() >= shortfall && !RebuildGroup(group)) {
+    return Result::kFailed;
+  }
+  if (!AdvanceHash()) return Result::kFailed;
+  return Ready() ? Result::kComplete : Result::kStored;
+}
+
+void IncomingFile::LearnDigest(const Sha256Digest& digest) {
+  if (!sha256_) sha256_ = digest;
+}
+
+bool IncomingFile::Rebuild(std::uint32_t index) {
+  Block& block = blocks_[index];
+  const std::uint32_t k = layout_.SourceSymbols(index);
+  const std::size_t symbolSize = layout_.SymbolSize();
+  if (!ReadAt(fd_, scratch_.data(), std::size_t{k} * symbolSize, layout_.Offset(index, 0))) {
+    return false;
+  }
+  std::uint8_t* sources[kMaxSymbolsPerBlock];
+  std::uint8_t missing[kMaxSymbolsPerBlock];
+  std::uint8_t repairIds[kMaxSymbolsPerBlock];
+  const std::uint8_t* repair[kMaxSymbolsPerBlock];
+  std::size_t missingCount = 0;
+  for (std::uint32_t j = 0; j < k; ++j) {
+    sources[j] = &scratch_[j * symbolSize];
+    if (!block.have.test(j)) missing[missingCount++] = static_cast<std::uint8_t>(j);
+  }
+  // The repair symbols leave the places that the rebuilt source symbols fill.
+  for (std::size_t r = 0; r < block.repair.size(); ++r) {
+    repairIds[r] = block.repair[r].id;
+    std::uint8_t* copy = &repair_[r * symbolSize];
+    std::memcpy(copy, sources[block.repair[r].place], symbolSize);
+    repair[r] = copy;
+  }
+  if (!code_->Decode(static_cast<int>(k), symbolSize, sources, {missing, missingCount},
+                     {repairIds, block.repair.size()}, repair)) {
+    return false;
+  }
+  for (std::size_t m = 0; m < missingCount; ++m) {
+    if (!WritePlace(index, missing[m], sources[missing[m]])) return false;
+  }
+  return true;
+}
+
+bool IncomingFile::RebuildGroup(std::uint32_t group) {
+  const std::uint32_t first = layout_.GroupFirstBlock(group);
+  const std::uint32_t size = layout_.GroupSize(group);
+  const std::uint32_t k = layout_.SourceSymbols(first);
+  const std::size_t symbolSize = layout_.SymbolSize();
+  auto& symbols = groups_[group];
+  // The group's places, then a copy of every stand-in, which leave the places they fill.
+  std::size_t standIns = symbols.size();
+  for (std::uint32_t b = first; b < first + size; ++b) standIns += blocks_[b].repair.size();
+  groupScratch_.resize((std::size_t{size} * k + standIns) * symbolSize);
+  const auto placeAt = [&](std::size_t index) { return &groupScratch_[index * symbolSize]; };
+  if (!ReadAt(fd_, groupScratch_.data(), std::size_t{size} * k * symbolSize,
+              layout_.Offset(first, 0))) {
+    return false;
+  }
+  std::size_t copies = std::size_t{size} * k;
+  const auto copyOut = [&](std::uint32_t block, std::uint32_t place) {
+    std::uint8_t* copy = placeAt(copies++);
+    std::memcpy(copy, placeAt(std::size_t{block - first} * k + place), symbolSize);
+    return copy;
+  };
+  std::vector<std::vector<std::uint8_t*>> places(size);
+  std::vector<std::vector<std::uint8_t>> missing(size);
+  std::vector<std::vector<std::uint8_t>> repairIds(size);
+  std::vector<std::vector<const std::uint8_t*>> repair(size);
+  std::vector<GroupCoder::Block> blocks(size);
+  for (std::uint32_t i = 0; i < size; ++i) {
+    const Block& block = blocks_[first + i];
+    for (std::uint32_t j = 0; j < k; ++j) {
+      places[i].push_back(placeAt(std::size_t{i} * k + j));
+      if (!block.done && !block.have.test(j)) missing[i].push_back(static_cast<std::uint8_t>(j));
+    }
+    for (const StandIn& s : block.repair) {
+      repairIds[i].push_back(s.id);
+      repair[i].push_back(copyOut(first + i, s.place));
+    }
+    blocks[i] = {places[i].data(), missing[i], repairIds[i], repair[i].data()};
+  }
+  std::vector<GroupCoder::GroupSymbol> equations;
+  for (const GroupStandIn& s : symbols) {
+    equations.push_back({s.id, s.combination, copyOut(s.block, s.place)});
+  }
+  std::vector<std::size_t> useless;
+  if (!groupCoder_.Solve(static_cast<int>(k), symbolSize, blocks, equations, &useless)) {
+    for (auto it = useless.rbegin(); it != useless.rend(); ++it) {
+      const GroupStandIn& s = symbols[*it];
+      blocks_[s.block].taken.reset(s.place);
+      symbols.erase(symbols.begin() + static_cast<std::ptrdiff_t>(*it));
+    }
+    return true;
+  }
+  for (std::uint32_t i = 0; i < size; ++i) {
+    for (std::uint8_t m : missing[i]) {
+      if (!WritePlace(first + i, m, places[i][m])) return false;
+    }
+    if (!blocks_[first + i].done) Done(first + i);
+  }
+  symbols = {};
+  return true;
+}
+
+bool IncomingFile::AdvanceHash() {
+  while (blocksHashed_ < layout_.BlockCount() && blocks_[blocksHashed_].done) {
+    const auto bytes = static_cast<std::size_t>(layout_.BlockBytes(blocksHashed_));
+    if (!ReadAt(fd_, scratch_.data(), bytes, layout_.Offset(blocksHashed_, 0))) return false;
+    hash_.Update({scratch_.data(), bytes});
+    ++blocksHashed_;
+  }
+  return true;
+}
+
+long IncomingFile::Finish() {
+  if (!AdvanceHash() || !Ready()) return kFcastErrorWrite;
+  if (hash_.Final() != sha256_) return kFcastErrorChecksum;
+  if (::ftruncate(fd_, static_cast<off_t>(layout_.FileSize())) != 0) return kFcastErrorWrite;
+  if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return kFcastErrorRename;
+  finished_ = true;
+  return kFcastErrorNone;
+}
+
+}  // namespace ondavox::fcast

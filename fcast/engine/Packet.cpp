@@ -1,0 +1,211 @@
+#include "fcast/engine/Packet.h"
+
+#include <isa-l/crc.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace ondavox::fcast {
+namespace {
+
+void Put16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 8);
+  p[1] = static_cast<std::uint8_t>(v);
+}
+void Put32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+void Put64(std::uint8_t* p, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (56 - 8 * i));
+}
+std::uint16_t Get16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+std::uint32_t Get32(const std::uint8_t* p) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v = (v << 8) | p[i];
+  return v;
+}
+std::uint64_t Get64(const std::uint8_t* p) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+constexpr std::size_t kCrcOffset = 12;
+
+void PutCommonHeader(std::uint8_t* out, PacketType type, std::uint32_t fileId) {
+  Put32(out, kMagic);
+  out[4] = kVersion;
+  out[5] = static_cast<std::uint8_t>(type);
+  Put16(out + 6, 0);
+  Put32(out + 8, fileId);
+  Put32(out + kCrcOffset, 0);
+}
+
+void SealCrc(std::uint8_t* out, std::size_t length) {
+  Put32(out + kCrcOffset, Crc32c({out, length}));
+}
+
+// CRC of the datagram as it was before its CRC field was filled.
+std::uint32_t CrcWithZeroField(std::span<const std::uint8_t> datagram) {
+  static constexpr std::uint8_t kZero[4] = {0, 0, 0, 0};
+  std::uint32_t crc =
+      crc32_iscsi(const_cast<std::uint8_t*>(datagram.data()), kCrcOffset, 0xFFFFFFFFu);
+  crc = crc32_iscsi(const_cast<std::uint8_t*>(kZero), 4, crc);
+  crc = crc32_iscsi(const_cast<std::uint8_t*>(datagram.data()) + kCrcOffset + 4,
+                    static_cast<int>(datagram.size() - kCrcOffset - 4), crc);
+  return ~crc;
+}
+
+}  // namespace
+
+std::uint32_t Crc32c(std::span<const std::uint8_t> bytes) {
+  return ~crc32_iscsi(const_cast<std::uint8_t*>(bytes.data()), static_cast<int>(bytes.size()),
+                      0xFFFFFFFFu);
+}
+
+std::size_t EncodeSymbolInto(std::uint32_t fileId, std::uint32_t block, std::uint16_t symbolId,
+                             std::span<const std::uint8_t> data, std::uint8_t* out) {
+  PutCommonHeader(out, PacketType::kSymbol, fileId);
+  Put32(out + 16, block);
+  Put16(out + 20, symbolId);
+  Put16(out + 22, 0);
+  if (!data.empty()) std::memcpy(out + kSymbolHeaderSize, data.data(), data.size());
+  const std::size_t length = kSymbolHeaderSize + data.size();
+  SealCrc(out, length);
+  return length;
+}
+
+std::size_t EncodeGroupSymbolInto(std::uint32_t fileId, std::uint32_t group, std::uint16_t symbolId,
+                                  std::uint8_t combination, std::span<const std::uint8_t> data,
+                                  std::uint8_t* out) {
+  PutCommonHeader(out, PacketType::kGroupSymbol, fileId);
+  Put32(out + 16, group);
+  Put16(out + 20, symbolId);
+  out[22] = combination;
+  out[23] = 0;
+  if (!data.empty()) std::memcpy(out + kSymbolHeaderSize, data.data(), data.size());
+  const std::size_t length = kSymbolHeaderSize + data.size();
+  SealCrc(out, length);
+  return length;
+}
+
+void EncodeSymbol(std::uint32_t fileId, std::uint32_t block, std::uint16_t symbolId,
+                  std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out) {
+  out.resize(kSymbolHeaderSize + data.size());
+  EncodeSymbolInto(fileId, block, symbolId, data, out.data());
+}
+
+void EncodeDescriptor(const DescriptorPacket& descriptor, std::vector<std::uint8_t>& out) {
+  const std::size_t nameBytes = std::min(descriptor.name.size(), kMaxNameBytes);
+  out.assign(kDescriptorFixedSize + nameBytes, 0);
+  std::uint8_t* p = out.data();
+  PutCommonHeader(p, PacketType::kDescriptor, descriptor.fileId);
+  Put64(p + 16, descriptor.fileSize);
+  Put16(p + 24, descriptor.symbolSize);
+  Put16(p + 26, descriptor.sourceSymbols);
+  Put16(p + 28, descriptor.symbolIds);
+  Put16(p + 30, descriptor.sha256 ? kDigestKnown : 0);
+  if (descriptor.sha256) std::memcpy(p + 32, descriptor.sha256->data(), descriptor.sha256->size());
+  Put16(p + 64, descriptor.groupBlocks);
+  Put16(p + 66, static_cast<std::uint16_t>(nameBytes));
+  std::memcpy(p + kDescriptorFixedSize, descriptor.name.data(), nameBytes);
+  SealCrc(p, out.size());
+}
+
+ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
+  ParsedPacket result;
+  const std::uint8_t* p = datagram.data();
+  if (datagram.size() < kCommonHeaderSize) {
+    result.error = ParseError::kTooShort;
+    return result;
+  }
+  if (Get32(p) != kMagic) {
+    result.error = ParseError::kBadMagic;
+    return result;
+  }
+  if (p[4] != kVersion) {
+    result.error = ParseError::kBadVersion;
+    return result;
+  }
+  if (Get32(p + kCrcOffset) != CrcWithZeroField(datagram)) {
+    result.error = ParseError::kBadCrc;
+    return result;
+  }
+  if (Get16(p + 6) != 0) {  // reserved
+    result.error = ParseError::kBadField;
+    return result;
+  }
+  const std::uint32_t fileId = Get32(p + 8);
+  switch (static_cast<PacketType>(p[5])) {
+    case PacketType::kSymbol:
+    case PacketType::kGroupSymbol: {
+      if (datagram.size() < kSymbolHeaderSize + kMinSymbolSize ||
+          datagram.size() > kSymbolHeaderSize + kMaxSymbolSize) {
+        result.error = ParseError::kBadLength;
+        return result;
+      }
+      const std::uint32_t unit = Get32(p + 16);
+      const std::uint16_t symbolId = Get16(p + 20);
+      const std::span<const std::uint8_t> data = datagram.subspan(kSymbolHeaderSize);
+      if (symbolId >= kMaxSymbolsPerBlock) {
+        result.error = ParseError::kBadField;
+        return result;
+      }
+      if (static_cast<PacketType>(p[5]) == PacketType::kSymbol) {
+        if (Get16(p + 22) != 0) {
+          result.error = ParseError::kBadField;
+          return result;
+        }
+        result.packet = SymbolPacket{fileId, unit, symbolId, data};
+        return result;
+      }
+      if (p[22] >= kMaxCombinations || p[23] != 0) {
+        result.error = ParseError::kBadField;
+        return result;
+      }
+      result.packet = GroupSymbolPacket{fileId, unit, symbolId, p[22], data};
+      return result;
+    }
+    case PacketType::kDescriptor: {
+      if (datagram.size() < kDescriptorFixedSize) {
+        result.error = ParseError::kTooShort;
+        return result;
+      }
+      DescriptorPacket descriptor;
+      descriptor.fileId = fileId;
+      descriptor.fileSize = Get64(p + 16);
+      descriptor.symbolSize = Get16(p + 24);
+      descriptor.sourceSymbols = Get16(p + 26);
+      descriptor.symbolIds = Get16(p + 28);
+      const std::uint16_t flags = Get16(p + 30);
+      Sha256Digest digest{};
+      std::memcpy(digest.data(), p + 32, digest.size());
+      if ((flags & kDigestKnown) != 0) descriptor.sha256 = digest;
+      descriptor.groupBlocks = Get16(p + 64);
+      const std::size_t nameBytes = Get16(p + 66);
+      if (nameBytes == 0 || nameBytes > kMaxNameBytes ||
+          datagram.size() != kDescriptorFixedSize + nameBytes) {
+        result.error = ParseError::kBadLength;
+        return result;
+      }
+      if (descriptor.fileSize > kMaxFileSize || descriptor.symbolSize < kMinSymbolSize ||
+          descriptor.symbolSize > kMaxSymbolSize || descriptor.sourceSymbols < 1 ||
+          descriptor.symbolIds < descriptor.sourceSymbols ||
+          descriptor.symbolIds > kMaxSymbolsPerBlock || descriptor.groupBlocks < 1 ||
+          descriptor.groupBlocks > kMaxGroupBlocks || (flags & ~kDigestKnown) != 0 ||
+          (!descriptor.sha256 && digest != Sha256Digest{})) {
+        result.error = ParseError::kBadField;
+        return result;
+      }
+      descriptor.name.assign(reinterpret_cast<const char*>(p + kDescriptorFixedSize), nameBytes);
+      result.packet = std::move(descriptor);
+      return result;
+    }
+  }
+  result.error = ParseError::kBadType;
+  return result;
+}
+
+}  // namespace ondavox::fcast

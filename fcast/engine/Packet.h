@@ -1,0 +1,130 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "fcast/code/CodeLimits.h"
+#include "fcast/engine/Sha256Digest.h"
+
+namespace ondavox::fcast {
+
+// The datagrams of a transfer, written down once for the sender, the receiver, the tests and
+// the fuzz target. Every integer is big-endian. Every packet starts with a common header:
+//
+//   offset  size  field
+//        0     4  magic "FCST"
+//        4     1  version (kVersion)
+//        5     1  type (PacketType)
+//        6     2  reserved, zero
+//        8     4  file id (chosen at random by the sender for each file it sends)
+//       12     4  CRC32C of the whole datagram, computed with this field zero
+//
+// A symbol packet follows with: block number (4), symbol id within the block (2, below 255:
+// ids below the block's source count are file data, the others repair), reserved (2), then
+// the symbol's bytes (exactly the descriptor's symbol size; the file's last symbol is padded
+// with zeros).
+//
+// A group symbol packet follows with: group number (4), symbol id (2, below 255), combination
+// (1, below kMaxCombinations), reserved (1), then the symbol's bytes: the sum over the group's
+// blocks of GroupCoefficient(combination, block's index in the group) times the block's symbol
+// of that id.
+//
+// A descriptor packet follows with: file size (8), symbol size (2), source symbols per block
+// k (2), symbol ids per block n (2), flags (2), SHA-256 of the whole file (32), blocks per
+// group (2, 1 to kMaxGroupBlocks), name length (2), then the name's bytes (UTF-8 as sent, 1 to
+// kMaxNameBytes bytes, not yet sanitised).
+// The sender starts sending while it still hashes the file: until it knows the digest, its
+// descriptors leave flag kDigestKnown clear and the digest field zero. No other flag is defined.
+//
+// Parsing checks everything a receiver relies on before it allocates or writes anything:
+// length, magic, version, CRC and every field's range; reserved bytes must be zero, so that a
+// datagram accepted is exactly the one its fields encode. Pure functions; any thread.
+
+inline constexpr std::uint32_t kMagic = 0x46435354;  // "FCST"
+inline constexpr std::uint8_t kVersion = 3;
+inline constexpr std::uint16_t kDigestKnown = 1;  // descriptor flag
+inline constexpr std::size_t kCommonHeaderSize = 16;
+inline constexpr std::size_t kSymbolHeaderSize = kCommonHeaderSize + 8;
+inline constexpr std::size_t kDescriptorFixedSize = kCommonHeaderSize + 52;
+inline constexpr std::size_t kMaxNameBytes = 255;
+// Symbol size used by the sender: the datagram fills a standard Ethernet payload.
+inline constexpr std::size_t kDefaultSymbolSize = 1400;
+inline constexpr std::size_t kMinSymbolSize = 16;
+inline constexpr std::size_t kMaxSymbolSize = 1448;
+inline constexpr std::size_t kMaxDatagram = kSymbolHeaderSize + kMaxSymbolSize;
+// Largest file a descriptor may announce (16 TiB).
+inline constexpr std::uint64_t kMaxFileSize = std::uint64_t{1} << 44;
+
+enum class PacketType : std::uint8_t { kSymbol = 1, kDescriptor = 2, kGroupSymbol = 3 };
+
+struct SymbolPacket {
+  std::uint32_t fileId = 0;
+  std::uint32_t block = 0;
+  std::uint16_t symbolId = 0;
+  std::span<const std::uint8_t> data;  // borrowed from the parsed datagram
+};
+
+struct GroupSymbolPacket {
+  std::uint32_t fileId = 0;
+  std::uint32_t group = 0;
+  std::uint16_t symbolId = 0;
+  std::uint8_t combination = 0;
+  std::span<const std::uint8_t> data;  // borrowed from the parsed datagram
+};
+
+struct DescriptorPacket {
+  std::uint32_t fileId = 0;
+  std::uint64_t fileSize = 0;
+  std::uint16_t symbolSize = 0;
+  std::uint16_t sourceSymbols = 0;  // k
+  std::uint16_t symbolIds = 0;      // n
+  std::uint16_t groupBlocks = 1;
+  std::optional<Sha256Digest> sha256;  // nothing while the sender is still hashing the file
+  std::string name;
+};
+
+enum class ParseError {
+  kNone,
+  kTooShort,
+  kBadMagic,
+  kBadVersion,
+  kBadType,
+  kBadCrc,
+  kBadLength,
+  kBadField,
+};
+
+struct ParsedPacket {
+  ParseError error = ParseError::kNone;
+  std::variant<std::monostate, SymbolPacket, GroupSymbolPacket, DescriptorPacket> packet;
+};
+
+// CRC32C (Castagnoli) of |bytes|.
+std::uint32_t Crc32c(std::span<const std::uint8_t> bytes);
+
+// Writes a symbol packet into |out| (resized to the datagram's length).
+void EncodeSymbol(std::uint32_t fileId, std::uint32_t block, std::uint16_t symbolId,
+                  std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out);
+// Same, into a caller's buffer of at least kSymbolHeaderSize + data.size() bytes; returns the
+// datagram's length.
+std::size_t EncodeSymbolInto(std::uint32_t fileId, std::uint32_t block, std::uint16_t symbolId,
+                             std::span<const std::uint8_t> data, std::uint8_t* out);
+// Same for a group symbol packet.
+std::size_t EncodeGroupSymbolInto(std::uint32_t fileId, std::uint32_t group, std::uint16_t symbolId,
+                                  std::uint8_t combination, std::span<const std::uint8_t> data,
+                                  std::uint8_t* out);
+// Writes a descriptor packet; a name longer than kMaxNameBytes is cut.
+void EncodeDescriptor(const DescriptorPacket& descriptor, std::vector<std::uint8_t>& out);
+
+// Checks and decodes one datagram. Symbol ranges that depend on the file's layout (block or
+// group number, symbol id against n, data length against the symbol size) are checked by the
+// receiver, which knows the layout.
+ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram);
+
+}  // namespace ondavox::fcast

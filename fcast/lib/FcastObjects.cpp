@@ -1,0 +1,111 @@
+#include "fcast/lib/FcastObjects.h"
+
+#include <algorithm>
+
+#include "platform/Trace.h"
+
+namespace ondavox::fcast {
+
+long SenderObject::Init(const std::string& group, long port, long plannedRounds, long rate) {
+  MutexLock lock(mu_);
+  sender_.reset();
+  if (port <= 0 || port > 65535 || rate <= 0) return kFcastInvalidArgument;
+  SenderOptions options;
+  options.group = group;
+  options.port = static_cast<std::uint16_t>(port);
+  options.plannedRounds = static_cast<int>(std::clamp<long>(plannedRounds, 1, 255));
+  options.rateBytesPerSecond = rate;
+  std::string error;
+  sender_ = CarouselSender::Create(options, &error);
+  if (!sender_) {
+    DebugOut("Fcast sender: " + error + "\n");
+    return kFcastFail;
+  }
+  return kFcastOk;
+}
+
+long SenderObject::SendFile(const std::string& path) {
+  MutexLock lock(mu_);
+  if (!sender_) return kFcastFail;
+  std::string error;
+  if (!sender_->SendFile(path, &error)) {
+    DebugOut("Fcast sender: " + error + "\n");
+    return kFcastFail;
+  }
+  return kFcastOk;
+}
+
+long SenderObject::Stop() {
+  MutexLock lock(mu_);
+  if (sender_) sender_->Stop();
+  return kFcastOk;
+}
+
+long SenderObject::GetStatistics(long* st, long* sr, long* packets, long* rounds, long* bytes) {
+  MutexLock lock(mu_);
+  const SenderStatistics s = sender_ ? sender_->Statistics() : SenderStatistics{};
+  if (st != nullptr) *st = s.fileUnits;
+  if (sr != nullptr) *sr = s.repairUnits;
+  if (packets != nullptr) *packets = s.packets;
+  if (rounds != nullptr) *rounds = s.rounds;
+  if (bytes != nullptr) *bytes = s.bytes;
+  return sender_ ? kFcastOk : kFcastFail;
+}
+
+long ReceiverObject::Start() {
+  if (!receiver_) return kFcastFail;
+  receiver_->Start();
+  return kFcastOk;
+}
+
+long ReceiverObject::Init(const std::string& group, long port, const std::string& folder) {
+  if (port <= 0 || port > 65535) return kFcastInvalidArgument;
+  if (receiver_ && receiver_->Options().group == group && receiver_->Options().port == port &&
+      receiver_->Options().folder == folder) {
+    return kFcastOk;
+  }
+  receiver_.reset();
+  ReceiverOptions options;
+  options.group = group;
+  options.port = static_cast<std::uint16_t>(port);
+  options.folder = folder;
+  std::string error;
+  receiver_ = CarouselReceiver::Create(
+      options, [this](const ReceiverEvent& event) { Post(event); }, &error);
+  if (!receiver_) {
+    DebugOut("Fcast receiver: " + error + "\n");
+    return kFcastFail;
+  }
+  initialised_ = true;
+  return kFcastOk;
+}
+
+void ReceiverObject::Post(const ReceiverEvent& event) {
+  MutexLock lock(mu_);
+  events_.push_back(event);
+  ready_.NotifyAll();
+}
+
+long ReceiverObject::GetEvent(long timeLimitMs, long* code, long* error, long* fileId, long* size,
+                              std::string* name, short* unused) {
+  if (!initialised_.load()) return kFcastFail;
+  ReceiverEvent event;
+  {
+    MutexLock lock(mu_);
+    if (!ready_.WaitFor(mu_, std::chrono::milliseconds(std::max<long>(timeLimitMs, 0)),
+                        [this]() REQUIRES(mu_) { return !events_.empty(); })) {
+      return kFcastTimeout;
+    }
+    event = std::move(events_.front());
+    events_.pop_front();
+  }
+  if (code != nullptr) *code = event.code;
+  if (error != nullptr) *error = event.error;
+  if (fileId != nullptr) *fileId = static_cast<long>(event.fileId);
+  if (size != nullptr) *size = static_cast<long>(event.size);
+  if (name != nullptr) *name = event.name;
+  if (unused != nullptr) *unused = 0;
+  return kFcastOk;
+}
+
+}  // namespace ondavox::fcast

@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "fcast/engine/FileLayout.h"
+#include "fcast/engine/Packet.h"
+
+namespace ondavox::fcast {
+namespace {
+
+DescriptorPacket SampleDescriptor() {
+  DescriptorPacket d;
+  d.fileId = 0xA1B2C3D4;
+  d.fileSize = 5'000'000'000ull;
+  d.symbolSize = 1400;
+  d.sourceSymbols = 127;
+  d.symbolIds = 255;
+  d.groupBlocks = 4;
+  d.sha256.emplace();
+  for (std::size_t i = 0; i < d.sha256->size(); ++i)
+    (*d.sha256)[i] = static_cast<std::uint8_t>(i * 7);
+  d.name = "song.mp3";
+  return d;
+}
+
+// Writes the CRC again after a field was changed on purpose.
+void Reseal(std::vector<std::uint8_t>& datagram) {
+  std::memset(&datagram[12], 0, 4);
+  const std::uint32_t crc = Crc32c(datagram);
+  for (int i = 0; i < 4; ++i) datagram[12 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+}
+
+TEST(FcastPacket, Crc32cIsTheCastagnoliCheckValue) {
+  const char check[] = "123456789";
+  EXPECT_EQ(Crc32c({reinterpret_cast<const std::uint8_t*>(check), 9}), 0xE3069283u);
+}
+
+TEST(FcastPacket, SymbolAndDescriptorRoundTripWithTheDocumentedLayout) {
+  std::vector<std::uint8_t> data(1400);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+  std::vector<std::uint8_t> bytes;
+  EncodeSymbol(77, 123456, 254, data, bytes);
+  ASSERT_EQ(bytes.size(), kSymbolHeaderSize + 1400);
+  EXPECT_EQ(std::memcmp(bytes.data(), "FCST", 4), 0);
+  EXPECT_EQ(bytes[4], kVersion);
+  EXPECT_EQ(bytes[5], 1);
+  EXPECT_EQ(bytes[11], 77);
+  EXPECT_EQ(bytes[16] << 24 | bytes[17] << 16 | bytes[18] << 8 | bytes[19], 123456);
+  ParsedPacket parsed = ParsePacket(bytes);
+  ASSERT_EQ(parsed.error, ParseError::kNone);
+  const auto& symbol = std::get<SymbolPacket>(parsed.packet);
+  EXPECT_EQ(symbol.fileId, 77u);
+  EXPECT_EQ(symbol.block, 123456u);
+  EXPECT_EQ(symbol.symbolId, 254);
+  EXPECT_TRUE(std::equal(symbol.data.begin(), symbol.data.end(), data.begin(), data.end()));
+
+  bytes.resize(kMaxDatagram);
+  bytes.resize(EncodeGroupSymbolInto(78, 4321, 130, 239, data, bytes.data()));
+  ASSERT_EQ(bytes.size(), kSymbolHeaderSize + 1400);
+  EXPECT_EQ(bytes[5], 3);
+  EXPECT_EQ(bytes[22], 239);
+  parsed = ParsePacket(bytes);
+  ASSERT_EQ(parsed.error, ParseError::kNone);
+  const auto& groupSymbol = std::get<GroupSymbolPacket>(parsed.packet);
+  EXPECT_EQ(groupSymbol.fileId, 78u);
+  EXPECT_EQ(groupSymbol.group, 4321u);
+  EXPECT_EQ(groupSymbol.symbolId, 130);
+  EXPECT_EQ(groupSymbol.combination, 239);
+  EXPECT_TRUE(
+      std::equal(groupSymbol.data.begin(), groupSymbol.data.end(), data.begin(), data.end()));
+
+  const DescriptorPacket sent = SampleDescriptor();
+  EncodeDescriptor(sent, bytes);
+  ASSERT_EQ(bytes.size(), kDescriptorFixedSize + sent.name.size());
+  parsed = ParsePacket(bytes);
+  ASSERT_EQ(parsed.error, ParseError::kNone);
+  const auto& got = std::get<DescriptorPacket>(parsed.packet);
+  EXPECT_EQ(got.fileId, sent.fileId);
+  EXPECT_EQ(got.fileSize, sent.fileSize);
+  EXPECT_EQ(got.symbolSize, sent.symbolSize);
+  EXPECT_EQ(got.sourceSymbols, sent.sourceSymbols);
+  EXPECT_EQ(got.symbolIds, sent.symbolIds);
+  EXPECT_EQ(got.groupBlocks, sent.groupBlocks);
+  EXPECT_EQ(got.sha256, sent.sha256);
+  EXPECT_EQ(got.name, sent.name);
+  EXPECT_EQ(bytes[31], kDigestKnown);
+
+  // Before the sender knows the digest: flag clear, field zero, and nothing parsed from it.
+  DescriptorPacket early = sent;
+  early.sha256.reset();
+  EncodeDescriptor(early, bytes);
+  EXPECT_EQ(bytes[31], 0);
+  EXPECT_TRUE(std::all_of(&bytes[32], &bytes[64], [](std::uint8_t b) { return b == 0; }));
+  parsed = ParsePacket(bytes);
+  ASSERT_EQ(parsed.error, ParseError::kNone);
+  EXPECT_FALSE(std::get<DescriptorPacket>(parsed.packet).sha256);
+}
+
+TEST(FcastPacket, EveryCorruptedByteIsCaught) {
+  std::vector<std::uint8_t> good;
+  EncodeDescriptor(SampleDescriptor(), good);
+  for (std::size_t i = 0; i < good.size(); ++i) {
+    std::vector<std::uint8_t> bad = good;
+    bad[i] ^= 0x10;
+    EXPECT_NE(ParsePacket(bad).error, ParseError::kNone) << "byte " << i;
+  }
+  std::vector<std::uint8_t> bad = good;
+  bad[40] ^= 1;
+  EXPECT_EQ(ParsePacket(bad).error, ParseError::kBadCrc);
+}
+
+TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
+  std::vector<std::uint8_t> bytes;
+  EncodeDescriptor(SampleDescriptor(), bytes);
+  const auto withChange = [&](auto change) {
+    std::vector<std::uint8_t> copy = bytes;
+    change(copy);
+    Reseal(copy);
+    return ParsePacket(copy).error;
+  };
+  EXPECT_EQ(ParsePacket(std::span(bytes).first(15)).error, ParseError::kTooShort);
+  EXPECT_EQ(ParsePacket({}).error, ParseError::kTooShort);
+  EXPECT_EQ(withChange([](auto& b) { b[0] = 'X'; }), ParseError::kBadMagic);
+  EXPECT_EQ(withChange([](auto& b) { b[4] = kVersion - 1; }), ParseError::kBadVersion);
+  EXPECT_EQ(withChange([](auto& b) { b[5] = 9; }), ParseError::kBadType);
+  EXPECT_EQ(withChange([](auto& b) { b.resize(60); }), ParseError::kTooShort);
+  // Name length: zero, or not the datagram's rest.
+  EXPECT_EQ(withChange([](auto& b) {
+              b[66] = 0;
+              b[67] = 0;
+            }),
+            ParseError::kBadLength);
+  EXPECT_EQ(withChange([](auto& b) { b[67] += 1; }), ParseError::kBadLength);
+  EXPECT_EQ(withChange([](auto& b) { b.push_back('x'); }), ParseError::kBadLength);
+  // Absurd size, symbol size out of range, k of zero or above n, n above 255.
+  EXPECT_EQ(withChange([](auto& b) { b[16] = 0xFF; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) {
+              b[24] = 0;
+              b[25] = 8;
+            }),
+            ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) {
+              b[24] = 0x10;
+              b[25] = 0;
+            }),
+            ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) {
+              b[26] = 0;
+              b[27] = 0;
+            }),
+            ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) {
+              b[27] = 0xFF;
+              b[29] = 0xFE;
+            }),
+            ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) {
+              b[28] = 1;
+              b[29] = 0;
+            }),
+            ParseError::kBadField);
+  // Groups of no block or of more than the most.
+  EXPECT_EQ(withChange([](auto& b) { b[65] = 0; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[65] = kMaxGroupBlocks + 1; }), ParseError::kBadField);
+  // Reserved bytes that are not zero; a flag this version does not know; a digest without
+  // its flag.
+  EXPECT_EQ(withChange([](auto& b) { b[7] = 1; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[31] |= 2; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[31] = 0; }), ParseError::kBadField);
+
+  std::vector<std::uint8_t> data(100);
+  EncodeSymbol(1, 0, 254, data, bytes);
+  EXPECT_EQ(withChange([](auto& b) {
+              b[20] = 0;
+              b[21] = 255;
+            }),
+            ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[23] = 1; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b.resize(kSymbolHeaderSize + 4); }), ParseError::kBadLength);
+  EXPECT_EQ(withChange([](auto& b) { b.resize(kSymbolHeaderSize + kMaxSymbolSize + 1); }),
+            ParseError::kBadLength);
+
+  // A group symbol: its id, combination and reserved byte.
+  bytes.resize(kMaxDatagram);
+  bytes.resize(EncodeGroupSymbolInto(1, 0, 254, 0, data, bytes.data()));
+  EXPECT_EQ(withChange([](auto& b) { b[21] = 255; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[22] = kMaxCombinations; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[23] = 1; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[22] = kMaxCombinations - 1; }), ParseError::kNone);
+}
+
+TEST(FileLayout, CutsFilesIntoEvenBlocksThatCoverEveryByteOnce) {
+  struct Case {
+    std::uint64_t size;
+    std::uint64_t symbols;
+    std::uint32_t blocks;
+    std::uint32_t lastLength;
+  };
+  // Symbols of 1024 bytes in blocks of at most 4.
+  for (const Case c : {Case{0, 0, 0, 0}, Case{1, 1, 1, 1}, Case{1023, 1, 1, 1023},
+                       Case{1024, 1, 1, 1024}, Case{1025, 2, 1, 1}, Case{4096, 4, 1, 1024},
+                       Case{4097, 5, 2, 1}, Case{13 * 1024 + 5, 14, 4, 5}}) {
+    SCOPED_TRACE(c.size);
+    const auto layout = FileLayout::Make(c.size, 1024, 4, 255);
+    ASSERT_TRUE(layout);
+    EXPECT_EQ(layout->SymbolCount(), c.symbols);
+    EXPECT_EQ(layout->BlockCount(), c.blocks);
+    if (c.blocks == 0) continue;
+    // Blocks follow each other without gap or overlap, and differ by one symbol at most: no
+    // short last block.
+    std::uint64_t next = 0;
+    std::uint32_t least = 255;
+    std::uint32_t most = 0;
+    for (std::uint32_t block = 0; block < c.blocks; ++block) {
+      EXPECT_EQ(layout->Offset(block, 0), next);
+      const std::uint32_t kb = layout->SourceSymbols(block);
+      least = std::min(least, kb);
+      most = std::max(most, kb);
+      next += layout->BlockBytes(block);
+    }
+    EXPECT_EQ(next, c.size);
+    EXPECT_LE(most - least, 1u);
+    EXPECT_EQ(layout->K(), most);
+    EXPECT_EQ(layout->SourceSymbols(c.blocks), 0u);
+    const std::uint32_t last = c.blocks - 1;
+    const std::uint32_t kLast = layout->SourceSymbols(last);
+    EXPECT_EQ(layout->Length(last, kLast - 1), c.lastLength);
+    EXPECT_EQ(layout->Offset(last, kLast - 1) + c.lastLength, c.size);
+  }
+  EXPECT_FALSE(FileLayout::Make(10, 0, 4, 255));
+  EXPECT_FALSE(FileLayout::Make(10, 1024, 0, 255));
+  EXPECT_FALSE(FileLayout::Make(10, 1024, 9, 8));
+  EXPECT_FALSE(FileLayout::Make(10, 1024, 4, 256));
+  // A small symbol size and block over a huge file means too many blocks to track.
+  EXPECT_FALSE(FileLayout::Make(kMaxFileSize, 16, 1, 255));
+  EXPECT_TRUE(FileLayout::Make(std::uint64_t{5} << 30, 1400, 127, 255));
+  EXPECT_FALSE(FileLayout::Make(10, 1024, 4, 255, 0));
+  EXPECT_FALSE(FileLayout::Make(10, 1024, 4, 255, kMaxGroupBlocks + 1));
+}
+
+TEST(FileLayout, GroupsHoldConsecutiveBlocksOfOneSize) {
+  // 20 blocks of 4 or 3 symbols, 17 of them long, in groups of up to 3; and cases with one size.
+  for (const std::uint64_t symbols :
+       {std::uint64_t{17 * 4 + 3 * 3}, std::uint64_t{4 * 9}, std::uint64_t{2}, std::uint64_t{0}}) {
+    SCOPED_TRACE(symbols);
+    const auto layout = FileLayout::Make(symbols * 16, 16, 4, 255, 3);
+    ASSERT_TRUE(layout);
+    std::uint32_t next = 0;
+    for (std::uint32_t g = 0; g < layout->GroupCount(); ++g) {
+      const std::uint32_t first = layout->GroupFirstBlock(g);
+      const std::uint32_t size = layout->GroupSize(g);
+      EXPECT_EQ(first, next);
+      EXPECT_GE(size, 1u);
+      EXPECT_LE(size, 3u);
+      for (std::uint32_t b = first; b < first + size; ++b) {
+        EXPECT_EQ(layout->GroupOf(b), g);
+        EXPECT_EQ(layout->SourceSymbols(b), layout->SourceSymbols(first));
+      }
+      next = first + size;
+    }
+    EXPECT_EQ(next, layout->BlockCount());
+    EXPECT_EQ(layout->GroupSize(layout->GroupCount()), 0u);
+  }
+  EXPECT_EQ(FileLayout::Make((17 * 4 + 3 * 3) * 16, 16, 4, 255, 3)->GroupCount(), 6u + 1u);
+}
+
+}  // namespace
+}  // namespace ondavox::fcast
