@@ -21,7 +21,26 @@ void Load(CSimpleIniA& ini, const std::string& fileName) {
   ini.SetUnicode(false);
   ini.SetMultiKey(false);
   ini.SetQuotes(false);
+  ini.SetSpaces(false);
   ini.LoadFile(fileName.c_str());
+}
+
+// The library separates sections with a blank line; the programs' files run one section after
+// another, every line a section, a key=value or a comment.
+std::string WithoutBlankLines(std::string_view text) {
+  std::string kept;
+  kept.reserve(text.size());
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    if (!line.empty()) {
+      kept += line;
+      kept += '\n';
+    }
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return kept;
 }
 
 }  // namespace
@@ -49,7 +68,7 @@ bool IniFile::Write(std::string_view section, std::string_view key, std::string_
   if (ini.SetValue(sectionName.c_str(), keyName.c_str(), text.c_str()) < 0) return false;
   std::string bytes;
   if (ini.Save(bytes) < 0) return false;
-  return WriteFileAtomically(fileName_, bytes);
+  return WriteFileAtomically(fileName_, WithoutBlankLines(bytes));
 }
 
 }  // namespace ondavox

@@ -181,12 +181,14 @@ void COndavoxView::OnStartServer() {
                      QStringLiteral("User database path is not valide !"))) {
     return;
   }
+  // Emptied before starting, so that the lines the start steps log (a port that cannot be
+  // opened, a missing Fcast component) stay above "Server started.".
+  log_.Clear();
   if (!document_.Start()) {
     AppendLog("Server start error.");
     return;
   }
   SetRunningState(true);
-  log_.Clear();
   AppendLog("Server started.");
 }
 

@@ -80,6 +80,17 @@ TEST(IniFile, WriteKeepsTheRestOfTheFile) {
   EXPECT_EQ(ini.Read("Fcast", "FcastRound"), "3");
 }
 
+TEST(IniFile, ReadsSpacedFilesAndWritesKeyEqualsValueOneSectionAfterAnother) {
+  TempDir dir;
+  WriteFile(dir.File("a.ini"), "[TCP]\nPort = 1550\n\n[Fcast]\nFcastIP = 230.0.0.2\nNote =\n");
+  IniFile ini(dir.File("a.ini"));
+  EXPECT_EQ(ini.Read("TCP", "Port"), "1550");
+  EXPECT_EQ(ini.Read("Fcast", "FcastIP"), "230.0.0.2");
+  ASSERT_TRUE(ini.Write("TCP", "Port", "1600"));
+  EXPECT_EQ(ReadFile(dir.File("a.ini")),
+            "[TCP]\nPort=1600\n[Fcast]\nFcastIP=230.0.0.2\nNote=\n");
+}
+
 TEST(IniFile, RelativeNameFollowsTheCurrentDirectoryAtEachAccess) {
   TempDir first, second;
   const auto previous = std::filesystem::current_path();

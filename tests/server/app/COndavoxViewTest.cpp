@@ -6,11 +6,14 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <sys/socket.h>
 #include <filesystem>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include "platform/Ipv4Endpoint.h"
+#include "platform/Socket.h"
 #include "server/app/CMainFrame.h"
 #include "server/app/COndavoxDoc.h"
 #include "server/app/COndavoxView.h"
@@ -106,6 +109,20 @@ TEST_F(ControlWindowTest, StartAndStopSwitchTheControlsAndTheMenuFollows) {
   EXPECT_EQ(menus, (QStringList{"&File", "Server", "&Display", "&?"}));
   EXPECT_EQ(view().startAction()->statusTip(), QStringLiteral("Open Sockets and start listening"));
   EXPECT_EQ(view().usersAction()->statusTip(), QStringLiteral("Manage & View Users"));
+}
+
+TEST_F(ControlWindowTest, AStartStepThatFailsStaysInTheLogAboveTheStartLine) {
+  Socket holder = Socket::Tcp();
+  const Ipv4Endpoint port = Ipv4Endpoint::Any(1550);
+  ASSERT_EQ(::bind(holder.Fd(), port.Get(), Ipv4Endpoint::Size()), 0);
+  ASSERT_EQ(::listen(holder.Fd(), 1), 0);
+
+  Click("startServer");
+  ASSERT_TRUE(document_->IsRunning());
+  EXPECT_EQ(LogLines(), (QStringList{QStringLiteral("TCP: port 1550 could not be opened (Address "
+                                                    "already in use); clients cannot connect"),
+                                     QStringLiteral("Server started.")}));
+  Click("stopServer");
 }
 
 TEST_F(ControlWindowTest, StartChecksTheThreePathsInOrder) {
