@@ -1,14 +1,23 @@
 #include "platform/AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/UniqueFd.h"
 
 namespace ondavox {
 namespace {
+
+constexpr char kTemporarySuffix[] = ".XXXXXX";
 
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -18,7 +27,7 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 mode_t ModeFor(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -33,9 +42,10 @@ bool Fail(std::string* error, const std::string& what) {
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
-  std::string temp = path + ".XXXXXX";
+  std::string temp = path + kTemporarySuffix;
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return Fail(error, "cannot create a temporary file beside " + path);
+  ::flock(fd, LOCK_EX);  // tells RemoveStaleTemporaries that a writer is alive
 
   bool ok = ::fchmod(fd, ModeFor(path)) == 0;
   std::string_view rest = bytes;
@@ -66,6 +76,30 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::s
     ::close(dir);
   }
   return true;
+}
+
+int RemoveStaleTemporaries(const std::string& path) {
+  const std::filesystem::path target(path);
+  const std::string prefix = target.filename().string() + ".";
+  const std::size_t length = prefix.size() + std::strlen(kTemporarySuffix) - 1;
+  std::error_code error;
+  std::filesystem::directory_iterator entries(DirectoryOf(path), error);
+  int removed = 0;
+  for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+    const std::string name = entries->path().filename().string();
+    if (name.size() != length || !name.starts_with(prefix) ||
+        !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](unsigned char c) { return std::isalnum(c) != 0; })) {
+      continue;
+    }
+    const UniqueFd file(::open(entries->path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.Valid() || !entries->is_regular_file(error) ||
+        ::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
+      continue;
+    }
+    if (::unlink(entries->path().c_str()) == 0) ++removed;
+  }
+  return removed;
 }
 
 }  // namespace ondavox

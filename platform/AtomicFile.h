@@ -10,9 +10,14 @@ namespace ondavox {
 // bytes go to a temporary file in the same directory, are flushed to disk, and the temporary
 // file is renamed over |path|. A new file gets the usual mode (0666 less the umask), an existing
 // one keeps its mode. On failure the old file is untouched, the temporary file is removed, and
-// |error| (when given) says what failed. Any thread; concurrent writers of one path must be
-// serialised by their caller.
+// |error| (when given) says what failed. The temporary file is locked (flock) while it is
+// written. Any thread; concurrent writers of one path must be serialised by their caller.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                          std::string* error = nullptr);
+
+// Removes the temporary files that writers of |path| killed during a write left beside it
+// ("<path>.XXXXXX"), skipping any that a live writer holds locked. Returns how many it removed.
+// Meant for start-up, before this process writes |path|.
+int RemoveStaleTemporaries(const std::string& path);
 
 }  // namespace ondavox

@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "common/LenientInteger.h"
+#include "platform/AtomicFile.h"
 #include "platform/CurrentDirectory.h"
 
 namespace ondavox {
@@ -92,6 +93,7 @@ ClientConfig::ClientConfig(std::string path)
 }
 
 void ClientConfig::Load() {
+  RemoveStaleTemporaries(iniPath);  // left by a save that was killed half-way
   for (std::string_view section : {kServer, kUser, kFileasso}) {
     const bool present = ini.HasSection(section);
     for (const Setting& setting : kSettings) {

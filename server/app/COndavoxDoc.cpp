@@ -1,6 +1,8 @@
 #include "server/app/COndavoxDoc.h"
 
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include "platform/AtomicFile.h"
 #include "server/data/ArchiveReader.h"
@@ -19,7 +21,8 @@ bool IsPort(int32_t value) { return value >= 1 && value <= kHighestPort; }
 
 COndavoxDoc::COndavoxDoc(const std::string& directory,
                          ServerRunner::FcastSenderFactory fcastSenderFactory)
-    : config_(directory + "/server.ini", directory),
+    : directory_(directory),
+      config_(directory + "/server.ini", directory),
       users_(config_.clientDatabase),
       documents_(config_.documentDatabase),
       runner_(documents_, users_, std::move(fcastSenderFactory)) {
@@ -31,6 +34,14 @@ COndavoxDoc::~COndavoxDoc() {
 }
 
 Status COndavoxDoc::Load() {
+  for (const std::string& file :
+       {config_.fileName(), config_.clientDatabase, config_.documentDatabase}) {
+    RemoveStaleTemporaries(file);
+  }
+  if (config_.documentPath == ServerConfig::DefaultDocumentPath(directory_)) {
+    std::error_code ignored;  // a folder that cannot be made is reported when the server starts
+    std::filesystem::create_directory(config_.documentPath, ignored);
+  }
   ServerDataAccess access(runner_);
   Status status = users_.Load();
   if (!status.ok()) return status;

@@ -37,8 +37,10 @@ class COndavoxDoc final : public ServerEventListener {
   COndavoxDoc(const COndavoxDoc&) = delete;
   COndavoxDoc& operator=(const COndavoxDoc&) = delete;
 
-  // Reads the user database, then the document database. A file that does not parse (or
-  // cannot be read) is an error naming the file; the program must not start then.
+  // Removes the temporaries that a killed save left beside server.ini and the databases,
+  // creates the default document folder when it is missing, then reads the user database and
+  // the document database. A file that does not parse (or cannot be read) is an error naming
+  // the file; the program must not start then.
   Status Load();
 
   // Starts the server with the settings. False, with nothing started, when the TCP port or the
@@ -85,6 +87,7 @@ class COndavoxDoc final : public ServerEventListener {
   // Refreshes the login lists and asks the users dialog to reload them.
   void LoginsChanged() EXCLUDES(dialogsMu_);
 
+  const std::string directory_;
   ServerConfig config_;
   UserDatabase users_;
   DocumentDatabase documents_;

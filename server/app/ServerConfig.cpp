@@ -32,7 +32,7 @@ const ServerConfig::Key ServerConfig::kKeys[] = {
     {"Server", "documentDatabase", &ServerConfig::documentDatabase,
      [](const std::string& d) { return d + "/DocumentDB.dat"; }},
     {"Server", "documentPath", &ServerConfig::documentPath,
-     [](const std::string& d) { return d + "/upload/"; }},
+     &ServerConfig::DefaultDocumentPath},
     {"TCP", "Port", &ServerConfig::Port, [](const std::string&) { return std::string("1550"); }},
     {"UDP", "MulticastPort", &ServerConfig::MulticastPort,
      [](const std::string&) { return std::string("2001"); }},

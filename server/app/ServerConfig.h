@@ -32,6 +32,11 @@ class ServerConfig {
   // Writes all eleven values in table order; false when a write failed.
   bool Save();
 
+  // The documentPath of a server in |currentDirectory| that has not set one.
+  static std::string DefaultDocumentPath(const std::string& currentDirectory) {
+    return currentDirectory + "/upload/";
+  }
+
   // [Server]
   std::string path;
   std::string clientDatabase;

@@ -1,10 +1,15 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "platform/UniqueFd.h"
 #include "server/app/COndavoxDoc.h"
 #include "server/net/ServerDataAccess.h"
 #include "tests/server/app/FakeFcastSender.h"
@@ -126,12 +131,12 @@ TEST(DocumentLog, LinesBeforeALogExistsAreKeptInOrderForTheFirstLog) {
 
 TEST_F(DocumentTest, TheSettingsFileIsCreatedInTheFolderAndTheDatabasesLiveThere) {
   const std::string ini = ReadFile(dir_.path() / "server.ini");
-  EXPECT_NE(ini.find("Port = 1550"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Port=1550\n"), std::string::npos) << ini;
   EXPECT_EQ(document_->config().clientDatabase, dir_.File("UserDB.dat"));
   EXPECT_EQ(document_->config().fileName(), dir_.File("server.ini"));
   document_->config().Port = 1600;
   EXPECT_TRUE(document_->SaveSettings());
-  EXPECT_NE(ReadFile(dir_.path() / "server.ini").find("Port = 1600"), std::string::npos);
+  EXPECT_NE(ReadFile(dir_.path() / "server.ini").find("Port=1600\n"), std::string::npos);
 }
 
 TEST_F(DocumentTest, DocumentFileHoldsTheThreeNetworkSettingsAndOpeningReplacesThem) {
@@ -172,6 +177,27 @@ TEST(DocumentLoad, AUserDatabaseThatDoesNotParseIsAnErrorNamingTheFile) {
   const Status status = document.Load();
   EXPECT_EQ(status.code(), Status::Code::kFormatError);
   EXPECT_NE(status.message().find("UserDB.dat"), std::string::npos) << status.message();
+}
+
+TEST(DocumentLoad, RemovesWhatKilledSavesLeftAndMakesTheDefaultDocumentFolder) {
+  TempDir dir;
+  for (const char* name : {"UserDB.dat.Ab12Cd", "DocumentDB.dat.x9Y8z7", "server.ini.QQQQQQ",
+                           "UserDB.dat.busy01", "UserDB.dat.bak", "other.dat.Ab12Cd"}) {
+    WriteFile(dir.path() / name, "partial");
+  }
+  // A temporary that a live writer holds stays.
+  const UniqueFd busy(::open(dir.File("UserDB.dat.busy01").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(::flock(busy.Get(), LOCK_EX), 0);
+
+  COndavoxDoc document(dir.path().string(), [] { return std::shared_ptr<FcastSender>(); });
+  ASSERT_TRUE(document.Load().ok());
+  std::set<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    left.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, (std::set<std::string>{"server.ini", "upload", "UserDB.dat.busy01",
+                                         "UserDB.dat.bak", "other.dat.Ab12Cd"}));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "upload"));
 }
 
 TEST_F(DocumentTest, StartRefusesPortsThatCannotBeBound) {
