@@ -6,6 +6,7 @@
 #include "platform/ui/MessageBox.h"
 #include "server/app/CMainFrame.h"
 #include "server/app/COndavoxDoc.h"
+#include "server/app/DocumentLoading.h"
 
 int main(int argc, char** argv) {
   ondavox::WinsockStartup();
@@ -20,12 +21,7 @@ int main(int argc, char** argv) {
         ondavox::ShowMessageBox(nullptr, QString::fromStdString(text),
                                 ondavox::MessageIcon::kError);
       }));
-  const ondavox::Status loaded = document.Load();
-  if (!loaded.ok()) {
-    ondavox::ShowMessageBox(nullptr, QString::fromStdString(loaded.message()),
-                            ondavox::MessageIcon::kError);
-    return 1;
-  }
+  if (!ondavox::LoadDocumentOrReport(document)) return 1;
 
   ondavox::CMainFrame frame(document, directory);
   frame.show();

@@ -17,6 +17,7 @@
 #include "server/app/CMainFrame.h"
 #include "server/app/COndavoxDoc.h"
 #include "server/app/COndavoxView.h"
+#include "server/app/DocumentLoading.h"
 #include "server/net/ServerDataAccess.h"
 #include "tests/platform/ui/GuiTestSupport.h"
 #include "tests/server/app/FakeFcastSender.h"
@@ -193,10 +194,10 @@ TEST_F(ControlWindowTest, TypingChangesTheSettingsAtOnceAndOnlySaveParametersWri
   Field("fcastIP")->selectAll();
   Field("fcastIP")->insert(QStringLiteral("230.0.0.7"));
   EXPECT_EQ(document_->config().FcastIP, "230.0.0.7");
-  EXPECT_EQ(ReadFile(ini).find("Port = 1600"), std::string::npos);
+  EXPECT_EQ(ReadFile(ini).find("Port=1600\n"), std::string::npos);
   Click("saveParameters");
-  EXPECT_NE(ReadFile(ini).find("Port = 1600"), std::string::npos);
-  EXPECT_NE(ReadFile(ini).find("FcastIP = 230.0.0.7"), std::string::npos);
+  EXPECT_NE(ReadFile(ini).find("Port=1600\n"), std::string::npos);
+  EXPECT_NE(ReadFile(ini).find("FcastIP=230.0.0.7\n"), std::string::npos);
 }
 
 TEST_F(ControlWindowTest, PickersSetThePathFieldsAndTheirSettings) {
@@ -317,6 +318,22 @@ class FixedResolver final : public HostResolver {
  private:
   std::optional<std::string> address_;
 };
+
+TEST(ControlWindowLoad, ADatabaseThatDoesNotParseIsTheFrameworksMessageWithTheDetailUnderIt) {
+  EnsureApplication();
+  MessageRecorder messages;
+  TempDir dir;
+  WriteFile(dir.path() / "UserDB.dat", std::string("\x01\x00\xFF\xFF", 4));
+  COndavoxDoc document(dir.path().string(), FactoryOf(std::make_shared<FakeFcastSender>()));
+  EXPECT_FALSE(LoadDocumentOrReport(document));
+  ASSERT_EQ(messages.messages().size(), 1u);
+  const QStringList lines = messages.LastText().split(QLatin1Char('\n'));
+  EXPECT_EQ(lines.front(), QStringLiteral("La création d'un document vide a échoué."));
+  EXPECT_TRUE(lines.back().startsWith(QString::fromStdString(dir.File("UserDB.dat")) +
+                                      QStringLiteral(": format error at byte ")))
+      << messages.LastText().toStdString();
+  EXPECT_EQ(messages.messages().back().icon, MessageIcon::kError);
+}
 
 TEST_F(ControlWindowTest, TitleNamesTheHostAndStaysServerWhenItCannotBeResolved) {
   FixedResolver resolved("192.168.1.10");

@@ -1,0 +1,18 @@
+#include "server/app/DocumentLoading.h"
+
+#include "platform/ui/MessageBox.h"
+#include "server/app/COndavoxDoc.h"
+
+namespace ondavox {
+
+bool LoadDocumentOrReport(COndavoxDoc& document) {
+  const Status loaded = document.Load();
+  if (loaded.ok()) return true;
+  ShowMessageBox(nullptr,
+                 QStringLiteral("La création d'un document vide a échoué.\n\n") +
+                     QString::fromStdString(loaded.message()),
+                 MessageIcon::kError);
+  return false;
+}
+
+}  // namespace ondavox
