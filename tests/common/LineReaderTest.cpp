@@ -12,9 +12,12 @@
 #include <vector>
 
 #include "platform/Socket.h"
+#include "tests/support/ThreadGuard.h"
 
 namespace ondavox {
 namespace {
+
+using test::ThreadGuard;
 
 // A reader over |bytes| that hands them out |chunk| bytes per read, then reports a close (or
 // an error when |failAtEnd|), as a socket would.
@@ -103,6 +106,7 @@ TEST(LineReader, ReadsFromASocketAndSeesTheClose) {
     }
     writing.Close();
   });
+  ThreadGuard guard(writer, [&] { reading.Shutdown(); });
   LineReader reader = LineReader::ForSocket(reading.Fd());
   for (int i = 0; i < 1000; ++i) {
     ASSERT_EQ(reader.ReadLine(), "FILEINFO\tclip" + std::to_string(i) + ".avi\tann");

@@ -5,8 +5,12 @@
 #include <atomic>
 #include <thread>
 
+#include "tests/support/ThreadGuard.h"
+
 namespace ondavox {
 namespace {
+
+using test::ThreadGuard;
 
 using namespace std::chrono_literals;
 
@@ -27,12 +31,18 @@ TEST(WakeUp, WakesAWaitingThreadOncePerSignal) {
   WakeUp wake;
   WakeUp done;
   std::atomic<int> wakes{0};
+  std::atomic<bool> stop{false};
   std::thread waiter([&] {
     for (int i = 0; i < 100; ++i) {
       wake.Wait();
+      if (stop) return;
       ++wakes;
       done.Signal();
     }
+  });
+  ThreadGuard guard(waiter, [&] {
+    stop = true;
+    wake.Signal();
   });
   for (int i = 0; i < 100; ++i) {
     wake.Signal();
