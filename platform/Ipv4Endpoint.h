@@ -40,6 +40,9 @@ class Ipv4Endpoint {
   std::string AddressText() const;
 
  private:
+  using EndQuery = int (*)(int, sockaddr*, socklen_t*);
+  static std::optional<Ipv4Endpoint> EndOf(int fd, EndQuery query);
+
   sockaddr_in address_;
 };
 
