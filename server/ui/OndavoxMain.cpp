@@ -4,9 +4,9 @@
 #include "common/WinsockStartup.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/ui/MessageBox.h"
-#include "server/app/CMainFrame.h"
+#include "server/ui/CMainFrame.h"
 #include "server/app/COndavoxDoc.h"
-#include "server/app/DocumentLoading.h"
+#include "server/ui/DocumentLoading.h"
 
 int main(int argc, char** argv) {
   ondavox::WinsockStartup();

@@ -14,10 +14,10 @@
 
 #include "platform/Ipv4Endpoint.h"
 #include "platform/Socket.h"
-#include "server/app/CMainFrame.h"
+#include "server/ui/CMainFrame.h"
 #include "server/app/COndavoxDoc.h"
-#include "server/app/COndavoxView.h"
-#include "server/app/DocumentLoading.h"
+#include "server/ui/COndavoxView.h"
+#include "server/ui/DocumentLoading.h"
 #include "server/net/ServerDataAccess.h"
 #include "tests/platform/ui/GuiTestSupport.h"
 #include "tests/server/app/FakeFcastSender.h"

@@ -1,4 +1,4 @@
-#include "server/app/DocumentLoading.h"
+#include "server/ui/DocumentLoading.h"
 
 #include "platform/ui/MessageBox.h"
 #include "server/app/COndavoxDoc.h"

@@ -1,4 +1,4 @@
-#include "server/app/COndavoxView.h"
+#include "server/ui/COndavoxView.h"
 
 #include <QAction>
 #include <QRegularExpressionValidator>

@@ -1,4 +1,4 @@
-#include "server/app/CMainFrame.h"
+#include "server/ui/CMainFrame.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -13,7 +13,7 @@
 #include "platform/ui/FilePickers.h"
 #include "platform/ui/MessageBox.h"
 #include "server/app/COndavoxDoc.h"
-#include "server/app/COndavoxView.h"
+#include "server/ui/COndavoxView.h"
 
 namespace ondavox {
 namespace {
