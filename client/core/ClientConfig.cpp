@@ -8,7 +8,7 @@
 #include "common/LenientInteger.h"
 #include "platform/CurrentDirectory.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 constexpr std::string_view kServer = "Server";
@@ -124,4 +124,4 @@ void ClientConfig::Save() {
   }
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client
