@@ -15,11 +15,11 @@
 
 namespace {
 
-using ondavox::ClientLog;
-using ondavox::LogBox;
-using ondavox::MavoraProtocolClient;
-using ondavox::PlaylistRow;
 using ondavox::Socket;
+using ondavox::client::ClientLog;
+using ondavox::client::LogBox;
+using ondavox::client::MavoraProtocolClient;
+using ondavox::client::PlaylistRow;
 
 class CountingHost final : public MavoraProtocolClient::Host {
  public:

@@ -12,8 +12,8 @@
 
 namespace {
 
-using ondavox::CUserInfo;
-using ondavox::UserDatabase;
+using ondavox::server::CUserInfo;
+using ondavox::server::UserDatabase;
 
 // A folder of its own under the system's temporary folder, removed at the end.
 class ScratchDir {

@@ -7,7 +7,7 @@
 #include "client/core/ClientRunner.h"
 #include "platform/Trace.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 CMULTICASTDialog::CMULTICASTDialog(int port, std::string groupAddress, ClientRunner& runner,
                                    std::function<void()> closeSession)
@@ -133,4 +133,4 @@ void CMULTICASTDialog::Close() {
   AppendLog("You've been disconnected", "UDP");
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

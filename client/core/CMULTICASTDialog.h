@@ -9,7 +9,7 @@
 #include "platform/Mutex.h"
 #include "platform/Socket.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 class ClientRunner;
 
@@ -54,4 +54,4 @@ class CMULTICASTDialog final : public WorkerThread {
   bool stopped_ GUARDED_BY(mu_) = false;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

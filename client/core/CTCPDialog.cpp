@@ -13,7 +13,7 @@
 #include "common/LenientInteger.h"
 #include "platform/Trace.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
@@ -187,4 +187,4 @@ void CTCPDialog::Close() {
   AppendLog("You've been disconnected", "TCP");
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

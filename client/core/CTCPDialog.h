@@ -10,7 +10,7 @@
 #include "platform/Socket.h"
 #include "platform/WakeUp.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 class ClientRunner;
 
@@ -65,4 +65,4 @@ class CTCPDialog final : public WorkerThread {
   std::optional<MavoraProtocol::Fields> pending_ GUARDED_BY(mu_);
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

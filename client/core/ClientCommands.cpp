@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace ondavox {
+namespace ondavox::client {
 
 MavoraProtocol::Fields ClientCommands::Login(const std::string& login,
                                              const std::string& password) {
@@ -33,4 +33,4 @@ MavoraProtocol::Fields ClientCommands::FreeText(std::string_view text) {
   return {field};
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

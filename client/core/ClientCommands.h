@@ -5,7 +5,7 @@
 
 #include "common/MavoraProtocol.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The commands the client sends, as the field lists handed to ClientRunner::SendTCP. The
 // address fields of LOGIN and REGISTER are always the fixed texts kAddress and kPort, whatever
@@ -27,4 +27,4 @@ class ClientCommands {
   static MavoraProtocol::Fields FreeText(std::string_view text);
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

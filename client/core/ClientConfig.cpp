@@ -9,7 +9,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/CurrentDirectory.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 constexpr std::string_view kServer = "Server";
@@ -126,4 +126,4 @@ void ClientConfig::Save() {
   }
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

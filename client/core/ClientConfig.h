@@ -5,7 +5,7 @@
 
 #include "common/IniFile.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 // One file association: a received file whose name ends with |extension| (compared byte for
 // byte, no dot added) is opened with |program|.
@@ -48,4 +48,4 @@ class ClientConfig {
   const std::string defaultDownloadDirectory;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 ClientLog::LocalTime SystemLocalTime() {
@@ -62,4 +62,4 @@ void AppendLog(std::string_view text, std::string_view tag) {
   ClientLog::Process().Append(text, tag);
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -8,7 +8,7 @@
 #include "client/core/LogBox.h"
 #include "platform/Mutex.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The client's event log: turns each logged text into one line, "hh:mm:ss > [TAG] text" (the tag
 // part only when a tag is given), and hands the lines to the log box in the order they were
@@ -51,4 +51,4 @@ class ClientLog {
 // Adds one line to the client's log (ClientLog::Process()). Any thread.
 void AppendLog(std::string_view text, std::string_view tag = {});
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -3,7 +3,7 @@
 #include "common/WinsockStartup.h"
 #include "platform/Trace.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 std::shared_ptr<FcastReceiverObject> ClientRunner::LoadFcastReceiver(
     const FcastMessageHook& message, const std::vector<std::string>& candidates) {
@@ -135,4 +135,4 @@ void ClientRunner::StartFcast(const std::string& group, int port, const std::str
   fcastReceiver_->Start(group, port, folder);
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -17,7 +17,7 @@
 #include "platform/Launcher.h"
 #include "platform/Mutex.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The client's network core, one per process: owns the protocol object, the Fcast receiver
 // and the settings the network threads read, and runs the sessions. A session is opened by
@@ -105,4 +105,4 @@ class ClientRunner final : public MavoraProtocolClient::Host {
   PlaylistList* playlist_ GUARDED_BY(viewMu_) = nullptr;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

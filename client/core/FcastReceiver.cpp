@@ -7,7 +7,7 @@
 #include "client/core/ClientLog.h"
 #include "platform/Trace.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 FcastReceiver::FcastReceiver(std::shared_ptr<FcastReceiverObject> receiver,
                              const ReceptionSettings& settings, Launcher& launcher)
@@ -80,4 +80,4 @@ void FcastReceiver::FileComplete(long fileId, const std::string& name, long size
   AppendLog(path, "EXEC");
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

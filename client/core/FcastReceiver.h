@@ -12,7 +12,7 @@
 #include "platform/Launcher.h"
 #include "platform/Mutex.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The client's side of the file broadcast: the Fcast component's receiver object, started on
 // the group and port of each FCAST announcement, and its event thread (SinkFcastRcvEvent). Each
@@ -51,4 +51,4 @@ class FcastReceiver {
   std::unique_ptr<SinkFcastRcvEvent> events_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

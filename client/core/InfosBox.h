@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The main view's Infos box as the client core sees it: the TCP session thread replaces its
 // whole text with each information text the server returns (line breaks as carriage return and
@@ -14,4 +14,4 @@ class InfosBox {
   virtual void SetText(const std::string& text) = 0;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The user's event log as the client core sees it: the main view's log box, implemented by the
 // window program (and by tests). ClientLog hands it finished lines, one call per line, in the
@@ -16,4 +16,4 @@ class LogBox {
   virtual void AppendLine(const std::string& line) = 0;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -9,7 +9,7 @@
 #include "platform/Socket.h"
 #include "platform/Trace.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 std::string Sender(std::string_view code) {
@@ -117,4 +117,4 @@ std::string MavoraProtocolClient::invokePLAYLIST(const Fields& fields) {
 
 std::string MavoraProtocolClient::invokeLOGOUT(const Fields&) { return Sender(kLogoutCode); }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

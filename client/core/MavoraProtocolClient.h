@@ -9,7 +9,7 @@
 #include "common/LineReader.h"
 #include "common/MavoraProtocol.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The client's protocol object: turns a command's fields into the bytes sent to the server,
 // reads reply lines and announcement datagrams, and interprets the announcements (USERS, DOCS,
@@ -69,4 +69,4 @@ class MavoraProtocolClient : public MavoraProtocol {
   Host& host_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

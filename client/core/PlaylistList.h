@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace ondavox {
+namespace ondavox::client {
 
 // One row of the playlist list: the Document and Owner columns.
 struct PlaylistRow {
@@ -22,4 +22,4 @@ class PlaylistList {
   virtual void ReplaceRows(const std::vector<PlaylistRow>& rows) = 0;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -1,6 +1,6 @@
 #include "client/core/ReceptionSettings.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 void ReceptionSettings::Update(const ClientConfig& config) {
   Update(config.downloadDirectory, config.associations);
@@ -23,4 +23,4 @@ std::vector<FileAssociation> ReceptionSettings::Associations() const {
   return associations_;
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -6,7 +6,7 @@
 #include "client/core/ClientConfig.h"
 #include "platform/Mutex.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The settings that the network threads read while the user may be editing the configuration:
 // the download directory (read when an FCAST announcement arrives) and the association list
@@ -28,4 +28,4 @@ class ReceptionSettings {
   std::vector<FileAssociation> associations_ GUARDED_BY(mu_);
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

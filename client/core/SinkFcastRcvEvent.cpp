@@ -5,7 +5,7 @@
 
 #include "platform/Trace.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 // A formatted debug line, cut to 255 characters as the receiver's line buffer holds 256 bytes.
@@ -121,4 +121,4 @@ bool SinkFcastRcvEvent::HandleEvent(long code, long error, long fileId, long siz
   }
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

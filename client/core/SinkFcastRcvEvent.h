@@ -8,7 +8,7 @@
 #include "common/FcastComponent.h"
 #include "platform/Mutex.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The event thread of the Fcast receiver: takes the receiver object's events one after the
 // other and acts on each code (debug lines; completed files go to the owner's handler).
@@ -54,4 +54,4 @@ class SinkFcastRcvEvent {
   std::thread thread_ GUARDED_BY(mu_);
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -2,7 +2,7 @@
 
 #include <cassert>
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 // The worker whose body runs on the calling thread, if any.
@@ -31,4 +31,4 @@ void WorkerThread::Body() {
   tCurrentWorker = nullptr;
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-namespace ondavox {
+namespace ondavox::client {
 
 // One worker thread of the client's network core: the object is built with its fields, then
 // Start() runs InitInstance, Run when InitInstance succeeded, and ExitInstance, on a thread of its
@@ -36,4 +36,4 @@ class WorkerThread {
   std::thread thread_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -6,7 +6,7 @@
 
 #include "ui_CAboutDlg.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 constexpr const char* kContributors[] = {"Ilse Varnholt", "Tomas Reyle", "Mara Quenby",
@@ -33,4 +33,4 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui
 
 CAboutDlg::~CAboutDlg() = default;
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -7,7 +7,7 @@ namespace Ui {
 class CAboutDlg;
 }
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The About box: the program's picture, its version line and the credits, filled in at opening.
 // Opened by the main frame's About command (menu and F1). Window thread only.
@@ -22,4 +22,4 @@ class CAboutDlg final : public QDialog {
   std::unique_ptr<Ui::CAboutDlg> ui_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -14,7 +14,7 @@
 #include "platform/ui/MessageBox.h"
 #include "ui_CClientView.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 constexpr int kDocumentColumnWidth = 220;
@@ -148,4 +148,4 @@ void CClientView::OnCancel() {
   ui_->send->setEnabled(true);
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

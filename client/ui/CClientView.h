@@ -16,7 +16,7 @@ namespace Ui {
 class CClientView;
 }
 
-namespace ondavox {
+namespace ondavox::client {
 
 class ClientRunner;
 
@@ -58,4 +58,4 @@ class CClientView final : public QWidget, public LogBox, public InfosBox, public
   OrderedLogBox log_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

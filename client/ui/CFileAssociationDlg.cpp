@@ -8,7 +8,7 @@
 #include "platform/ui/MessageBox.h"
 #include "ui_CFileAssociationDlg.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 CFileAssociationDlg::CFileAssociationDlg(std::vector<FileAssociation>& associations,
                                          QWidget* parent)
@@ -85,4 +85,4 @@ void CFileAssociationDlg::OnRemove() {
   Fill();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -10,7 +10,7 @@ namespace Ui {
 class CFileAssociationDlg;
 }
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The "File Association" dialog: edits, in place, the caller's list of (extension, program)
 // pairs. Adding an extension replaces its earlier pairs with one at the end of the list;
@@ -37,4 +37,4 @@ class CFileAssociationDlg final : public QDialog {
   std::vector<FileAssociation>& associations_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -3,7 +3,7 @@
 #include "platform/ui/FilePickers.h"
 #include "ui_CFoldersDlg.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 CFoldersDlg::CFoldersDlg(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::CFoldersDlg>()) {
@@ -36,4 +36,4 @@ void CFoldersDlg::accept() {
   QDialog::accept();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

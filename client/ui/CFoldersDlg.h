@@ -8,7 +8,7 @@ namespace Ui {
 class CFoldersDlg;
 }
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The "Folders Option" dialog: the download directory, chosen with the folder picker. After OK
 // |downloadDirectory| holds the field's text ending with one "/" (the Fcast receiver puts the
@@ -33,4 +33,4 @@ class CFoldersDlg final : public QDialog {
   std::unique_ptr<Ui::CFoldersDlg> ui_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

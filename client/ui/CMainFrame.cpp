@@ -25,7 +25,7 @@
 #include "platform/ui/MessageBox.h"
 #include "platform/CurrentDirectory.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 constexpr char kHelpFile[] = "Client.hlp";
@@ -289,4 +289,4 @@ void CMainFrame::OnAbout() {
   dialog.exec();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

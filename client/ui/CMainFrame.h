@@ -11,10 +11,13 @@ class QTimer;
 class QToolBar;
 
 namespace ondavox {
+class Launcher;
+}  // namespace ondavox
+
+namespace ondavox::client {
 
 class CClientView;
 class ClientRunner;
-class Launcher;
 
 // The client's main window around the form: owns the settings (client.ini, loaded from the
 // current directory at construction) and carries the user's commands: Connect (log in or
@@ -97,4 +100,4 @@ class CMainFrame final : public QMainWindow {
   QAction* about_ = nullptr;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -2,7 +2,7 @@
 
 #include "ui_CSendCommandDlg.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 CSendCommandDlg::CSendCommandDlg(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::CSendCommandDlg>()) {
@@ -19,4 +19,4 @@ void CSendCommandDlg::accept() {
   QDialog::accept();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

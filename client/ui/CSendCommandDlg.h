@@ -8,7 +8,7 @@ namespace Ui {
 class CSendCommandDlg;
 }
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The "Send Command" dialog: one command line typed by the user. "Send" closes it with OK and
 // the caller reads |command|. Opened by the main view's "Send Comm." button. Window thread only.
@@ -28,4 +28,4 @@ class CSendCommandDlg final : public QDialog {
   std::unique_ptr<Ui::CSendCommandDlg> ui_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

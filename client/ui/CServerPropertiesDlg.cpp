@@ -5,7 +5,7 @@
 #include "platform/ui/FieldValidation.h"
 #include "ui_CServerPropertiesDlg.h"
 
-namespace ondavox {
+namespace ondavox::client {
 
 CServerPropertiesDlg::CServerPropertiesDlg(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::CServerPropertiesDlg>()) {
@@ -44,4 +44,4 @@ void CServerPropertiesDlg::accept() {
   QDialog::accept();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -8,7 +8,7 @@ namespace Ui {
 class CServerPropertiesDlg;
 }
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The "Server Properties" dialog: the server's address, its two ports and the multicast group.
 // The caller sets the four values, shows the dialog modally and reads them back after OK; a
@@ -38,4 +38,4 @@ class CServerPropertiesDlg final : public QDialog {
   std::unique_ptr<Ui::CServerPropertiesDlg> ui_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

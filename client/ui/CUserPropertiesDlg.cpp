@@ -6,7 +6,7 @@
 #include "platform/ui/MessageBox.h"
 #include "ui_CUserPropertiesDlg.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 constexpr char kNoName[] = "---";
@@ -86,4 +86,4 @@ void CUserPropertiesDlg::accept() {
   QDialog::accept();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::client

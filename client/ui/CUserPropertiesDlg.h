@@ -8,7 +8,7 @@ namespace Ui {
 class CUserPropertiesDlg;
 }
 
-namespace ondavox {
+namespace ondavox::client {
 
 // The "User properties" dialog: login and password of an existing user, or the login, password
 // (typed twice), name and last name of a new one. The caller hands in login and password and,
@@ -46,4 +46,4 @@ class CUserPropertiesDlg final : public QDialog {
   std::unique_ptr<Ui::CUserPropertiesDlg> ui_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -13,8 +13,8 @@ int main(int argc, char** argv) {
   // any window exists, so the receiver's creation messages wait for the application.
   ondavox::ProcessLauncher launcher;
   std::vector<std::string> earlyMessages;
-  ondavox::ClientRunner runner(launcher, [&earlyMessages] {
-    return ondavox::ClientRunner::LoadFcastReceiver(
+  ondavox::client::ClientRunner runner(launcher, [&earlyMessages] {
+    return ondavox::client::ClientRunner::LoadFcastReceiver(
         [&earlyMessages](const std::string& text) { earlyMessages.push_back(text); });
   });
 
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     ondavox::ShowMessageBox(nullptr, QString::fromStdString(text), ondavox::MessageIcon::kError);
   }
 
-  ondavox::CMainFrame frame(runner, launcher);
+  ondavox::client::CMainFrame frame(runner, launcher);
   frame.show();
   frame.ShowHostTitle();
   return application.exec();

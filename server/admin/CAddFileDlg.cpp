@@ -7,7 +7,7 @@
 #include "platform/ui/MessageBox.h"
 #include "ui_CAddFileDlg.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 CAddFileDlg::CAddFileDlg(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::CAddFileDlg>()) {
@@ -54,4 +54,4 @@ void CAddFileDlg::OnOk() {
   }
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

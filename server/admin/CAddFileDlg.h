@@ -9,7 +9,7 @@ namespace Ui {
 class CAddFileDlg;
 }
 
-namespace ondavox {
+namespace ondavox::server {
 
 // The "Add File to Database" dialog: asks for a file (through the file picker), a description
 // and the two flags of a new document. Created on the caller's stack by the documents dialog,
@@ -44,4 +44,4 @@ class CAddFileDlg final : public QDialog {
   std::string mimeType_ = "unknown";
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

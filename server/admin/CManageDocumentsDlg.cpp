@@ -8,7 +8,7 @@
 #include "server/net/ServerDataAccess.h"
 #include "ui_CManageDocumentsDlg.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 enum Column { kOwner, kRelativePath, kFile, kDescription, kMimeType, kStreamable, kPersisting };
@@ -163,4 +163,4 @@ void CManageDocumentsDlg::OnOk() {
   reject();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

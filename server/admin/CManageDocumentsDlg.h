@@ -12,7 +12,7 @@ namespace Ui {
 class CManageDocumentsDlg;
 }
 
-namespace ondavox {
+namespace ondavox::server {
 
 class COndavoxDoc;
 
@@ -54,4 +54,4 @@ class CManageDocumentsDlg final : public QDialog {
   CDocInfo result_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -8,7 +8,7 @@
 #include "server/app/COndavoxDoc.h"
 #include "ui_CManagePlayListDlg.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 constexpr int kColumnWidths[] = {100, 70, 190};
@@ -114,4 +114,4 @@ void CManagePlayListDlg::OnEnqueue() {
   ui_->description->clear();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -11,7 +11,7 @@ namespace Ui {
 class CManagePlayListDlg;
 }
 
-namespace ondavox {
+namespace ondavox::server {
 
 class COndavoxDoc;
 
@@ -52,4 +52,4 @@ class CManagePlayListDlg final : public QDialog, public RefreshTarget {
   CDocInfo chosen_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

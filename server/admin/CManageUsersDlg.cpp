@@ -7,7 +7,7 @@
 #include "server/net/ServerDataAccess.h"
 #include "ui_CManageUsersDlg.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 void Fill(QListWidget& box, QLabel& count, const std::vector<std::string>& logins) {
@@ -174,4 +174,4 @@ void CManageUsersDlg::OnDeleteUser() {
   ReloadLists();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -11,7 +11,7 @@ namespace Ui {
 class CManageUsersDlg;
 }
 
-namespace ondavox {
+namespace ondavox::server {
 
 class COndavoxDoc;
 
@@ -53,4 +53,4 @@ class CManageUsersDlg final : public QDialog, public RefreshTarget {
   COndavoxDoc& document_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -10,7 +10,7 @@
 #include "server/data/DatabaseFile.h"
 #include "server/net/ServerDataAccess.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 constexpr int32_t kHighestPort = 65535;
@@ -190,4 +190,4 @@ void COndavoxDoc::OnServerEvent(const ServerEvent& event) {
   if (announce) runner_.SendPlaylist();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

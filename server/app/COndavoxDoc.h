@@ -14,7 +14,7 @@
 #include "server/data/UserDatabase.h"
 #include "server/net/ServerRunner.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // The server's one document: it owns the settings of server.ini, the user and document
 // databases and the server runner (with its playlist), keeps the lists of logged-in and
@@ -107,4 +107,4 @@ class COndavoxDoc final : public ServerEventListener {
   RefreshTarget* playlistDialog_ GUARDED_BY(dialogsMu_) = nullptr;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -22,10 +22,10 @@ int main() {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  ondavox::TimestampedLog log(STDOUT_FILENO);
-  ondavox::COndavoxDoc document(ondavox::CurrentDirectory(),
-                                ondavox::FcastSenderThread::ComponentFactory(
-                                    [&log](const std::string& text) { log.AppendLog(text); }));
+  ondavox::server::TimestampedLog log(STDOUT_FILENO);
+  ondavox::server::COndavoxDoc document(
+      ondavox::CurrentDirectory(), ondavox::server::FcastSenderThread::ComponentFactory(
+                                       [&log](const std::string& text) { log.AppendLog(text); }));
   const ondavox::Status loaded = document.Load();
   if (!loaded.ok()) {
     std::fprintf(stderr, "ondavoxd: cannot load a database: %s\n", loaded.message().c_str());

@@ -9,7 +9,7 @@
 #include "common/LenientInteger.h"
 #include "platform/CurrentDirectory.h"
 
-namespace ondavox {
+namespace ondavox::server {
 // One setting: where it lives in the file, the field that holds it and its default (as text,
 // made from the current directory). |emptyTakesDefault| is false for the one text that stays
 // empty when its key is present but empty.
@@ -100,4 +100,4 @@ bool ServerConfig::Save() {
   return ok;
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -5,7 +5,7 @@
 
 #include "common/IniFile.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // The server's eleven settings with their persistence in server.ini: the folder and files of
 // the databases and documents ([Server]), the TCP port ([TCP]), the announcement group
@@ -61,4 +61,4 @@ class ServerConfig {
   IniFile ini_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

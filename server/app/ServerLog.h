@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace ondavox {
+namespace ondavox::server {
 
 // Where the server document writes its log lines: the control window's log box, or the standard
 // output of the server without a window. Each call is one whole line, given without its line
@@ -24,4 +24,4 @@ class RefreshTarget {
   virtual void RequestRefresh() = 0;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-namespace ondavox {
+namespace ondavox::server {
 
 std::string TimestampedLog::Format(std::string_view line, std::time_t when) {
   std::tm local{};
@@ -25,4 +25,4 @@ void TimestampedLog::AppendLog(std::string_view line) {
   }
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -6,7 +6,7 @@
 
 #include "server/app/ServerLog.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // The log of the server without a window: each line goes to a file descriptor (the standard
 // output) as one write, after the local time "YYYY-MM-DD HH:MM:SS ", so lines never interleave
@@ -23,4 +23,4 @@ class TimestampedLog final : public ServerLog {
   const int fd_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

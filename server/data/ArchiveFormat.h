@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace ondavox {
+namespace ondavox::server {
 
 // The byte format of the user and document database files and of the server's document file,
 // written down once for ArchiveWriter and ArchiveReader. It is a plain stream with no header of
@@ -48,4 +48,4 @@ struct RecordClass {
   uint16_t schema;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -1,6 +1,6 @@
 #include "server/data/ArchiveReader.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 ArchiveReader::ArchiveReader(std::string_view bytes, std::string fileName)
     : bytes_(bytes), fileName_(std::move(fileName)) {}
@@ -138,4 +138,4 @@ void ArchiveReader::ReadObjectHeader(const RecordClass& recordClass) {
   if (ok()) numbered_.emplace_back(std::nullopt);
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -10,7 +10,7 @@
 #include "platform/Status.h"
 #include "server/data/ArchiveFormat.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // Reads an archive (format in ArchiveFormat.h) from bytes in memory, which the caller keeps
 // alive. The first failure (bytes run out, a length beyond the end, a tag that names nothing,
@@ -54,4 +54,4 @@ class ArchiveReader {
   std::vector<std::optional<std::string>> numbered_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -1,6 +1,6 @@
 #include "server/data/ArchiveWriter.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 void ArchiveWriter::WriteU8(uint8_t value) { bytes_.push_back(static_cast<char>(value)); }
 
@@ -49,4 +49,4 @@ void ArchiveWriter::WriteObjectHeader(const RecordClass& recordClass) {
   ++nextNumber_;
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -8,7 +8,7 @@
 
 #include "server/data/ArchiveFormat.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // Builds the bytes of an archive (format in ArchiveFormat.h) in memory: integers, strings and
 // object tags. It owns the bytes and the numbering of the classes written so far; the caller
@@ -34,4 +34,4 @@ class ArchiveWriter {
   uint32_t nextNumber_ = 1;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -5,7 +5,7 @@
 #include "server/data/ArchiveReader.h"
 #include "server/data/ArchiveWriter.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // A record of a database file, kept in a RecordStore. Each derived class names its stored
 // class in a static member kClass (a RecordClass) and has a default constructor for the
@@ -29,4 +29,4 @@ class CDatabaseRecord {
   CDatabaseRecord& operator=(const CDatabaseRecord&) = default;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -1,6 +1,6 @@
 #include "server/data/CDocInfo.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 CDocInfo::CDocInfo(std::string fileName, std::string owner, std::string path, std::string mimeType,
                    int32_t streamable, int32_t persisting, std::string description)
@@ -38,4 +38,4 @@ void CDocInfo::Serialize(ArchiveReader& archive) {
   description_ = archive.ReadString();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

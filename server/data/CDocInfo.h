@@ -5,7 +5,7 @@
 
 #include "server/data/CDatabaseRecord.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // One document the server can broadcast: file name, owner ("root" when added by hand), full
 // path on the server, MIME type, the streamable and persisting flags, and a description. Its
@@ -53,4 +53,4 @@ class CDocInfo final : public CDatabaseRecord {
   std::string description_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

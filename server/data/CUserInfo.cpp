@@ -1,6 +1,6 @@
 #include "server/data/CUserInfo.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 CUserInfo::CUserInfo(std::string login, std::string password, std::string name,
                      std::string lastName, int32_t banned, int32_t online, std::string ipAddress,
@@ -40,4 +40,4 @@ void CUserInfo::Serialize(ArchiveReader& archive) {
   name_ = archive.ReadString();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -5,7 +5,7 @@
 
 #include "server/data/CDatabaseRecord.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // One registered user of the server: login (the key, fixed once the record exists), password
 // in plain text, name, last name, the banned and online flags, and the address and port the
@@ -58,4 +58,4 @@ class CUserInfo final : public CDatabaseRecord {
   int32_t port_ = 0;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

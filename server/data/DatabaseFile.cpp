@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace ondavox {
+namespace ondavox::server {
 
 Status ReadDatabaseFile(const std::string& path, std::optional<std::string>* bytes) {
   bytes->reset();
@@ -33,4 +33,4 @@ Status ReadDatabaseFile(const std::string& path, std::optional<std::string>* byt
   return Status();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -8,7 +8,7 @@
 #include "server/data/CDocInfo.h"
 #include "server/data/RecordStore.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // The documents the server can broadcast, in the order they were added, stored in the
 // document database file (the documentDatabase setting). Keys (owner followed by file name,
@@ -47,4 +47,4 @@ class DocumentDatabase {
   RecordStore<CDocInfo> store_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

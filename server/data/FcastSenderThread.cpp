@@ -7,7 +7,7 @@
 
 #include "platform/Trace.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 std::string Format(const char* format, long long a, long long b, long long c, long long d) {
@@ -130,4 +130,4 @@ void FcastSenderThread::Remove(const CDocInfo& entry) {
   }
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -13,7 +13,7 @@
 #include "server/data/Playlist.h"
 #include "server/data/ServerEvent.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // What the Fcast sender needs of the server: the playlist, the announcement of a coming
 // transfer, and the delivery of events. Implemented by the server runner; any thread.
@@ -82,4 +82,4 @@ class FcastSenderThread {
   std::thread thread_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <iterator>
 
-namespace ondavox {
+namespace ondavox::server {
 
 Playlist::Entries::iterator Playlist::At(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= entries_.size()) return entries_.end();
@@ -64,4 +64,4 @@ std::optional<int> Playlist::Move(int index, int step) {
   return result;
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

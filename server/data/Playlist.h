@@ -7,7 +7,7 @@
 #include "platform/Mutex.h"
 #include "server/data/CDocInfo.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // The ordered queue of documents the server is to broadcast, first entry first. Entries are
 // copies: later changes to the document database do not reach them. Lives only in memory.
@@ -49,4 +49,4 @@ class Playlist {
   std::atomic<int> count_{0};
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

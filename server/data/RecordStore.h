@@ -18,7 +18,7 @@
 #include "server/data/ArchiveWriter.h"
 #include "server/data/DatabaseFile.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // The records of one database file: the file's path, the owned records in insertion order,
 // and an index by key beside the list, so that finding a record takes the same time whatever
@@ -188,4 +188,4 @@ class RecordStore {
   std::unordered_map<std::string, IndexEntry, KeyHash, std::equal_to<>> index_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace ondavox {
+namespace ondavox::server {
 
 std::string_view ServerEvent::GetName() const {
   static constexpr std::array<std::string_view, 8> kNames = {
@@ -18,4 +18,4 @@ const std::string& ServerEvent::GetParam(int index) const {
   return params_[static_cast<std::size_t>(index)];
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ondavox {
+namespace ondavox::server {
 
 // The event codes the server posts (see ServerEvent).
 enum ServerEventCode : int32_t {
@@ -44,4 +44,4 @@ class ServerEvent {
   std::vector<std::string> params_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -2,7 +2,7 @@
 
 #include "server/data/ServerEvent.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // What receives the server's events: the server runner calls OnServerEvent of each listener,
 // in the order they were added, synchronously on the posting thread (a client connection
@@ -14,4 +14,4 @@ class ServerEventListener {
   virtual void OnServerEvent(const ServerEvent& event) = 0;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -1,6 +1,6 @@
 #include "server/data/UserDatabase.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 Status UserDatabase::Save() const {
   return store_.Save(
@@ -17,4 +17,4 @@ void UserDatabase::ResetOnlineStatus() {
   store_.ForEach([](CUserInfo& user) { user.SetOnline(0); });
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -10,7 +10,7 @@
 #include "server/data/CUserInfo.h"
 #include "server/data/RecordStore.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 // The server's registered users, kept in memory in registration order and stored in the user
 // database file (the clientDatabase setting). Logins compare byte for byte, case-sensitively.
@@ -53,4 +53,4 @@ class UserDatabase {
   RecordStore<CUserInfo> store_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

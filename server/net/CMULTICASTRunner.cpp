@@ -11,7 +11,7 @@
 #include "platform/Trace.h"
 #include "server/net/ServerRunner.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 CMULTICASTRunner::CMULTICASTRunner(ServerRunner& runner, uint16_t bindPort,
                                    uint16_t destinationPort, std::string groupAddress)
@@ -109,4 +109,4 @@ void CMULTICASTRunner::Close() {
   TraceLine("CMULTICASTRunner::Close() [EXIT]");
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

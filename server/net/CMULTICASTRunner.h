@@ -11,7 +11,7 @@
 #include "platform/Socket.h"
 #include "platform/WakeUp.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 class ServerRunner;
 
@@ -65,4 +65,4 @@ class CMULTICASTRunner {
   std::deque<MavoraProtocol::Fields> pending_ GUARDED_BY(mu_);  // at most one of each kind
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

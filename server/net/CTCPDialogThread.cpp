@@ -7,7 +7,7 @@
 #include "server/net/MavoraProtocolServer.h"
 #include "server/net/ServerRunner.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 CTCPDialogThread::CTCPDialogThread(ServerRunner& runner, Socket socket)
     : runner_(runner), fd_(socket.Fd()), socket_(std::move(socket)) {
@@ -74,4 +74,4 @@ void CTCPDialogThread::Close() {
   if (live) TraceLine("CTCPDialogThread::Close() [EXIT]");
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

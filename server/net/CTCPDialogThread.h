@@ -6,7 +6,7 @@
 #include "platform/Mutex.h"
 #include "platform/Socket.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 class ServerRunner;
 
@@ -48,4 +48,4 @@ class CTCPDialogThread {
   Socket socket_ GUARDED_BY(mu_);
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -16,7 +16,7 @@
 #include "server/net/CTCPDialogThread.h"
 #include "server/net/ServerRunner.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 // Accept failures that say nothing about the listening socket: retry at once.
@@ -179,4 +179,4 @@ void CTCPRunner::Close() {
   DebugOut("CTCPRunner::Close() [EXIT]\n");
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -10,7 +10,7 @@
 #include "platform/Socket.h"
 #include "platform/WakeUp.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 class CTCPDialogThread;
 class ServerRunner;
@@ -59,4 +59,4 @@ class CTCPRunner {
   std::vector<std::unique_ptr<CTCPDialogThread>> connections_ GUARDED_BY(mu_);
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -16,7 +16,7 @@
 #include "server/net/ServerDataAccess.h"
 #include "server/net/ServerRunner.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 void SenderLine(std::string_view reply) {
@@ -214,4 +214,4 @@ std::string MavoraProtocolServer::invokePLAYLIST(const Fields&) {
   return "210";
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

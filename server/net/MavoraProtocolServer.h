@@ -6,7 +6,7 @@
 
 #include "common/MavoraProtocol.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 class ServerRunner;
 
@@ -51,4 +51,4 @@ class MavoraProtocolServer : public MavoraProtocol {
   ServerRunner& runner_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

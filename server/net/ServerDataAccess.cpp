@@ -2,7 +2,7 @@
 
 #include "server/net/ServerRunner.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 thread_local ServerDataAccess* currentAccess = nullptr;
@@ -24,4 +24,4 @@ ServerDataAccess* ServerDataAccess::Current(const ServerRunner& runner) {
   return currentAccess != nullptr && &currentAccess->runner_ == &runner ? currentAccess : nullptr;
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -5,7 +5,7 @@
 #include "platform/ThreadAnnotations.h"
 #include "server/data/ServerEvent.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 class ServerRunner;
 
@@ -35,4 +35,4 @@ class ServerDataAccess {
   std::vector<ServerEvent> deferred_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

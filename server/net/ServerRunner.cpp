@@ -6,7 +6,7 @@
 #include "server/net/CTCPRunner.h"
 #include "server/net/ServerDataAccess.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 // The largest playlist announcement, line feed included, is one byte below this.
@@ -178,4 +178,4 @@ std::size_t ServerRunner::LiveConnections() const {
   return listener_ ? listener_->LiveConnections() : 0;
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -17,7 +17,7 @@
 #include "server/data/ServerEventListener.h"
 #include "server/net/MavoraProtocolServer.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 class CMULTICASTRunner;
 class CTCPRunner;
@@ -116,4 +116,4 @@ class ServerRunner final : public FcastSenderHost {
   std::thread closer_ GUARDED_BY(workersMu_);
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -15,7 +15,7 @@
 #include "server/app/COndavoxDoc.h"
 #include "server/ui/COndavoxView.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 constexpr char kHelpFile[] = "Server.hlp";
@@ -142,4 +142,4 @@ void CMainFrame::OnOpenDocumentFile() {
   view_->ShowSettings();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -7,7 +7,7 @@
 
 class QToolBar;
 
-namespace ondavox {
+namespace ondavox::server {
 
 class COndavoxDoc;
 class COndavoxView;
@@ -47,4 +47,4 @@ class CMainFrame final : public QMainWindow {
   QToolBar* toolBar_ = nullptr;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -14,7 +14,7 @@
 #include "server/app/COndavoxDoc.h"
 #include "ui_COndavoxView.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 constexpr int kMulticastIPMaxChars = 15;
@@ -245,4 +245,4 @@ void COndavoxView::OnPickDatabase(QLineEdit& field, std::string& setting,
   setting = file->toStdString();
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

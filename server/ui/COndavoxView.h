@@ -16,7 +16,7 @@ namespace Ui {
 class COndavoxView;
 }
 
-namespace ondavox {
+namespace ondavox::server {
 
 class COndavoxDoc;
 
@@ -81,4 +81,4 @@ class COndavoxView final : public QWidget, public ServerLog {
   QString checkedUserDatabase_;
 };
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -16,14 +16,14 @@ int main(int argc, char** argv) {
   QGuiApplication::setApplicationDisplayName(QStringLiteral("Ondavox"));
 
   const std::string directory = ondavox::CurrentDirectory();
-  ondavox::COndavoxDoc document(
-      directory, ondavox::FcastSenderThread::ComponentFactory([](const std::string& text) {
+  ondavox::server::COndavoxDoc document(
+      directory, ondavox::server::FcastSenderThread::ComponentFactory([](const std::string& text) {
         ondavox::ShowMessageBox(nullptr, QString::fromStdString(text),
                                 ondavox::MessageIcon::kError);
       }));
   if (!ondavox::LoadDocumentOrReport(document)) return 1;
 
-  ondavox::CMainFrame frame(document, directory);
+  ondavox::server::CMainFrame frame(document, directory);
   frame.show();
   frame.ShowHostTitle();
   return application.exec();

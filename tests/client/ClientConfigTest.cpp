@@ -5,7 +5,7 @@
 #include "client/core/ClientConfig.h"
 #include "tests/support/TempDir.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 using test::ReadFile;
@@ -161,4 +161,4 @@ TEST(ClientConfig, SaveWritesEveryKeyAndLoadReadsItBack) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::client

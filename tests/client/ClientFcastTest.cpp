@@ -9,7 +9,7 @@
 #include "tests/client/ClientTestSupport.h"
 #include "tests/support/TempDir.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 using test::AnnouncementSender;
@@ -91,4 +91,4 @@ TEST(ClientFcast, MissingComponentIsLoggedAndEveryStartFails) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -6,7 +6,7 @@
 #include "client/core/ClientLog.h"
 #include "tests/client/ClientTestSupport.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 class Lines final : public LogBox {
@@ -78,4 +78,4 @@ TEST(ClientLog, ManyThreadsLoseNoLineAndKeepEachThreadsOrder) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -10,7 +10,7 @@
 #include "tests/client/ClientTestSupport.h"
 #include "tests/support/TempDir.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 using test::AnnouncementSender;
@@ -311,4 +311,4 @@ TEST_F(ClientSessionTest, DestroyingTheRunnerClosesAnOpenSession) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::client

@@ -14,6 +14,8 @@
 
 namespace ondavox::test {
 
+using namespace ondavox::client;
+
 RecordingLogBox::RecordingLogBox() { ClientLog::Process().SetLogBox(this); }
 
 RecordingLogBox::~RecordingLogBox() { ClientLog::Process().SetLogBox(nullptr); }

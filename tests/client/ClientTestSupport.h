@@ -18,6 +18,11 @@
 
 namespace ondavox::test {
 
+using client::InfosBox;
+using client::LogBox;
+using client::PlaylistList;
+using client::PlaylistRow;
+
 // The log box of a test: records the lines, and is the process log's box while it lives.
 class RecordingLogBox final : public LogBox {
  public:

@@ -7,7 +7,7 @@
 #include "tests/client/ClientTestSupport.h"
 #include "tests/support/TempDir.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 using test::FakeReceiverObject;
@@ -146,4 +146,4 @@ TEST_F(FcastReceiverTest, WithoutAReceiverObjectEveryStartFails) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::client

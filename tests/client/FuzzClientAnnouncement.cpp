@@ -12,8 +12,8 @@
 
 namespace {
 
-using ondavox::MavoraProtocolClient;
-using ondavox::PlaylistRow;
+using ondavox::client::MavoraProtocolClient;
+using ondavox::client::PlaylistRow;
 
 class CountingHost final : public MavoraProtocolClient::Host {
  public:

@@ -5,7 +5,7 @@
 #include "client/core/MavoraProtocolClient.h"
 #include "platform/Socket.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 class RecordingHost final : public MavoraProtocolClient::Host {
@@ -115,4 +115,4 @@ TEST(MavoraProtocolClient, DatagramsAreTakenWholeWithoutTheirLastByte) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::client

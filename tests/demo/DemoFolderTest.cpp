@@ -17,6 +17,9 @@
 #include "tools/demo/DemoSamples.h"
 
 namespace ondavox::test {
+
+using namespace ondavox::server;
+using namespace ondavox::client;
 namespace {
 
 namespace fs = std::filesystem;

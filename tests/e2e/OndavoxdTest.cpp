@@ -11,6 +11,8 @@
 #include "tests/support/TempDir.h"
 
 namespace ondavox::test {
+
+using namespace ondavox::server;
 namespace {
 
 // ondavoxd started in |directory|, its standard output and error in files there.

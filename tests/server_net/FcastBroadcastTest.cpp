@@ -8,6 +8,8 @@
 #include "tests/server_net/ServerFixture.h"
 
 namespace ondavox::test {
+
+using namespace ondavox::server;
 namespace {
 
 std::vector<std::string> Library() { return {FCAST_LIBRARY}; }

@@ -8,6 +8,8 @@
 #include "tests/support/TempDir.h"
 
 namespace ondavox::test {
+
+using namespace ondavox::server;
 namespace {
 
 using Events = std::vector<std::pair<int, std::string>>;

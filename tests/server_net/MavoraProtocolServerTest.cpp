@@ -7,6 +7,8 @@
 #include "tests/server_net/ServerFixture.h"
 
 namespace ondavox::test {
+
+using namespace ondavox::server;
 namespace {
 
 using Events = std::vector<std::pair<int, std::string>>;

@@ -9,6 +9,8 @@
 
 namespace ondavox::test {
 
+using namespace ondavox::server;
+
 void RecordingListener::OnServerEvent(const ServerEvent& event) {
   MutexLock lock(mu_);
   events_.emplace_back(event.GetType(), event.GetParam(0));

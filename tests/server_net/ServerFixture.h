@@ -19,6 +19,13 @@
 
 namespace ondavox::test {
 
+using server::CUserInfo;
+using server::DocumentDatabase;
+using server::ServerEvent;
+using server::ServerEventListener;
+using server::ServerRunner;
+using server::UserDatabase;
+
 // Records every event as (code, first parameter), from any thread.
 class RecordingListener final : public ServerEventListener {
  public:

@@ -26,6 +26,9 @@
 #include "tests/support/TempDir.h"
 
 namespace ondavox::test {
+
+using namespace ondavox::server;
+using namespace ondavox::client;
 namespace {
 
 namespace fs = std::filesystem;

@@ -27,7 +27,7 @@
 #include "platform/Mutex.h"
 #include "platform/Trace.h"
 
-namespace ondavox {
+namespace ondavox::client {
 namespace {
 
 // The main view of this program: every change becomes one whole line on the standard output.
@@ -125,12 +125,12 @@ int Run(const std::string& folder, const std::string& library, const std::string
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::client
 
 int main(int argc, char** argv) {
   if (argc != 4) {
     std::fprintf(stderr, "usage: %s FOLDER FCAST-LIBRARY COMMAND-PIPE\n", argv[0]);
     return 2;
   }
-  return ondavox::Run(argv[1], argv[2], argv[3]);
+  return ondavox::client::Run(argv[1], argv[2], argv[3]);
 }

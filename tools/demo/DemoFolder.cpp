@@ -15,6 +15,13 @@
 namespace ondavox {
 namespace {
 
+using client::ClientConfig;
+using server::CDocInfo;
+using server::CUserInfo;
+using server::DocumentDatabase;
+using server::ServerConfig;
+using server::UserDatabase;
+
 Status MakeDirectory(const std::filesystem::path& directory) {
   std::error_code error;
   std::filesystem::create_directories(directory, error);

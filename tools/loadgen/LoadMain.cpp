@@ -35,10 +35,10 @@ class InProcessServer {
         users_((folder_ / "UserDB.dat").string()),
         documents_((folder_ / "DocumentDB.dat").string()),
         runner_(documents_, users_, [] { return std::shared_ptr<ondavox::FcastSender>(); }) {
-    auto document = std::make_unique<ondavox::CDocInfo>("clip.avi", "root", "/srv/clip.avi",
-                                                        "video/avi", 1, 0, "Load test clip");
+    auto document = std::make_unique<ondavox::server::CDocInfo>(
+        "clip.avi", "root", "/srv/clip.avi", "video/avi", 1, 0, "Load test clip");
     documents_.Add(document);
-    ondavox::ServerRunner::Settings settings;
+    ondavox::server::ServerRunner::Settings settings;
     settings.tcpPort = port;
     runner_.Start(settings);
   }
@@ -55,9 +55,9 @@ class InProcessServer {
   }
 
   std::filesystem::path folder_;
-  ondavox::UserDatabase users_;
-  ondavox::DocumentDatabase documents_;
-  ondavox::ServerRunner runner_;
+  ondavox::server::UserDatabase users_;
+  ondavox::server::DocumentDatabase documents_;
+  ondavox::server::ServerRunner runner_;
 };
 
 double Percentile(const std::vector<uint64_t>& sorted, double p) {

@@ -31,6 +31,8 @@
 #include "tests/support/TempDir.h"
 
 namespace ondavox::test {
+
+using namespace ondavox::client;
 namespace {
 
 void ClickOk(QDialog& dialog) {

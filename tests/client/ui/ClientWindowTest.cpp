@@ -31,6 +31,9 @@
 #include "tests/server_net/ServerFixture.h"
 
 namespace ondavox::test {
+
+using namespace ondavox::server;
+using namespace ondavox::client;
 namespace {
 
 constexpr char kGroup[] = "230.0.0.1";

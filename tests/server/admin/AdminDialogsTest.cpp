@@ -24,6 +24,8 @@
 #include "tests/support/TempDir.h"
 
 namespace ondavox::test {
+
+using namespace ondavox::server;
 namespace {
 
 using Message = MessageRecorder::Message;

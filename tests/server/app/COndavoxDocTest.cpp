@@ -18,6 +18,8 @@
 #include "tests/support/TempDir.h"
 
 namespace ondavox::test {
+
+using namespace ondavox::server;
 namespace {
 
 using Lines = std::vector<std::string>;

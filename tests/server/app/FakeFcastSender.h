@@ -10,6 +10,8 @@
 
 namespace ondavox::test {
 
+using server::ServerRunner;
+
 // An Fcast sender object that sends nothing and reports every file as sent at the first look
 // at its statistics; it counts the files it was asked to send. Any thread.
 class FakeFcastSender final : public FcastSender {

@@ -9,6 +9,8 @@
 
 namespace ondavox::test {
 
+using server::ServerLog;
+
 // A server log that keeps every line, from any thread.
 class RecordingLog final : public ServerLog {
  public:

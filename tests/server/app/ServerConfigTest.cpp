@@ -5,7 +5,7 @@
 #include "server/app/ServerConfig.h"
 #include "tests/support/TempDir.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 using test::ReadFile;
@@ -89,4 +89,4 @@ TEST(ServerConfig, SaveWritesEveryValueToTheBoundFile) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::server

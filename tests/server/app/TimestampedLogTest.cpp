@@ -8,7 +8,7 @@
 
 #include "server/app/TimestampedLog.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 TEST(TimestampedLog, EachLineIsOneWholeWriteAfterTheLocalTime) {
@@ -48,4 +48,4 @@ TEST(TimestampedLog, EachLineIsOneWholeWriteAfterTheLocalTime) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -6,7 +6,7 @@
 #include "server/data/ArchiveWriter.h"
 #include "tests/server/data/Hex.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 using test::Hex;
@@ -150,4 +150,4 @@ TEST(Archive, ReaderTagRules) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -7,7 +7,7 @@
 #include "tests/server/data/Hex.h"
 #include "tests/support/TempDir.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 using test::Hex;
@@ -90,4 +90,4 @@ TEST(DocumentDatabase, EditsInPlaceAreSaved) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::server

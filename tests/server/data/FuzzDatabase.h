@@ -10,6 +10,9 @@
 
 namespace ondavox::test {
 
+using server::ArchiveWriter;
+using server::RecordStore;
+
 // Feeds arbitrary bytes to the loader of RecordStore<Record>. When the first byte is odd, the
 // rest follows a valid count (the second byte) and class record, so that mutations reach the
 // record bodies. Checks: a failure is a format error inside the input and leaves the store as

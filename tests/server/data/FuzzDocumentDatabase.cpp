@@ -3,5 +3,5 @@
 #include "tests/server/data/FuzzDatabase.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return ondavox::test::FuzzDatabase<ondavox::CDocInfo>(data, size);
+  return ondavox::test::FuzzDatabase<ondavox::server::CDocInfo>(data, size);
 }

@@ -3,5 +3,5 @@
 #include "tests/server/data/FuzzDatabase.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return ondavox::test::FuzzDatabase<ondavox::CUserInfo>(data, size);
+  return ondavox::test::FuzzDatabase<ondavox::server::CUserInfo>(data, size);
 }

@@ -6,7 +6,7 @@
 
 #include "server/data/Playlist.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 CDocInfo Doc(const std::string& file) {
@@ -99,4 +99,4 @@ TEST(Playlist, ConcurrentOperationsRemoveEveryEntryOnce) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::server

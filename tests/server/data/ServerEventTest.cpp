@@ -2,7 +2,7 @@
 
 #include "server/data/ServerEvent.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 TEST(ServerEvent, NamesAndParameters) {
@@ -24,4 +24,4 @@ TEST(ServerEvent, NamesAndParameters) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::server

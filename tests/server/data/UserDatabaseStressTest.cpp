@@ -16,7 +16,7 @@
 #include "server/data/UserDatabase.h"
 #include "tests/support/TempDir.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 using test::ReadFile;
@@ -177,4 +177,4 @@ TEST(UserDatabaseStress, KillDuringSaveLeavesOldOrNewContent) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -10,7 +10,7 @@
 #include "tests/server/data/Hex.h"
 #include "tests/support/TempDir.h"
 
-namespace ondavox {
+namespace ondavox::server {
 namespace {
 
 using test::Hex;
@@ -208,4 +208,4 @@ TEST(UserDatabase, FailedSaveIsReportedAndKeepsTheUsers) {
 }
 
 }  // namespace
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -25,6 +25,8 @@
 #include "tests/support/TempDir.h"
 
 namespace ondavox::test {
+
+using namespace ondavox::server;
 namespace {
 
 // The main window over a document in a temporary folder (with its upload folder), with an Fcast
