@@ -3,7 +3,7 @@
 #include "platform/ui/MessageBox.h"
 #include "server/app/COndavoxDoc.h"
 
-namespace ondavox {
+namespace ondavox::server {
 
 bool LoadDocumentOrReport(COndavoxDoc& document) {
   const Status loaded = document.Load();
@@ -15,4 +15,4 @@ bool LoadDocumentOrReport(COndavoxDoc& document) {
   return false;
 }
 
-}  // namespace ondavox
+}  // namespace ondavox::server

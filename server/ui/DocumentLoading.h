@@ -1,6 +1,6 @@
 #pragma once
 
-namespace ondavox {
+namespace ondavox::server {
 
 class COndavoxDoc;
 
@@ -9,4 +9,4 @@ class COndavoxDoc;
 // failure under it, and returns false: the program then ends. Window thread only.
 bool LoadDocumentOrReport(COndavoxDoc& document);
 
-}  // namespace ondavox
+}  // namespace ondavox::server

@@ -4,8 +4,8 @@
 #include "common/WinsockStartup.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/ui/MessageBox.h"
-#include "server/ui/CMainFrame.h"
 #include "server/app/COndavoxDoc.h"
+#include "server/ui/CMainFrame.h"
 #include "server/ui/DocumentLoading.h"
 
 int main(int argc, char** argv) {
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
         ondavox::ShowMessageBox(nullptr, QString::fromStdString(text),
                                 ondavox::MessageIcon::kError);
       }));
-  if (!ondavox::LoadDocumentOrReport(document)) return 1;
+  if (!ondavox::server::LoadDocumentOrReport(document)) return 1;
 
   ondavox::server::CMainFrame frame(document, directory);
   frame.show();
