@@ -17,6 +17,7 @@ namespace {
 using test::RandomBytes;
 using test::ReadFile;
 using test::TempDir;
+using test::WriteFile;
 
 constexpr std::uint32_t kSymbol = 64;
 
@@ -326,6 +327,34 @@ TEST(IncomingFile, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
   EXPECT_EQ(file->Finish(), kFcastErrorChecksum);
   file.reset();
   EXPECT_TRUE(FolderEntries(dir.path()).empty());
+}
+
+TEST(IncomingFile, StaleTemporariesGoButThoseOfALiveFileStay) {
+  // A receiver killed mid-file left one; another receiver on the folder writes one now.
+  TempDir dir;
+  WriteFile(dir.path() / ".fcast-stale", "left behind");
+  WriteFile(dir.path() / "done.bin", "a received file");
+  const std::string content = RandomBytes(1000, 5);
+  const DescriptorPacket d = Describe(content, "live.bin", 4);
+  const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, 4, 255);
+  auto live = IncomingFile::Create(dir.path().string(), d, layout, 0).file;
+  ASSERT_TRUE(live);
+  IncomingFile::RemoveStaleTemporaries(dir.path().string());
+  std::vector<std::string> entries = FolderEntries(dir.path());
+  std::sort(entries.begin(), entries.end());
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].rfind(".fcast-", 0), 0u);
+  EXPECT_NE(entries[0], ".fcast-stale");
+  EXPECT_EQ(entries[1], "done.bin");
+  // The live file still completes under its name.
+  SymbolSource source(content, layout);
+  for (std::uint32_t block = 0; block < layout.BlockCount(); ++block) {
+    for (std::uint32_t j = 0; j < layout.SourceSymbols(block); ++j) {
+      Feed(*live, source, block, static_cast<std::uint8_t>(j));
+    }
+  }
+  EXPECT_EQ(live->Finish(), kFcastErrorNone);
+  EXPECT_EQ(ReadFile(dir.path() / "live.bin"), content);
 }
 
 }  // namespace
