@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
 
 namespace ondavox {
 
@@ -34,6 +36,27 @@ class Status {
   Code code_ = Code::kOk;
   std::size_t offset_ = 0;
   std::string message_;
+};
+
+// A value, or the failed Status that tells why there is none. Any thread.
+template <typename T>
+class StatusOr {
+ public:
+  StatusOr(T value) : state_(std::move(value)) {}  // NOLINT: implicit, as a return value
+  // |status| is a failure.
+  StatusOr(Status status) : state_(std::move(status)) {}  // NOLINT
+
+  bool ok() const { return std::holds_alternative<T>(state_); }
+  // The failure; an ok Status when there is a value.
+  Status status() const { return ok() ? Status() : std::get<Status>(state_); }
+  // REQUIRES: ok().
+  T& value() { return std::get<T>(state_); }
+  const T& value() const { return std::get<T>(state_); }
+  T& operator*() { return value(); }
+  T* operator->() { return &value(); }
+
+ private:
+  std::variant<T, Status> state_;
 };
 
 // An I/O error "<context>: <the system's text for errnum>".

@@ -263,8 +263,7 @@ void BM_ReceiveFile(benchmark::State& state) {
   descriptor.name = "bench-receive.bin";
   std::mt19937 rng(5);
   for (auto _ : state) {
-    long error = 0;
-    auto file = IncomingFile::Create(folder, descriptor, layout, 0, &error);
+    auto file = IncomingFile::Create(folder, descriptor, layout, 0).file;
     for (std::uint32_t b = 0; b < layout.BlockCount(); ++b) {
       const std::uint32_t kb = layout.SourceSymbols(b);
       for (std::uint32_t j = 0; j < kb; ++j) {

@@ -26,12 +26,12 @@ void BM_Pacing(benchmark::State& state) {
   options.port = 1799;
   options.rateBytesPerSecond = rate;
   options.rounds = 1;
-  std::string error;
-  auto sender = CarouselSender::Create(options, &error);
-  if (!sender) state.SkipWithError(error.c_str());
+  auto created = CarouselSender::Create(options);
+  if (!created.ok()) state.SkipWithError(created.status().message().c_str());
+  const std::unique_ptr<CarouselSender> sender = created.ok() ? std::move(*created) : nullptr;
   double ratio = 0;
   for (auto _ : state) {
-    if (!sender || !sender->SendFile(path, &error) ||
+    if (!sender || !sender->SendFile(path).ok() ||
         !sender->WaitFinished(std::chrono::seconds(30))) {
       state.SkipWithError("send failed");
       break;

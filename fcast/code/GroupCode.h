@@ -59,6 +59,38 @@ class GroupCoder {
              std::span<const GroupSymbol> symbols, std::vector<std::size_t>* useless);
 
  private:
+  // The joint system of a Solve: its unknowns are the missing source symbols, block after
+  // block; its equations the blocks' own repair symbols, then the group symbols. A row holds
+  // the equation's weights, then the identity that records which equations it has become a
+  // sum of; its residual is what its received symbol leaves once the known sources are out.
+  struct System {
+    int k = 0;
+    std::size_t symbolSize = 0;
+    std::vector<std::size_t> firstColumn;  // each block's first unknown; then their count
+    std::size_t columns = 0;
+    std::size_t ownRows = 0;
+    std::size_t rows = 0;
+    std::size_t width = 0;  // bytes of a row, padded for the vectorised kernel
+  };
+
+  static System Shape(int k, std::size_t symbolSize, std::span<const Block> blocks,
+                      std::size_t groupSymbols);
+  // Fills rows_ and residuals_; the blocks' missing places are zeroed.
+  void BuildEquations(const System& system, std::span<const Block> blocks,
+                      std::span<const GroupSymbol> symbols);
+  void BuildOwnRows(const System& system, std::span<const Block> blocks);
+  void BuildGroupRows(const System& system, std::span<const Block> blocks,
+                      std::span<const GroupSymbol> symbols);
+  // Reduces the weights to one pivot per unknown (pivotOf_); false, with the group symbols
+  // that became no pivot in |useless|, when some unknown has none.
+  bool Eliminate(const System& system, std::vector<std::size_t>* useless);
+  // Writes each missing symbol from the residuals the pivot rows name.
+  void Apply(const System& system, std::span<const Block> blocks);
+  std::uint8_t* Row(const System& system, std::size_t r) { return &rows_[r * system.width]; }
+  std::uint8_t* Residual(const System& system, std::size_t r) {
+    return &residuals_[r * system.symbolSize];
+  }
+
   // |virtual_| := the sum of |blocks| weighted by |combination|'s coefficients.
   void Mix(int k, std::size_t symbolSize, std::span<const std::uint8_t* const* const> blocks,
            int combination);
@@ -70,6 +102,7 @@ class GroupCoder {
   std::vector<std::uint8_t> residuals_;
   std::vector<std::uint8_t> coefficients_;
   std::vector<unsigned char> tables_;
+  std::vector<std::size_t> pivotOf_;  // the pivot row of each unknown
 };
 
 }  // namespace ondavox::fcast

@@ -13,6 +13,7 @@
 #include "common/FcastComponent.h"
 #include "fcast/engine/FileName.h"
 #include "fcast/engine/MulticastSocket.h"
+#include "platform/Trace.h"
 
 namespace ondavox::fcast {
 namespace {
@@ -28,42 +29,38 @@ constexpr std::size_t kEarlySymbols = 2048;
 
 }  // namespace
 
-std::unique_ptr<CarouselReceiver> CarouselReceiver::Create(const ReceiverOptions& options,
-                                                           EventSink sink, std::string* error) {
+StatusOr<std::unique_ptr<CarouselReceiver>> CarouselReceiver::Create(const ReceiverOptions& options,
+                                                                     EventSink sink) {
   std::error_code fsError;
   std::filesystem::create_directories(options.folder, fsError);
   if (!std::filesystem::is_directory(options.folder, fsError)) {
-    if (error != nullptr) *error = "not a folder: " + options.folder;
-    return nullptr;
+    return Status::InvalidArgument("not a folder: " + options.folder);
   }
-  if (options.port == 0) {
-    if (error != nullptr) *error = "invalid port";
-    return nullptr;
-  }
-  Socket socket = OpenReceiveSocket(options.group, options.port, options.interface, error);
-  if (!socket.Valid()) return nullptr;
-  const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake < 0) {
-    if (error != nullptr) *error = "eventfd failed";
-    return nullptr;
-  }
+  if (options.port == 0) return Status::InvalidArgument("invalid port");
+  StatusOr<Socket> socket = OpenReceiveSocket(options.group, options.port, options.interface);
+  if (!socket.ok()) return socket.status();
+  UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!wake.Valid()) return PosixError("eventfd", errno);
+  IncomingFile::RemoveStaleTemporaries(options.folder);
   return std::unique_ptr<CarouselReceiver>(
-      new CarouselReceiver(options, std::move(sink), std::move(socket), wake));
+      new CarouselReceiver(options, std::move(sink), std::move(*socket), std::move(wake)));
 }
 
 CarouselReceiver::CarouselReceiver(const ReceiverOptions& options, EventSink sink, Socket socket,
-                                   int wake)
-    : options_(options), sink_(std::move(sink)), socket_(std::move(socket)), wake_(wake) {}
+                                   UniqueFd wake)
+    : options_(options),
+      sink_(std::move(sink)),
+      socket_(std::move(socket)),
+      wake_(std::move(wake)) {}
 
 CarouselReceiver::~CarouselReceiver() {
   if (thread_.joinable()) {
     stop_ = true;
     const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
+    [[maybe_unused]] const ssize_t written = ::write(wake_.Get(), &one, sizeof one);
     thread_.join();
   }
   files_.clear();
-  ::close(wake_);
 }
 
 void CarouselReceiver::Start() {
@@ -78,7 +75,7 @@ void CarouselReceiver::Run() {
   std::vector<std::uint8_t> buffers(kBatch * kReceiveBuffer);
   iovec iov[kBatch];
   mmsghdr messages[kBatch];
-  pollfd waits[2] = {{socket_.Fd(), POLLIN, 0}, {wake_, POLLIN, 0}};
+  pollfd waits[2] = {{socket_.Fd(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
   while (!stop_.load()) {
     if (::poll(waits, 2, 500) < 0 && errno != EINTR) {
       Emit(FCASTRE_FATAL_ERROR, kFcastErrorSocket, 0, 0, "");
@@ -133,68 +130,90 @@ bool CarouselReceiver::Finished(std::uint32_t fileId) const {
 }
 
 void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
-  if (const auto it = files_.find(descriptor.fileId); it != files_.end()) {
-    // The sender may have started before it knew the file's digest: a whole file waits for it.
-    IncomingFile& file = *it->second;
-    if (descriptor.sha256 && !file.Digest()) {
-      file.LearnDigest(*descriptor.sha256);
-      if (file.Ready()) Complete(descriptor.fileId);
-    }
+  if (files_.count(descriptor.fileId) != 0) {
+    LearnDigest(descriptor);
     return;
   }
   if (Finished(descriptor.fileId)) return;
-  const std::optional<FileLayout> layout =
-      FileLayout::Make(descriptor.fileSize, descriptor.symbolSize, descriptor.sourceSymbols,
-                       descriptor.symbolIds, descriptor.groupBlocks);
-  if (!layout || layout->K() > static_cast<std::uint32_t>(kMaxCodeSourceSymbols)) {
+  const std::optional<FileLayout> layout = ReceivableLayout(descriptor);
+  if (!layout) {
     rejected_.fetch_add(1, std::memory_order_relaxed);
     Forget(descriptor.fileId);
     return;
   }
-  // Room for the file: a bounded number of files, and of blocks tracked over all of them (a
-  // block's state is the memory that a descriptor makes the receiver spend); the idlest file
-  // makes way when it has been idle long enough.
+  if (!MakeRoomFor(*layout)) return;  // busy with other files; the descriptor comes again
+  StartFile(descriptor, *layout);
+}
+
+void CarouselReceiver::LearnDigest(const DescriptorPacket& descriptor) {
+  // The sender may have started before it knew the file's digest: a whole file waits for it.
+  IncomingFile& file = *files_.at(descriptor.fileId);
+  if (descriptor.sha256 && !file.Digest()) {
+    file.LearnDigest(*descriptor.sha256);
+    if (file.Ready()) Complete(descriptor.fileId);
+  }
+}
+
+std::optional<FileLayout> CarouselReceiver::ReceivableLayout(const DescriptorPacket& descriptor) {
+  std::optional<FileLayout> layout =
+      FileLayout::Make(descriptor.fileSize, descriptor.symbolSize, descriptor.sourceSymbols,
+                       descriptor.symbolIds, descriptor.groupBlocks);
+  if (layout && layout->K() > static_cast<std::uint32_t>(kMaxCodeSourceSymbols)) return {};
+  return layout;
+}
+
+bool CarouselReceiver::MakeRoomFor(const FileLayout& layout) {
+  // A bounded number of files, and of blocks tracked over all of them (a block's state is the
+  // memory that a descriptor makes the receiver spend); the idlest file makes way when it has
+  // been idle long enough.
   const auto trackedBlocks = [this] {
     std::uint64_t blocks = 0;
     for (const auto& [id, file] : files_) blocks += file->BlockCount();
     return blocks;
   };
   while (files_.size() >= kMaxActiveFiles ||
-         trackedBlocks() + layout->BlockCount() > FileLayout::kMaxBlocks) {
+         trackedBlocks() + layout.BlockCount() > FileLayout::kMaxBlocks) {
     auto idlest = std::min_element(files_.begin(), files_.end(), [](const auto& a, const auto& b) {
       return a.second->LastActivity() < b.second->LastActivity();
     });
     if (std::chrono::steady_clock::now() - idlest->second->LastActivity() < kIdleBeforeEviction) {
-      return;  // busy with other files; the descriptor comes again
+      return false;
     }
     Fail(idlest->first, kFcastErrorAbandoned);
   }
+  return true;
+}
+
+void CarouselReceiver::StartFile(const DescriptorPacket& descriptor, const FileLayout& layout) {
   std::uint64_t reserved = 0;
   for (const auto& [id, file] : files_) reserved += file->Outstanding();
-  long error = kFcastErrorNone;
-  std::unique_ptr<IncomingFile> file =
-      IncomingFile::Create(options_.folder, descriptor, *layout, reserved, &error);
+  IncomingFile::Created created =
+      IncomingFile::Create(options_.folder, descriptor, layout, reserved);
   const std::string name = SanitizeFileName(descriptor.name, descriptor.fileId);
   const auto size = static_cast<std::int64_t>(descriptor.fileSize);
-  if (!file) {
-    Emit(FCASTRE_ERROR, error, descriptor.fileId, size, name);
+  if (!created.file) {
+    DebugOut("Fcast receiver: " + created.status.message() + "\n");
+    Emit(FCASTRE_ERROR, created.error, descriptor.fileId, size, name);
     Forget(descriptor.fileId);
     return;
   }
-  const bool ready = file->Ready();
-  files_.emplace(descriptor.fileId, std::move(file));
+  const bool ready = created.file->Ready();
+  files_.emplace(descriptor.fileId, std::move(created.file));
   Emit(FCASTRE_FILE_START, 0, descriptor.fileId, size, name);
   if (ready) {
     Complete(descriptor.fileId);
     return;
   }
-  // The symbols that came before the descriptor count too.
+  DeliverEarlySymbols(descriptor.fileId);
+}
+
+void CarouselReceiver::DeliverEarlySymbols(std::uint32_t fileId) {
   std::deque<Early> waiting;
   waiting.swap(early_);
   for (Early& early : waiting) {
-    if (early.fileId != descriptor.fileId) {
+    if (early.fileId != fileId) {
       early_.push_back(std::move(early));
-    } else if (files_.count(descriptor.fileId) != 0) {
+    } else if (files_.count(fileId) != 0) {
       const ParsedPacket parsed = ParsePacket(early.datagram);
       if (const auto* symbol = std::get_if<SymbolPacket>(&parsed.packet)) {
         Deliver(*symbol);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -15,6 +16,8 @@
 #include "fcast/engine/IncomingFile.h"
 #include "fcast/engine/Packet.h"
 #include "platform/Socket.h"
+#include "platform/Status.h"
+#include "platform/UniqueFd.h"
 
 namespace ondavox::fcast {
 
@@ -53,8 +56,10 @@ class CarouselReceiver {
  public:
   using EventSink = std::function<void(const ReceiverEvent&)>;
 
-  static std::unique_ptr<CarouselReceiver> Create(const ReceiverOptions& options, EventSink sink,
-                                                  std::string* error);
+  // A receiver bound to the group, or why the options or the socket fail. Removes the
+  // temporary files that receivers stopped by a signal left in the folder.
+  static StatusOr<std::unique_ptr<CarouselReceiver>> Create(const ReceiverOptions& options,
+                                                            EventSink sink);
   ~CarouselReceiver();
   CarouselReceiver(const CarouselReceiver&) = delete;
   CarouselReceiver& operator=(const CarouselReceiver&) = delete;
@@ -65,10 +70,21 @@ class CarouselReceiver {
   ReceiverStatistics Statistics() const;
 
  private:
-  CarouselReceiver(const ReceiverOptions& options, EventSink sink, Socket socket, int wake);
+  CarouselReceiver(const ReceiverOptions& options, EventSink sink, Socket socket, UniqueFd wake);
   void Run();
   void Handle(std::span<const std::uint8_t> datagram);
   void OnDescriptor(const DescriptorPacket& descriptor);
+  // Takes the digest from a descriptor of a file in progress, finishing a whole file.
+  void LearnDigest(const DescriptorPacket& descriptor);
+  // The descriptor's layout, when this receiver can rebuild its blocks.
+  static std::optional<FileLayout> ReceivableLayout(const DescriptorPacket& descriptor);
+  // Room for a file of |layout| beside those in progress, evicting the idlest when it has been
+  // idle long enough; false when there is none yet.
+  bool MakeRoomFor(const FileLayout& layout);
+  // Creates the file's IncomingFile, reports its start or its refusal, and hands it the
+  // symbols that came before the descriptor.
+  void StartFile(const DescriptorPacket& descriptor, const FileLayout& layout);
+  void DeliverEarlySymbols(std::uint32_t fileId);
   // Either kind of symbol packet.
   template <typename Packet>
   void OnSymbol(const Packet& symbol, std::span<const std::uint8_t> datagram);
@@ -84,7 +100,7 @@ class CarouselReceiver {
   const ReceiverOptions options_;
   const EventSink sink_;
   Socket socket_;
-  const int wake_;  // eventfd that ends the thread's wait
+  const UniqueFd wake_;  // eventfd that ends the thread's wait
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<std::int64_t> datagrams_{0};

@@ -10,8 +10,11 @@
 #include "fcast/engine/Packet.h"
 #include "platform/Mutex.h"
 #include "platform/Socket.h"
+#include "platform/Status.h"
 
 namespace ondavox::fcast {
+
+class CarouselTransfer;
 
 struct SenderOptions {
   std::string group;
@@ -39,61 +42,59 @@ struct SenderStatistics {
   double seconds = 0;       // since the first datagram went out
 };
 
-// The data carousel: sends one file to a multicast group, round after round, at a paced rate.
-// Round 1 carries the file's source symbols; each later round carries, for every block, k
-// symbols that continue through the block's symbol ids (fresh repair symbols first, cycling
-// when the ids are used up), so every packet helps every receiver whatever it lost: the
-// block's own first few, then, pooled over groups of a few blocks, group symbols
-// (CarouselWindow), which make up for whichever block of the group lost most. A round is a
-// series of sweeps over the whole file, each sending a few positions (or group symbols) of
-// every block (or group), so that each block gets its first repair symbols early in the
-// round; within a sweep, windows of blocks are sent with their symbols interleaved across
-// the blocks, which spreads a burst of loss over many blocks. A descriptor packet (file id, name,
-// size, layout, SHA-256) goes at each round's start and then every few dozen packets, for late
-// joiners. The file is hashed on a thread of its own while the first round goes out; descriptors
-// carry the digest from the moment it is known, and no round ends before one that carries it.
-//
-// Owns the socket, the sending thread and the hashing thread. Its methods are called from one
-// controlling thread (Statistics from any thread); the thread reads the file and sends.
+// The counters behind SenderStatistics: the sending thread stores them, any thread reads them.
+struct SenderCounters {
+  std::atomic<std::int64_t> fileUnits{0};
+  std::atomic<std::int64_t> repairUnits{0};
+  std::atomic<std::int64_t> packets{0};
+  std::atomic<std::int64_t> rounds{0};
+  std::atomic<std::int64_t> bytes{0};
+  std::atomic<std::int64_t> firstSendNs{0};  // steady clock; 0 until the first datagram
+  std::atomic<std::int64_t> endNs{0};        // steady clock; 0 while sending
+
+  void Reset();
+  // One more datagram of |length| bytes sent.
+  void CountDatagram(std::size_t length);
+  // Records the first datagram's or the end's time as now.
+  void MarkStart();
+  void MarkEnd();
+  SenderStatistics Snapshot() const;
+};
+
+// Sends one file at a time to a multicast group, round after round, at a paced rate, until the
+// planned rounds are sent or Stop(); fcast/README.md describes the schedule. Owns the socket
+// and the transfer's threads; called from one controlling thread (Statistics from any thread).
 class CarouselSender {
  public:
-  // A sender for |options|, or nothing (and |error|) when the options or the socket fail.
-  static std::unique_ptr<CarouselSender> Create(const SenderOptions& options, std::string* error);
+  // A sender for |options|, or why the options or the socket fail.
+  static StatusOr<std::unique_ptr<CarouselSender>> Create(const SenderOptions& options);
   ~CarouselSender();
   CarouselSender(const CarouselSender&) = delete;
   CarouselSender& operator=(const CarouselSender&) = delete;
 
-  // Ends any transfer in progress, opens |path| and starts sending it. False (and |error|)
-  // when the file cannot be opened or is too large.
-  bool SendFile(const std::string& path, std::string* error);
-  // Ends the transfer in progress; returns when the thread has ended.
+  // Ends any transfer in progress, opens |path| and starts sending it. Fails when the file
+  // cannot be opened or is too large.
+  Status SendFile(const std::string& path);
+  // Ends the transfer in progress; returns when its threads have ended.
   void Stop();
-  SenderStatistics Statistics() const;
+  SenderStatistics Statistics() const { return counters_.Snapshot(); }
   // True when the planned rounds have all been sent (never with rounds == 0), or the thread
   // ended on an error.
   bool Finished() const { return finished_.load(); }
   // Waits up to |timeout| for Finished().
   bool WaitFinished(std::chrono::milliseconds timeout);
-  // The largest block size used with |plannedRounds|.
-  static int ChooseK(int plannedRounds);
 
  private:
   CarouselSender(const SenderOptions& options, Socket socket);
-  void Run(int fd, std::uint64_t size, std::string name);
+  // The sending thread: runs |transfer| to its end.
+  void Run(CarouselTransfer* transfer);
 
   const SenderOptions options_;
   Socket socket_;
+  SenderCounters counters_;
+  std::unique_ptr<CarouselTransfer> transfer_;  // replaced only while no thread runs
   std::thread thread_;
-  std::atomic<bool> stop_{false};
   std::atomic<bool> finished_{false};
-
-  std::atomic<std::int64_t> fileUnits_{0};
-  std::atomic<std::int64_t> repairUnits_{0};
-  std::atomic<std::int64_t> packets_{0};
-  std::atomic<std::int64_t> rounds_{0};
-  std::atomic<std::int64_t> bytes_{0};
-  std::atomic<std::int64_t> firstSendNs_{0};  // steady clock; 0 until the first datagram
-  std::atomic<std::int64_t> endNs_{0};        // steady clock; 0 while sending
 
   Mutex mu_;
   CondVar finishedCv_;

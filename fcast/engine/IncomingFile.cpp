@@ -1,11 +1,13 @@
 #include "fcast/engine/IncomingFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,62 +19,109 @@
 
 namespace ondavox::fcast {
 
+namespace {
+
+constexpr char kTemporaryPrefix[] = ".fcast-";
+// Temporary files made in turn when a clean-up removes each before it is locked.
+constexpr int kCreateAttempts = 4;
+
+struct Temporary {
+  UniqueFd fd;
+  std::string path;
+};
+
+// A temporary file in |folder|, locked. Another receiver's clean-up may remove the file between
+// its creation and the lock; another is then made.
+StatusOr<Temporary> CreateLockedTemporary(const std::string& folder) {
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    Temporary temporary;
+    temporary.path = (std::filesystem::path(folder) / kTemporaryPrefix).string() + "XXXXXX";
+    temporary.fd.Reset(::mkostemp(temporary.path.data(), O_CLOEXEC));
+    if (!temporary.fd.Valid()) return PosixError("cannot create a file in " + folder, errno);
+    struct stat info {};
+    if (::flock(temporary.fd.Get(), LOCK_EX) != 0 || ::fstat(temporary.fd.Get(), &info) != 0) {
+      const int error = errno;
+      ::unlink(temporary.path.c_str());
+      return PosixError(temporary.path, error);
+    }
+    if (info.st_nlink > 0) return temporary;
+  }
+  return Status::IoError("cannot keep a file in " + folder + ": removed while created");
+}
+
+// True when |path| names the file open as |fd|.
+bool SameFile(int fd, const std::filesystem::path& path) {
+  struct stat opened {};
+  struct stat named {};
+  return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+         S_ISREG(opened.st_mode) && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+}  // namespace
+
 IncomingFile::IncomingFile(const FileLayout& layout)
     : layout_(layout), lastActivity_(std::chrono::steady_clock::now()) {}
 
-std::unique_ptr<IncomingFile> IncomingFile::Create(const std::string& folder,
-                                                   const DescriptorPacket& descriptor,
-                                                   const FileLayout& layout, std::uint64_t reserved,
-                                                   long* errorCode) {
+IncomingFile::Created IncomingFile::Create(const std::string& folder,
+                                           const DescriptorPacket& descriptor,
+                                           const FileLayout& layout, std::uint64_t reserved) {
   struct statvfs disk {};
   if (::statvfs(folder.c_str(), &disk) != 0) {
-    *errorCode = kFcastErrorCreateFile;
-    return nullptr;
+    return {nullptr, kFcastErrorCreateFile, PosixError("statvfs " + folder, errno)};
   }
   const std::uint64_t available = std::uint64_t{disk.f_bavail} * disk.f_frsize;
   // While it is received, the file holds every symbol whole, the last one padded.
   const std::uint64_t footprint = layout.SymbolCount() * layout.SymbolSize();
   if (footprint > available || footprint + reserved > available) {
-    *errorCode = kFcastErrorDiskSpace;
-    return nullptr;
+    return {nullptr, kFcastErrorDiskSpace, Status::IoError("not enough free space in " + folder)};
   }
+  StatusOr<Temporary> temporary = CreateLockedTemporary(folder);
+  if (!temporary.ok()) return {nullptr, kFcastErrorCreateFile, temporary.status()};
   std::unique_ptr<IncomingFile> file(new IncomingFile(layout));
   file->fileId_ = descriptor.fileId;
   file->name_ = SanitizeFileName(descriptor.name, descriptor.fileId);
   file->finalPath_ = (std::filesystem::path(folder) / file->name_).string();
   file->sha256_ = descriptor.sha256;
-  std::string pattern = (std::filesystem::path(folder) / ".fcast-XXXXXX").string();
-  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) {
-    *errorCode = kFcastErrorCreateFile;
-    return nullptr;
-  }
-  file->fd_ = fd;
-  file->tempPath_ = pattern;
-  if (::fchmod(fd, 0644) != 0 || ::ftruncate(fd, static_cast<off_t>(footprint)) != 0) {
-    *errorCode = kFcastErrorCreateFile;
-    return nullptr;  // the destructor removes the temporary file
+  file->fd_ = std::move(temporary->fd);
+  file->tempPath_ = std::move(temporary->path);
+  if (::fchmod(file->fd_.Get(), 0644) != 0 ||
+      ::ftruncate(file->fd_.Get(), static_cast<off_t>(footprint)) != 0) {
+    // The destructor removes the temporary file.
+    return {nullptr, kFcastErrorCreateFile, PosixError(file->tempPath_, errno)};
   }
   file->blocks_.resize(layout.BlockCount());
   file->groups_.resize(layout.GroupCount());
   file->scratch_.resize(std::size_t{layout.K()} * layout.SymbolSize());
   file->repair_.resize(file->scratch_.size());
-  return file;
+  return {std::move(file), kFcastErrorNone, Status()};
+}
+
+void IncomingFile::RemoveStaleTemporaries(const std::string& folder) {
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::filesystem::path& path = it->path();
+    if (path.filename().string().rfind(kTemporaryPrefix, 0) != 0) continue;
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    // A live receiver holds the lock of each temporary file it writes.
+    if (fd.Valid() && ::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 && SameFile(fd.Get(), path)) {
+      ::unlink(path.c_str());
+    }
+  }
 }
 
 IncomingFile::~IncomingFile() {
-  if (fd_ >= 0) ::close(fd_);
   if (!finished_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
 }
 
 std::uint64_t IncomingFile::Outstanding() const { return layout_.FileSize() - bytesDone_; }
 
 bool IncomingFile::WritePlace(std::uint32_t block, std::uint32_t place, const std::uint8_t* data) {
-  return WriteAt(fd_, data, layout_.SymbolSize(), layout_.Offset(block, place));
+  return WriteAt(fd_.Get(), data, layout_.SymbolSize(), layout_.Offset(block, place));
 }
 
 bool IncomingFile::MovePlace(Place from, Place to) {
-  return ReadAt(fd_, repair_.data(), layout_.SymbolSize(),
+  return ReadAt(fd_.Get(), repair_.data(), layout_.SymbolSize(),
                 layout_.Offset(from.block, from.place)) &&
          WritePlace(to.block, to.place, repair_.data());
 }
@@ -245,7 +294,7 @@ bool IncomingFile::Rebuild(std::uint32_t index) {
   Block& block = blocks_[index];
   const std::uint32_t k = layout_.SourceSymbols(index);
   const std::size_t symbolSize = layout_.SymbolSize();
-  if (!ReadAt(fd_, scratch_.data(), std::size_t{k} * symbolSize, layout_.Offset(index, 0))) {
+  if (!ReadAt(fd_.Get(), scratch_.data(), std::size_t{k} * symbolSize, layout_.Offset(index, 0))) {
     return false;
   }
   std::uint8_t* sources[kMaxSymbolsPerBlock];
@@ -285,7 +334,7 @@ bool IncomingFile::RebuildGroup(std::uint32_t group) {
   for (std::uint32_t b = first; b < first + size; ++b) standIns += blocks_[b].repair.size();
   groupScratch_.resize((std::size_t{size} * k + standIns) * symbolSize);
   const auto placeAt = [&](std::size_t index) { return &groupScratch_[index * symbolSize]; };
-  if (!ReadAt(fd_, groupScratch_.data(), std::size_t{size} * k * symbolSize,
+  if (!ReadAt(fd_.Get(), groupScratch_.data(), std::size_t{size} * k * symbolSize,
               layout_.Offset(first, 0))) {
     return false;
   }
@@ -338,7 +387,7 @@ bool IncomingFile::RebuildGroup(std::uint32_t group) {
 bool IncomingFile::AdvanceHash() {
   while (blocksHashed_ < layout_.BlockCount() && blocks_[blocksHashed_].done) {
     const auto bytes = static_cast<std::size_t>(layout_.BlockBytes(blocksHashed_));
-    if (!ReadAt(fd_, scratch_.data(), bytes, layout_.Offset(blocksHashed_, 0))) return false;
+    if (!ReadAt(fd_.Get(), scratch_.data(), bytes, layout_.Offset(blocksHashed_, 0))) return false;
     hash_.Update({scratch_.data(), bytes});
     ++blocksHashed_;
   }
@@ -348,7 +397,7 @@ bool IncomingFile::AdvanceHash() {
 long IncomingFile::Finish() {
   if (!AdvanceHash() || !Ready()) return kFcastErrorWrite;
   if (hash_.Final() != sha256_) return kFcastErrorChecksum;
-  if (::ftruncate(fd_, static_cast<off_t>(layout_.FileSize())) != 0) return kFcastErrorWrite;
+  if (::ftruncate(fd_.Get(), static_cast<off_t>(layout_.FileSize())) != 0) return kFcastErrorWrite;
   if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return kFcastErrorRename;
   finished_ = true;
   return kFcastErrorNone;

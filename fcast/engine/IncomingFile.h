@@ -13,35 +13,33 @@
 #include "fcast/engine/FileLayout.h"
 #include "fcast/engine/Packet.h"
 #include "fcast/engine/Sha256.h"
+#include "platform/Status.h"
+#include "platform/UniqueFd.h"
 
 namespace ondavox::fcast {
 
-// One file being received: a temporary file in the download folder, as long as the file's
-// symbols end to end (the last one padded until the file is complete), that every symbol
-// received is written into. A source symbol goes to its own place; a repair symbol stands in
-// the place of one of its block's missing source symbols, a group symbol in that of a missing
-// source symbol of one of its group's blocks (and either moves when that source symbol comes
-// after all). So the receiver holds no symbol data in memory whatever the file's size, its
-// loss and the order the sender chose, and disk space is the only bound. A block is rebuilt as
-// soon as it holds as many distinct symbols as it has source symbols, a group's blocks
-// together as soon as its group symbols make up for their shortfall (GroupCoder); when every
-// block is whole and the file's SHA-256 is known (a descriptor may come without it while the
-// sender still hashes), the SHA-256 is checked and the file renamed to its final name. The
-// hash runs along as the file's leading blocks become whole, so little is left to read back
-// at the end. The temporary file is removed unless the file was completed.
-//
-// Owned and used by the receiver's thread only.
+// One file being received into a locked temporary file in the download folder, symbol by
+// symbol, until every block is rebuilt and its SHA-256 checked; then it takes its final name
+// (fcast/README.md describes the layout on disk). Owned and used by the receiver's thread only.
 class IncomingFile {
  public:
   enum class Result { kIgnored, kStored, kComplete, kFailed };
 
+  // A file made by Create, or why there is none.
+  struct Created {
+    std::unique_ptr<IncomingFile> file;
+    long error = 0;  // an FcastError; 0 with a file
+    Status status;
+  };
+
   // Creates the temporary file for |descriptor| in |folder|, after checking that the file fits
-  // the free disk space (|reserved| bytes are promised to other files already). Nothing and
-  // |errorCode| (an FcastError) on failure, with nothing left behind.
-  static std::unique_ptr<IncomingFile> Create(const std::string& folder,
-                                              const DescriptorPacket& descriptor,
-                                              const FileLayout& layout, std::uint64_t reserved,
-                                              long* errorCode);
+  // the free disk space (|reserved| bytes are promised to other files already), and holds an
+  // exclusive flock on it for its lifetime. On failure nothing is left behind.
+  static Created Create(const std::string& folder, const DescriptorPacket& descriptor,
+                        const FileLayout& layout, std::uint64_t reserved);
+  // Removes the temporary files in |folder| that no live IncomingFile holds locked: those of a
+  // receiver that was killed. Any thread.
+  static void RemoveStaleTemporaries(const std::string& folder);
   ~IncomingFile();
   IncomingFile(const IncomingFile&) = delete;
   IncomingFile& operator=(const IncomingFile&) = delete;
@@ -126,7 +124,7 @@ class IncomingFile {
   std::string finalPath_;
   std::string tempPath_;
   std::optional<Sha256Digest> sha256_;
-  int fd_ = -1;
+  UniqueFd fd_;
   bool finished_ = false;
   std::vector<Block> blocks_;
   std::vector<std::vector<GroupStandIn>> groups_;

@@ -15,21 +15,20 @@ long SenderObject::Init(const std::string& group, long port, long plannedRounds,
   options.port = static_cast<std::uint16_t>(port);
   options.plannedRounds = static_cast<int>(std::clamp<long>(plannedRounds, 1, 255));
   options.rateBytesPerSecond = rate;
-  std::string error;
-  sender_ = CarouselSender::Create(options, &error);
-  if (!sender_) {
-    DebugOut("Fcast sender: " + error + "\n");
+  auto created = CarouselSender::Create(options);
+  if (!created.ok()) {
+    DebugOut("Fcast sender: " + created.status().message() + "\n");
     return kFcastFail;
   }
+  sender_ = std::move(*created);
   return kFcastOk;
 }
 
 long SenderObject::SendFile(const std::string& path) {
   MutexLock lock(mu_);
   if (!sender_) return kFcastFail;
-  std::string error;
-  if (!sender_->SendFile(path, &error)) {
-    DebugOut("Fcast sender: " + error + "\n");
+  if (const Status sending = sender_->SendFile(path); !sending.ok()) {
+    DebugOut("Fcast sender: " + sending.message() + "\n");
     return kFcastFail;
   }
   return kFcastOk;
@@ -69,13 +68,13 @@ long ReceiverObject::Init(const std::string& group, long port, const std::string
   options.group = group;
   options.port = static_cast<std::uint16_t>(port);
   options.folder = folder;
-  std::string error;
-  receiver_ = CarouselReceiver::Create(
-      options, [this](const ReceiverEvent& event) { Post(event); }, &error);
-  if (!receiver_) {
-    DebugOut("Fcast receiver: " + error + "\n");
+  auto created =
+      CarouselReceiver::Create(options, [this](const ReceiverEvent& event) { Post(event); });
+  if (!created.ok()) {
+    DebugOut("Fcast receiver: " + created.status().message() + "\n");
     return kFcastFail;
   }
+  receiver_ = std::move(*created);
   initialised_ = true;
   return kFcastOk;
 }

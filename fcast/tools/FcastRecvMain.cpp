@@ -101,10 +101,9 @@ class Printer {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string error;
-  const auto arguments = ToolArguments::Parse(
-      argc, argv, {"group", "port", "dir", "interface", "files", "timeout"}, &error);
-  if (!arguments) return Usage(error);
+  auto arguments =
+      ToolArguments::Parse(argc, argv, {"group", "port", "dir", "interface", "files", "timeout"});
+  if (!arguments.ok()) return Usage(arguments.status().message());
   const auto port = arguments->Number("port", 1, 65535);
   const auto files =
       arguments->Has("files") ? arguments->Number("files", 1, 1'000'000) : std::optional(0LL);
@@ -122,12 +121,13 @@ int main(int argc, char** argv) {
   options.folder = arguments->Text("dir");
   options.interface = arguments->Text("interface");
   Printer printer;
-  auto receiver = CarouselReceiver::Create(
-      options, [&printer](const ReceiverEvent& event) { printer.OnEvent(event); }, &error);
-  if (!receiver) {
-    std::fprintf(stderr, "fcast-recv: %s\n", error.c_str());
+  auto created = CarouselReceiver::Create(
+      options, [&printer](const ReceiverEvent& event) { printer.OnEvent(event); });
+  if (!created.ok()) {
+    std::fprintf(stderr, "fcast-recv: %s\n", created.status().message().c_str());
     return 1;
   }
+  std::unique_ptr<CarouselReceiver> receiver = std::move(*created);
   receiver->Start();
   const bool done =
       printer.WaitFor(*files, std::chrono::steady_clock::now() + std::chrono::seconds(*timeout));

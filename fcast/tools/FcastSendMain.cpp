@@ -33,10 +33,9 @@ int Usage(const std::string& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string error;
-  const auto arguments = ondavox::fcast::ToolArguments::Parse(
-      argc, argv, {"group", "port", "rate", "rounds", "interface", "ttl"}, &error);
-  if (!arguments) return Usage(error);
+  auto arguments = ondavox::fcast::ToolArguments::Parse(
+      argc, argv, {"group", "port", "rate", "rounds", "interface", "ttl"});
+  if (!arguments.ok()) return Usage(arguments.status().message());
   const auto port = arguments->Number("port", 1, 65535);
   const auto rate = arguments->Number("rate", 1, 100'000'000);
   const auto rounds = arguments->Number("rounds", 1, 1000);
@@ -55,29 +54,30 @@ int main(int argc, char** argv) {
   options.rateBytesPerSecond = *rate * 1000 / 8;
   options.plannedRounds = static_cast<int>(*rounds);
   options.rounds = static_cast<int>(*rounds);
-  auto sender = CarouselSender::Create(options, &error);
-  if (!sender) {
-    std::fprintf(stderr, "fcast-send: %s\n", error.c_str());
+  auto created = CarouselSender::Create(options);
+  if (!created.ok()) {
+    std::fprintf(stderr, "fcast-send: %s\n", created.status().message().c_str());
     return 1;
   }
+  CarouselSender& sender = **created;
   int failures = 0;
   for (const std::string& path : arguments->Plain()) {
     const std::string name = std::filesystem::path(path).filename().string();
-    if (!sender->SendFile(path, &error)) {
-      std::fprintf(stderr, "fcast-send: %s\n", error.c_str());
+    if (const ondavox::Status sending = sender.SendFile(path); !sending.ok()) {
+      std::fprintf(stderr, "fcast-send: %s\n", sending.message().c_str());
       ++failures;
       continue;
     }
     std::error_code sizeError;
     const auto size = std::filesystem::file_size(path, sizeError);
-    while (!sender->WaitFinished(std::chrono::seconds(1))) {
-      const SenderStatistics s = sender->Statistics();
+    while (!sender.WaitFinished(std::chrono::seconds(1))) {
+      const SenderStatistics s = sender.Statistics();
       const double seconds = std::max(s.seconds, 1e-3);
       std::fprintf(stderr, "%s: round %lld/%lld, %lld KiB of file sent, %.0f kbit/s\n",
                    name.c_str(), static_cast<long long>(s.rounds + 1), *rounds,
                    static_cast<long long>(s.fileUnits), s.bytes * 8 / 1000.0 / seconds);
     }
-    const SenderStatistics s = sender->Statistics();
+    const SenderStatistics s = sender.Statistics();
     const double seconds = s.seconds;
     if (s.rounds < *rounds) {
       std::fprintf(stderr, "fcast-send: %s: sending failed after %lld rounds\n", name.c_str(),

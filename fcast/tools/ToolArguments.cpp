@@ -6,9 +6,8 @@
 
 namespace ondavox::fcast {
 
-std::optional<ToolArguments> ToolArguments::Parse(int argc, char** argv,
-                                                  const std::vector<std::string>& known,
-                                                  std::string* error) {
+StatusOr<ToolArguments> ToolArguments::Parse(int argc, char** argv,
+                                             const std::vector<std::string>& known) {
   ToolArguments arguments;
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
@@ -18,12 +17,10 @@ std::optional<ToolArguments> ToolArguments::Parse(int argc, char** argv,
     }
     const std::string name = word.substr(2);
     if (std::find(known.begin(), known.end(), name) == known.end()) {
-      *error = "unknown option " + word;
-      return std::nullopt;
+      return Status::InvalidArgument("unknown option " + word);
     }
     if (i + 1 >= argc) {
-      *error = "missing value for " + word;
-      return std::nullopt;
+      return Status::InvalidArgument("missing value for " + word);
     }
     arguments.options_[name] = argv[++i];
   }

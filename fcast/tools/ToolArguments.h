@@ -5,16 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "platform/Status.h"
+
 namespace ondavox::fcast {
 
 // The command lines of fcast-send and fcast-recv: "--name value" options from a fixed set and
 // plain arguments. Used by the tools' mains.
 class ToolArguments {
  public:
-  // Parses argv; nothing (and |error|) on an unknown option or a missing value.
-  static std::optional<ToolArguments> Parse(int argc, char** argv,
-                                            const std::vector<std::string>& known,
-                                            std::string* error);
+  // Parses argv; fails on an unknown option or a missing value.
+  static StatusOr<ToolArguments> Parse(int argc, char** argv,
+                                       const std::vector<std::string>& known);
 
   bool Has(const std::string& name) const { return options_.count(name) != 0; }
   std::string Text(const std::string& name, const std::string& fallback = "") const;

@@ -1,8 +1,6 @@
 // A receiver under forged, corrupted and hostile packets sent from another host: it keeps
 // running, refuses what does not fit, and writes only plain files inside its own folder.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <random>
@@ -11,6 +9,7 @@
 
 #include "fcast/engine/FileLayout.h"
 #include "fcast/engine/Packet.h"
+#include "platform/Ipv4Endpoint.h"
 #include "tests/fcast_net/FcastLab.h"
 #include "tests/support/TempDir.h"
 
@@ -28,20 +27,18 @@ constexpr std::uint16_t kN = 8;
 // overflows (every datagram that should count arrives).
 class Forger {
  public:
-  explicit Forger(FcastLab& fcast) : socket_(fcast.Lab().OpenUdpSocket(0)) {
+  explicit Forger(FcastLab& fcast)
+      : socket_(fcast.Lab().OpenUdpSocket(0)), group_(*Ipv4Endpoint::Parse(kGroup, kPort)) {
     EXPECT_TRUE(socket_.Valid());
-    group_.sin_family = AF_INET;
-    group_.sin_port = htons(kPort);
-    group_.sin_addr.s_addr = ::inet_addr(kGroup);
   }
 
   void Send(const std::vector<std::uint8_t>& datagram) {
-    ::sendto(socket_.Fd(), datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&group_),
-             sizeof group_);
+    ::sendto(socket_.Fd(), datagram.data(), datagram.size(), 0, group_.Get(), Ipv4Endpoint::Size());
     if (++sent_ % 8 == 0) std::this_thread::sleep_for(1ms);
   }
 
-  static DescriptorPacket Descriptor(std::uint32_t file_id, const std::string& name, const std::string& content) {
+  static DescriptorPacket Descriptor(std::uint32_t file_id, const std::string& name,
+                                     const std::string& content) {
     DescriptorPacket descriptor;
     descriptor.fileId = file_id;
     descriptor.fileSize = content.size();
@@ -59,7 +56,8 @@ class Forger {
 
   // The datagrams of a whole, valid transfer of |content|: its descriptor, then every source
   // symbol (zero-padded as the sender pads them), then the descriptor again.
-  static std::vector<std::vector<std::uint8_t>> Transfer(std::uint32_t file_id, const std::string& name,
+  static std::vector<std::vector<std::uint8_t>> Transfer(std::uint32_t file_id,
+                                                         const std::string& name,
                                                          const std::string& content) {
     std::vector<std::vector<std::uint8_t>> datagrams(1);
     fcast::EncodeDescriptor(Descriptor(file_id, name, content), datagrams.back());
@@ -69,9 +67,11 @@ class Forger {
       for (std::uint32_t id = 0; id < layout->SourceSymbols(block); ++id) {
         std::vector<std::uint8_t> symbol(kSymbolSize, 0);
         const auto offset = layout->Offset(block, id);
-        std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(offset), layout->Length(block, id), symbol.begin());
+        std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(offset),
+                    layout->Length(block, id), symbol.begin());
         datagrams.emplace_back();
-        fcast::EncodeSymbol(file_id, block, static_cast<std::uint16_t>(id), symbol, datagrams.back());
+        fcast::EncodeSymbol(file_id, block, static_cast<std::uint16_t>(id), symbol,
+                            datagrams.back());
       }
     }
     datagrams.push_back(datagrams.front());
@@ -84,7 +84,7 @@ class Forger {
 
  private:
   Socket socket_;
-  sockaddr_in group_{};
+  Ipv4Endpoint group_;
   int sent_ = 0;
 };
 
@@ -116,7 +116,8 @@ class FcastHostilePackets : public testing::Test {
 
   // Waits until the receiver reports |name| complete; false after |timeout|.
   bool WaitForCompletion(const std::string& name, std::chrono::milliseconds timeout = 20s) {
-    return test::WaitFor([&] { return CompletedNames(receiver_->Output()).count(name) > 0; }, timeout);
+    return test::WaitFor([&] { return CompletedNames(receiver_->Output()).count(name) > 0; },
+                         timeout);
   }
 
   // The receiver survived everything so far: a real transfer still completes.
@@ -151,15 +152,26 @@ class FcastHostilePackets : public testing::Test {
 };
 
 TEST_F(FcastHostilePackets, HostileNamesAreStoredAsPlainFilesInsideTheFolder) {
-  const std::vector<std::string> names = {"../x",       "../../x2",   "a/b",   "/abs",  "..\\win", "c:\\dos",
-                                          "ctl\x01\x7f\n", ".",          "..",    ".hidden", "....",
-                                          std::string(255, 'n'),        "\xff\xfe-bad-utf8"};
+  const std::vector<std::string> names = {"../x",
+                                          "../../x2",
+                                          "a/b",
+                                          "/abs",
+                                          "..\\win",
+                                          "c:\\dos",
+                                          "ctl\x01\x7f\n",
+                                          ".",
+                                          "..",
+                                          ".hidden",
+                                          "....",
+                                          std::string(255, 'n'),
+                                          "\xff\xfe-bad-utf8"};
   std::uint32_t file_id = 0x5000;
   for (const std::string& name : names) {
     ++file_id;
     forger_->SendAll(Forger::Transfer(file_id, name, PatternBytes(3000 + file_id, file_id)));
   }
-  ASSERT_TRUE(test::WaitFor([&] { return Completions(receiver_->Output()).size() >= names.size(); }, 20s))
+  ASSERT_TRUE(
+      test::WaitFor([&] { return Completions(receiver_->Output()).size() >= names.size(); }, 20s))
       << receiver_->Output() << receiver_->Errors();
   for (const Completion& completion : Completions(receiver_->Output())) {
     EXPECT_EQ(completion.name.find('/'), std::string::npos) << completion.name;
@@ -186,7 +198,8 @@ TEST_F(FcastHostilePackets, CorruptedPacketsNeverMakeAFile) {
   // Cut short, grown, and plain noise of every length up to a jumbo datagram.
   for (const auto& datagram : datagrams) {
     for (size_t length = 0; length < datagram.size(); length += 97) {
-      forger_->Send(std::vector<std::uint8_t>(datagram.begin(), datagram.begin() + static_cast<std::ptrdiff_t>(length)));
+      forger_->Send(std::vector<std::uint8_t>(
+          datagram.begin(), datagram.begin() + static_cast<std::ptrdiff_t>(length)));
     }
     auto longer = datagram;
     longer.resize(datagram.size() + 1 + random() % 600, 0);
@@ -195,7 +208,8 @@ TEST_F(FcastHostilePackets, CorruptedPacketsNeverMakeAFile) {
   for (int i = 0; i < 300; ++i) {
     std::vector<std::uint8_t> noise(random() % 1600);
     for (auto& byte : noise) byte = static_cast<std::uint8_t>(random());
-    if (i % 2 == 0 && noise.size() >= 6) std::copy_n(datagrams[0].begin(), 6, noise.begin());  // our magic
+    if (i % 2 == 0 && noise.size() >= 6)
+      std::copy_n(datagrams[0].begin(), 6, noise.begin());  // our magic
     forger_->Send(noise);
   }
   forger_->Send(std::vector<std::uint8_t>(60000, 0xA5));
@@ -215,12 +229,14 @@ TEST_F(FcastHostilePackets, OutOfRangeSymbolsAreDroppedAndTheFileStillArrivesInt
     fcast::EncodeSymbol(id, block, 0, junk, datagram);
     forger_->Send(datagram);
   }
-  for (std::uint16_t symbol : {kN, static_cast<std::uint16_t>(kN + 1), std::uint16_t{254}, std::uint16_t{255},
-                               std::uint16_t{0xFFFF}}) {  // past the block's symbol ids
+  for (std::uint16_t symbol :
+       {kN, static_cast<std::uint16_t>(kN + 1), std::uint16_t{254}, std::uint16_t{255},
+        std::uint16_t{0xFFFF}}) {  // past the block's symbol ids
     fcast::EncodeSymbol(id, 0, symbol, junk, datagram);
     forger_->Send(datagram);
   }
-  for (size_t length : {size_t{0}, size_t{1}, size_t{kSymbolSize - 1}, size_t{kSymbolSize + 1}}) {  // wrong size
+  for (size_t length :
+       {size_t{0}, size_t{1}, size_t{kSymbolSize - 1}, size_t{kSymbolSize + 1}}) {  // wrong size
     fcast::EncodeSymbol(id, 0, 0, std::vector<std::uint8_t>(length, 0xEE), datagram);
     forger_->Send(datagram);
   }
@@ -248,9 +264,11 @@ TEST_F(FcastHostilePackets, OutOfRangeSymbolsAreDroppedAndTheFileStillArrivesInt
 TEST_F(FcastHostilePackets, AbsurdLayoutsAreRefusedWithoutAllocatingOrLeavingFiles) {
   const std::string content = PatternBytes(100, 3);
   std::uint32_t id = 0x8000;
-  auto descriptor = [&](std::uint64_t size, std::uint16_t symbol_size, std::uint16_t k, std::uint16_t n) {
+  auto descriptor = [&](std::uint64_t size, std::uint16_t symbol_size, std::uint16_t k,
+                        std::uint16_t n) {
     ++id;
-    DescriptorPacket packet = Forger::Descriptor(id, "absurd-" + std::to_string(id) + ".bin", content);
+    DescriptorPacket packet =
+        Forger::Descriptor(id, "absurd-" + std::to_string(id) + ".bin", content);
     packet.fileSize = size;
     packet.symbolSize = symbol_size;
     packet.sourceSymbols = k;
@@ -258,11 +276,12 @@ TEST_F(FcastHostilePackets, AbsurdLayoutsAreRefusedWithoutAllocatingOrLeavingFil
     return Encoded(packet);
   };
   for (int pass = 0; pass < 3; ++pass) {
-    forger_->Send(descriptor(fcast::kMaxFileSize, kSymbolSize, 200, 255));  // 16 TiB: no disk has room
+    forger_->Send(
+        descriptor(fcast::kMaxFileSize, kSymbolSize, 200, 255));  // 16 TiB: no disk has room
     forger_->Send(descriptor(~std::uint64_t{0}, kSymbolSize, kK, kN));
     // A layout that holds together, for a file far larger than the free disk space.
     forger_->Send(descriptor((fcast::FileLayout::kMaxBlocks - 1) * 128 * 1448, 1448, 128, 255));
-    forger_->Send(descriptor(1448 * 250, 1448, 250, 255));  // blocks wider than the code
+    forger_->Send(descriptor(1448 * 250, 1448, 250, 255));        // blocks wider than the code
     forger_->Send(descriptor(std::uint64_t{1} << 40, 16, 1, 2));  // far too many blocks
     forger_->Send(descriptor(100, 0, kK, kN));
     forger_->Send(descriptor(100, 0xFFFF, kK, kN));
@@ -276,7 +295,8 @@ TEST_F(FcastHostilePackets, AbsurdLayoutsAreRefusedWithoutAllocatingOrLeavingFil
   }
   ExpectStillReceiving("after-layouts.bin");
   EXPECT_EQ(CompletedNames(receiver_->Output()), std::set<std::string>{"after-layouts.bin"});
-  EXPECT_NE(receiver_->Output().find("ERROR 1 "), std::string::npos) << "no refusal for lack of disk space";
+  EXPECT_NE(receiver_->Output().find("ERROR 1 "), std::string::npos)
+      << "no refusal for lack of disk space";
   EXPECT_EQ(FolderEntries(inbox_), std::vector<std::string>{"after-layouts.bin"});
   ExpectNothingOutsideTheFolder();
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "platform/UniqueFd.h"
 #include "tests/fcast_net/FcastLab.h"
 
 namespace ondavox::fcast_net {
@@ -24,14 +25,14 @@ TEST(FcastLargeFile, FileOverFourGibibytesArrivesIdentical) {
   ASSERT_NE(fcast, nullptr);
   const auto source = fcast->Folder() / "large.bin";
   {
-    const int fd = ::open(source.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kSize)), 0);
-    WriteAt(fd, 0, PatternBytes(1 << 20, 1));
-    WriteAt(fd, (std::uint64_t{4} << 30) - (1 << 19), PatternBytes((1 << 19) + 1000, 2));  // across 2^32
-    WriteAt(fd, (std::uint64_t{2} << 30) - 700, PatternBytes(5000, 3));           // across 2^31
-    WriteAt(fd, kSize - 3000, PatternBytes(3000, 4));
-    ::close(fd);
+    const UniqueFd fd(::open(source.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+    ASSERT_TRUE(fd.Valid());
+    ASSERT_EQ(::ftruncate(fd.Get(), static_cast<off_t>(kSize)), 0);
+    WriteAt(fd.Get(), 0, PatternBytes(1 << 20, 1));
+    WriteAt(fd.Get(), (std::uint64_t{4} << 30) - (1 << 19),
+            PatternBytes((1 << 19) + 1000, 2));                                // across 2^32
+    WriteAt(fd.Get(), (std::uint64_t{2} << 30) - 700, PatternBytes(5000, 3));  // across 2^31
+    WriteAt(fd.Get(), kSize - 3000, PatternBytes(3000, 4));
   }
   ASSERT_EQ(std::filesystem::file_size(source), kSize);
   const std::string sha256 = Sha256HexOfFile(source);
@@ -41,7 +42,8 @@ TEST(FcastLargeFile, FileOverFourGibibytesArrivesIdentical) {
   auto sender = fcast->StartSender(0, 500'000, 3, {source});
   ASSERT_NE(sender, nullptr);
   EXPECT_EQ(receiver->Wait(1200s), 0) << receiver->Output() << receiver->Errors();
-  EXPECT_EQ(Completions(receiver->Output()), (std::vector<Completion>{{"large.bin", kSize, sha256}}));
+  EXPECT_EQ(Completions(receiver->Output()),
+            (std::vector<Completion>{{"large.bin", kSize, sha256}}));
   const auto copy = fcast->Folder() / "in" / "large.bin";
   EXPECT_EQ(std::filesystem::file_size(copy), kSize);
   EXPECT_EQ(Sha256HexOfFile(copy), sha256);

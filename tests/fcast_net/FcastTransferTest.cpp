@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "platform/Ipv4Endpoint.h"
 #include "tests/fcast_net/Delivery.h"
 #include "tests/support/TempDir.h"
 
@@ -21,12 +22,14 @@ TEST(FcastTransfer, FilesOfEdgeSizesArriveIdenticalAtEveryReceiver) {
   ASSERT_NE(fcast, nullptr);
   std::vector<SourceFile> sources;
   // Empty, one byte, around 1024 (the unit of the statistics), across several symbols and blocks.
-  for (std::uint64_t size : {0ull, 1ull, 1023ull, 1024ull, 1025ull, 1400ull, 1401ull, (3ull << 20) + 17}) {
-    sources.push_back(WriteSource(fcast->Folder() / "out", "size-" + std::to_string(size) + ".bin", size,
-                                  static_cast<std::uint32_t>(size)));
+  for (std::uint64_t size :
+       {0ull, 1ull, 1023ull, 1024ull, 1025ull, 1400ull, 1401ull, (3ull << 20) + 17}) {
+    sources.push_back(WriteSource(fcast->Folder() / "out", "size-" + std::to_string(size) + ".bin",
+                                  size, static_cast<std::uint32_t>(size)));
   }
   const Delivery delivery = Delivery::Run(*fcast, sources, 0, 40000, 2);
-  EXPECT_EQ(delivery.CompleteEverywhere(), static_cast<int>(sources.size())) << delivery.Incomplete();
+  EXPECT_EQ(delivery.CompleteEverywhere(), static_cast<int>(sources.size()))
+      << delivery.Incomplete();
   // Nothing but the files themselves is left in the folders (no temporary files).
   std::vector<std::string> expected;
   for (const SourceFile& source : sources) expected.push_back(source.Name());
@@ -39,15 +42,14 @@ TEST(FcastTransfer, FilesOfEdgeSizesArriveIdenticalAtEveryReceiver) {
 // Waits on |host| for the first datagram sent to the group; false after |timeout|.
 bool WaitForFirstDatagram(FcastLab& fcast, int host, std::chrono::seconds timeout) {
   Socket socket = fcast.Lab().OpenUdpSocket(host);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(kPort);
+  const Ipv4Endpoint local = Ipv4Endpoint::Any(kPort);
   ip_mreq membership{};
   membership.imr_multiaddr.s_addr = ::inet_addr(kGroup);
   membership.imr_interface.s_addr = ::inet_addr(lab::NetworkLab::Address(host).c_str());
   const timeval wait{static_cast<time_t>(timeout.count()), 0};
-  if (!socket.Valid() || ::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      ::setsockopt(socket.Fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0 ||
+  if (!socket.Valid() || ::bind(socket.Fd(), local.Get(), Ipv4Endpoint::Size()) != 0 ||
+      ::setsockopt(socket.Fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) !=
+          0 ||
       ::setsockopt(socket.Fd(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) {
     return false;
   }

@@ -10,6 +10,7 @@
 #include "fcast/code/ReedSolomonCode.h"
 #include "fcast/engine/CarouselWindow.h"
 #include "fcast/engine/Packet.h"
+#include "platform/UniqueFd.h"
 #include "tests/support/TempDir.h"
 
 namespace ondavox::fcast {
@@ -43,13 +44,13 @@ TEST(CarouselWindow, GivesTheFileAndRepairThatRebuildsIt) {
   std::mt19937 rng(12);
   for (char& c : content) c = static_cast<char>(rng());
   test::WriteFile(dir.path() / "f", content);
-  const int fd = ::open(dir.File("f").c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
+  const UniqueFd fd(::open(dir.File("f").c_str(), O_RDONLY));
+  ASSERT_TRUE(fd.Valid());
   const FileLayout layout = *FileLayout::Make(content.size(), symbolSize, k, 255);
   CarouselWindow window(layout, 2);
   for (std::uint32_t first : {0u, 2u}) {
     // A sweep of source positions reads just their symbols.
-    ASSERT_TRUE(window.Load(fd, first, 0, 3, 6));
+    ASSERT_TRUE(window.Load(fd.Get(), first, 0, 3, 6));
     for (std::uint32_t i = 0; first + i < layout.BlockCount() && i < 2; ++i) {
       for (std::uint32_t j = 3; j < 6; ++j) {
         const auto symbol = window.At(0, i, j);
@@ -58,7 +59,7 @@ TEST(CarouselWindow, GivesTheFileAndRepairThatRebuildsIt) {
                   content.substr(layout.Offset(first + i, j), symbolSize));
       }
     }
-    ASSERT_TRUE(window.Load(fd, first, 0, 0, k));
+    ASSERT_TRUE(window.Load(fd.Get(), first, 0, 0, k));
     for (std::uint32_t i = 0; i < 2; ++i) {
       const std::uint32_t block = first + i;
       if (block >= layout.BlockCount()) {
@@ -81,7 +82,7 @@ TEST(CarouselWindow, GivesTheFileAndRepairThatRebuildsIt) {
         source.emplace_back(symbol->data.begin(), symbol->data.end());
       }
       // Turn 1, encoded in two pieces: repair symbols alone rebuild the block.
-      ASSERT_TRUE(window.Load(fd, first, 1, 0, 7));
+      ASSERT_TRUE(window.Load(fd.Get(), first, 1, 0, 7));
       window.Encode(1, 0, 7);
       window.Encode(1, 7, k);
       std::vector<std::uint8_t> ids;
@@ -105,13 +106,11 @@ TEST(CarouselWindow, GivesTheFileAndRepairThatRebuildsIt) {
       EXPECT_EQ(rebuilt, source) << "block " << block;
     }
   }
-  ::close(fd);
   // A file shorter than its layout cannot be loaded.
   const FileLayout longer = *FileLayout::Make(content.size() + symbolSize * k, symbolSize, k, 255);
   CarouselWindow beyond(longer, 1);
-  const int again = ::open(dir.File("f").c_str(), O_RDONLY);
-  EXPECT_FALSE(beyond.Load(again, 3, 0, 0, k));
-  ::close(again);
+  const UniqueFd again(::open(dir.File("f").c_str(), O_RDONLY));
+  EXPECT_FALSE(beyond.Load(again.Get(), 3, 0, 0, k));
 }
 
 TEST(CarouselWindow, GroupSymbolsCombineTheGroupsOtherPositions) {
@@ -124,8 +123,8 @@ TEST(CarouselWindow, GroupSymbolsCombineTheGroupsOtherPositions) {
   std::mt19937 rng(5);
   for (char& c : content) c = static_cast<char>(rng());
   test::WriteFile(dir.path() / "f", content);
-  const int fd = ::open(dir.File("f").c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
+  const UniqueFd fd(::open(dir.File("f").c_str(), O_RDONLY));
+  ASSERT_TRUE(fd.Valid());
   const FileLayout layout = *FileLayout::Make(content.size(), symbolSize, k, 255, 3);
   ASSERT_EQ(layout.GroupCount(), 3u);
   const auto blockSource = [&](std::uint32_t block) {
@@ -143,7 +142,7 @@ TEST(CarouselWindow, GroupSymbolsCombineTheGroupsOtherPositions) {
   std::set<int> combinations[3];
   for (std::uint64_t turn : {1u, 2u}) {
     for (std::uint32_t first = 0; first < layout.GroupCount(); first += window.GroupCapacity()) {
-      ASSERT_TRUE(window.LoadGroups(fd, first));
+      ASSERT_TRUE(window.LoadGroups(fd.Get(), first));
       for (std::uint32_t i = 0; i < window.GroupCapacity(); ++i) {
         const std::uint32_t group = first + i;
         if (group >= layout.GroupCount()) {
@@ -194,7 +193,6 @@ TEST(CarouselWindow, GroupSymbolsCombineTheGroupsOtherPositions) {
   }
   // Each turn combines in other ways.
   for (int c : combinations[1]) EXPECT_EQ(combinations[2].count(c), 0u);
-  ::close(fd);
 }
 
 }  // namespace

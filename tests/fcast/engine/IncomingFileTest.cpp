@@ -17,6 +17,7 @@ namespace {
 using test::RandomBytes;
 using test::ReadFile;
 using test::TempDir;
+using test::WriteFile;
 
 constexpr std::uint32_t kSymbol = 64;
 
@@ -116,9 +117,9 @@ TEST(IncomingFile, RebuildsEveryBlockFromWhateverSymbolsArrive) {
   const std::string content = RandomBytes(kSymbol * k * 4 + kSymbol * 3 + 17, 1);
   const DescriptorPacket d = Describe(content, "data.bin", k);
   const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, k, 255);
-  long error = 0;
-  auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, &error);
-  ASSERT_TRUE(file) << error;
+  auto created = IncomingFile::Create(dir.path().string(), d, layout, 0);
+  ASSERT_TRUE(created.file) << created.status.message();
+  auto& file = created.file;
   SymbolSource source(content, layout);
   int completions = 0;
   for (std::uint32_t block = 0; block < layout.BlockCount(); ++block) {
@@ -155,8 +156,7 @@ TEST(IncomingFile, DropsSymbolsThatDoNotFitTheLayoutAndMovesRepairOutOfTheWayOfL
   DescriptorPacket d = Describe(content, "../../x", k);
   d.symbolIds = 8;
   const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, k, 8);
-  long error = 0;
-  auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, &error);
+  auto file = IncomingFile::Create(dir.path().string(), d, layout, 0).file;
   ASSERT_TRUE(file);
   EXPECT_EQ(file->Name(), "x");
   SymbolSource source(content, layout);
@@ -227,8 +227,7 @@ TEST(IncomingFile, PoolsGroupSymbolsWhateverTheOrderOfArrival) {
   for (std::uint32_t trial = 0; trial < 12; ++trial) {
     SCOPED_TRACE(trial);
     TempDir dir;
-    long error = 0;
-    auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, &error);
+    auto file = IncomingFile::Create(dir.path().string(), d, layout, 0).file;
     ASSERT_TRUE(file);
     std::mt19937 rng(trial);
     std::vector<Arrival> arrivals;
@@ -261,8 +260,7 @@ TEST(IncomingFile, IgnoresGroupSymbolsItCannotUse) {
   DescriptorPacket d = Describe(content, "two.bin", 4);
   d.groupBlocks = 2;
   const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, 4, 255, 2);
-  long error = 0;
-  auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, &error);
+  auto file = IncomingFile::Create(dir.path().string(), d, layout, 0).file;
   ASSERT_TRUE(file);
   SymbolSource source(content, layout);
   using R = IncomingFile::Result;
@@ -287,34 +285,36 @@ TEST(IncomingFile, IgnoresGroupSymbolsItCannotUse) {
 
 TEST(IncomingFile, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
   TempDir dir;
-  long error = 0;
   // Larger than any disk here.
   DescriptorPacket huge = Describe("", "huge.iso", 254);
   huge.fileSize = std::uint64_t{300} << 30;  // within the block limit, beyond the disk
   const std::optional<FileLayout> hugeLayout = FileLayout::Make(huge.fileSize, 1448, 254, 255);
   ASSERT_TRUE(hugeLayout);
-  EXPECT_FALSE(IncomingFile::Create(dir.path().string(), huge, *hugeLayout, 0, &error));
-  EXPECT_EQ(error, kFcastErrorDiskSpace);
+  IncomingFile::Created refused = IncomingFile::Create(dir.path().string(), huge, *hugeLayout, 0);
+  EXPECT_FALSE(refused.file);
+  EXPECT_EQ(refused.error, kFcastErrorDiskSpace);
   // Fits alone, but not beside what other files in progress have been promised.
   const std::string content = RandomBytes(1000, 3);
   const DescriptorPacket d = Describe(content, "small", 4);
   const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, 4, 255);
-  EXPECT_FALSE(IncomingFile::Create(dir.path().string(), d, layout, kMaxFileSize, &error));
-  EXPECT_EQ(error, kFcastErrorDiskSpace);
-  EXPECT_FALSE(IncomingFile::Create((dir.path() / "missing").string(), d, layout, 0, &error));
-  EXPECT_EQ(error, kFcastErrorCreateFile);
+  refused = IncomingFile::Create(dir.path().string(), d, layout, kMaxFileSize);
+  EXPECT_FALSE(refused.file);
+  EXPECT_EQ(refused.error, kFcastErrorDiskSpace);
+  refused = IncomingFile::Create((dir.path() / "missing").string(), d, layout, 0);
+  EXPECT_FALSE(refused.file);
+  EXPECT_EQ(refused.error, kFcastErrorCreateFile);
   EXPECT_TRUE(FolderEntries(dir.path()).empty());
 
   // A file abandoned half way, and one whose content does not match its SHA-256.
   {
-    auto file = IncomingFile::Create(dir.path().string(), d, layout, 0, &error);
+    auto file = IncomingFile::Create(dir.path().string(), d, layout, 0).file;
     ASSERT_TRUE(file);
     EXPECT_EQ(FolderEntries(dir.path()).size(), 1u);
   }
   EXPECT_TRUE(FolderEntries(dir.path()).empty());
   DescriptorPacket lying = d;
   (*lying.sha256)[0] ^= 1;
-  auto file = IncomingFile::Create(dir.path().string(), lying, layout, 0, &error);
+  auto file = IncomingFile::Create(dir.path().string(), lying, layout, 0).file;
   ASSERT_TRUE(file);
   SymbolSource source(content, layout);
   IncomingFile::Result result = IncomingFile::Result::kIgnored;
@@ -327,6 +327,34 @@ TEST(IncomingFile, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
   EXPECT_EQ(file->Finish(), kFcastErrorChecksum);
   file.reset();
   EXPECT_TRUE(FolderEntries(dir.path()).empty());
+}
+
+TEST(IncomingFile, StaleTemporariesGoButThoseOfALiveFileStay) {
+  // A receiver killed mid-file left one; another receiver on the folder writes one now.
+  TempDir dir;
+  WriteFile(dir.path() / ".fcast-stale", "left behind");
+  WriteFile(dir.path() / "done.bin", "a received file");
+  const std::string content = RandomBytes(1000, 5);
+  const DescriptorPacket d = Describe(content, "live.bin", 4);
+  const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, 4, 255);
+  auto live = IncomingFile::Create(dir.path().string(), d, layout, 0).file;
+  ASSERT_TRUE(live);
+  IncomingFile::RemoveStaleTemporaries(dir.path().string());
+  std::vector<std::string> entries = FolderEntries(dir.path());
+  std::sort(entries.begin(), entries.end());
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].rfind(".fcast-", 0), 0u);
+  EXPECT_NE(entries[0], ".fcast-stale");
+  EXPECT_EQ(entries[1], "done.bin");
+  // The live file still completes under its name.
+  SymbolSource source(content, layout);
+  for (std::uint32_t block = 0; block < layout.BlockCount(); ++block) {
+    for (std::uint32_t j = 0; j < layout.SourceSymbols(block); ++j) {
+      Feed(*live, source, block, static_cast<std::uint8_t>(j));
+    }
+  }
+  EXPECT_EQ(live->Finish(), kFcastErrorNone);
+  EXPECT_EQ(ReadFile(dir.path() / "live.bin"), content);
 }
 
 }  // namespace

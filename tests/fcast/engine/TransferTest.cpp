@@ -1,8 +1,6 @@
 // Transfers over the loopback of the test's private network: the carousel sender and receiver
 // of the engine, end to end.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 #include "fcast/engine/CarouselSender.h"
 #include "fcast/engine/FileLayout.h"
 #include "fcast/engine/Sha256.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Mutex.h"
 #include "tests/support/TempDir.h"
 
@@ -73,29 +72,24 @@ std::unique_ptr<CarouselReceiver> MakeReceiver(std::uint16_t port, const std::st
   options.group = kGroup;
   options.port = port;
   options.folder = folder;
-  std::string error;
-  auto receiver = CarouselReceiver::Create(options, events.Sink(), &error);
-  EXPECT_TRUE(receiver) << error;
-  if (receiver) receiver->Start();
-  return receiver;
+  auto created = CarouselReceiver::Create(options, events.Sink());
+  EXPECT_TRUE(created.ok()) << created.status().message();
+  if (!created.ok()) return nullptr;
+  (*created)->Start();
+  return std::move(*created);
 }
 
 // Sends hand-made datagrams to the test group on one port, as a forged sender would.
 class GroupSender {
  public:
-  explicit GroupSender(std::uint16_t port) {
-    to_.sin_family = AF_INET;
-    to_.sin_port = htons(port);
-    inet_pton(AF_INET, kGroup, &to_.sin_addr);
-  }
+  explicit GroupSender(std::uint16_t port) : to_(*Ipv4Endpoint::Parse(kGroup, port)) {}
   void Send(const std::vector<std::uint8_t>& bytes) {
-    ::sendto(socket_.Fd(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to_),
-             sizeof to_);
+    ::sendto(socket_.Fd(), bytes.data(), bytes.size(), 0, to_.Get(), Ipv4Endpoint::Size());
   }
 
  private:
   Socket socket_ = Socket::Udp();
-  sockaddr_in to_{};
+  Ipv4Endpoint to_;
 };
 
 std::unique_ptr<CarouselSender> MakeSender(std::uint16_t port, int rounds, std::int64_t rate) {
@@ -105,10 +99,10 @@ std::unique_ptr<CarouselSender> MakeSender(std::uint16_t port, int rounds, std::
   options.rateBytesPerSecond = rate;
   options.plannedRounds = rounds;
   options.rounds = rounds;
-  std::string error;
-  auto sender = CarouselSender::Create(options, &error);
-  EXPECT_TRUE(sender) << error;
-  return sender;
+  auto created = CarouselSender::Create(options);
+  EXPECT_TRUE(created.ok()) << created.status().message();
+  if (!created.ok()) return nullptr;
+  return std::move(*created);
 }
 
 TEST(FcastTransfer, FilesOfEverySizeArriveIdenticalAndTheUnitCountReachesItsTarget) {
@@ -124,8 +118,8 @@ TEST(FcastTransfer, FilesOfEverySizeArriveIdenticalAndTheUnitCountReachesItsTarg
     const std::string name = "file-" + std::to_string(size) + ".bin";
     const std::string content = RandomBytes(size, static_cast<std::uint32_t>(size));
     WriteFile(source.path() / name, content);
-    std::string error;
-    ASSERT_TRUE(sender->SendFile(source.File(name), &error)) << error;
+    const Status sending = sender->SendFile(source.File(name));
+    ASSERT_TRUE(sending.ok()) << sending.message();
     // As the server does: poll the unit count until it reaches (size / 1024) x rounds.
     const std::int64_t target = static_cast<std::int64_t>(size / 1024) * 2;
     ASSERT_TRUE(WaitFor([&] {
@@ -165,8 +159,8 @@ TEST(FcastTransfer, AReceiverThatJoinsLateStillCompletes) {
   // Two rounds of 2 MiB at 4 MB/s: about a second; the receiver starts at 40% of it.
   auto sender = MakeSender(1712, 2, 4'000'000);
   ASSERT_TRUE(sender);
-  std::string error;
-  ASSERT_TRUE(sender->SendFile(source.File("late.bin"), &error)) << error;
+  const Status sending = sender->SendFile(source.File("late.bin"));
+  ASSERT_TRUE(sending.ok()) << sending.message();
   const std::int64_t total = static_cast<std::int64_t>(content.size() / 1024) * 2;
   ASSERT_TRUE(WaitFor([&] { return sender->Statistics().fileUnits >= total * 4 / 10; }));
   Events events;
@@ -192,8 +186,8 @@ TEST(FcastTransfer, LossIsRepairedFromLaterRounds) {
   auto receiver = MakeReceiver(1713, download.path().string(), events);
   auto sender = MakeSender(1713, 2, 20'000'000);
   ASSERT_TRUE(receiver && sender);
-  std::string error;
-  ASSERT_TRUE(sender->SendFile(source.File("lossy.bin"), &error)) << error;
+  const Status sending = sender->SendFile(source.File("lossy.bin"));
+  ASSERT_TRUE(sending.ok()) << sending.message();
   ASSERT_TRUE(sender->WaitFinished(std::chrono::seconds(20)));
   EXPECT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 1; }));
   EXPECT_EQ(ReadFile(download.path() / "lossy.bin"), content);
