@@ -292,18 +292,6 @@ TEST_F(ClientDialogTest, SendCommandAndAboutBox) {
   Screenshot(about, "client-about.png");
 }
 
-TEST_F(ClientDialogTest, ScreenshotsOfTheFormDialogs) {
-  CServerPropertiesDlg server;
-  server.SetValues("127.0.0.1", 2001, 1550, "230.0.0.1");
-  Screenshot(server, "client-server-properties.png");
-  CUserPropertiesDlg user;
-  user.SetUser("ann", "pw");
-  Child<QCheckBox>(user, "newUser")->click();
-  Field(user, "login")->setText(QStringLiteral("bob"));
-  Field(user, "name")->setText(QStringLiteral("Bob"));
-  Screenshot(user, "client-user-properties.png");
-}
-
 // The view without a session: the guards and the Upload group.
 class ClientViewTest : public ClientDialogTest {
  protected:

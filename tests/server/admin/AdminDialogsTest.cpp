@@ -422,35 +422,5 @@ TEST_F(PlaylistDialogTest, EnqueueWhileRunningAnnouncesWakesTheSenderAndTheSentE
   EXPECT_TRUE(document_->Stop().ok());
 }
 
-TEST_F(AdminDialogTest, Screenshots) {
-  AddUser("amy", 1, "10.0.0.4");
-  AddUser("bob", 0, "10.0.0.9");
-  AddDocument("clip.avi", "Holiday clip");
-  AddDocument("song.mp3", "A song");
-  document_->GetPlaylist().AddTail(
-      CDocInfo("song.mp3", "root", dir_.File("song.mp3"), "unknown", 0, 1, "A song"));
-  {
-    CManageUsersDlg dialog(nullptr, *document_);
-    Child<QListWidget>(dialog, "loggedIn")->item(0)->setSelected(true);
-    Screenshot(dialog, "manage-users.png");
-  }
-  {
-    CManageDocumentsDlg dialog(nullptr, *document_, PickerMode::Manage);
-    Screenshot(dialog, "manage-documents.png");
-  }
-  {
-    CManageDocumentsDlg dialog(nullptr, *document_, PickerMode::PickForPlaylist);
-    Screenshot(dialog, "manage-documents-picker.png");
-  }
-  {
-    CAddFileDlg dialog(nullptr);
-    Screenshot(dialog, "add-file.png");
-  }
-  {
-    CManagePlayListDlg dialog(nullptr, *document_);
-    Screenshot(dialog, "manage-play-list.png");
-  }
-}
-
 }  // namespace
 }  // namespace ondavox::test

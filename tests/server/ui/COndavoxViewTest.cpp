@@ -346,14 +346,5 @@ TEST_F(ControlWindowTest, TitleNamesTheHostAndStaysServerWhenItCannotBeResolved)
   EXPECT_EQ(frame_->windowTitle(), QStringLiteral("Server"));
 }
 
-TEST_F(ControlWindowTest, Screenshots) {
-  frame_->setWindowTitle(QStringLiteral("ZENTALO Server - studio - 192.168.1.10"));
-  frame_->resize(760, 600);
-  Click("startServer");
-  document_->runner().PostEvent(ServerEvent(USER_ONLINE, {"bob"}));
-  LogLines();
-  Screenshot(*frame_, "server-main-window.png");
-}
-
 }  // namespace
 }  // namespace ondavox::test
