@@ -11,7 +11,7 @@
 #include "common/MavoraProtocol.h"
 #include "platform/Mutex.h"
 #include "platform/WakeUp.h"
-#include "server/data/FcastSenderThread.h"
+#include "server/net/FcastSenderThread.h"
 #include "server/data/Playlist.h"
 #include "server/data/ServerEvent.h"
 #include "server/data/ServerEventListener.h"
