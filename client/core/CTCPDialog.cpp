@@ -11,6 +11,7 @@
 #include "client/core/ClientLog.h"
 #include "client/core/ClientRunner.h"
 #include "common/LenientInteger.h"
+#include "common/ReplyCodes.h"
 #include "platform/Trace.h"
 
 namespace ondavox::client {
@@ -160,7 +161,7 @@ int CTCPDialog::Run() {
 
 bool CTCPDialog::TakeReply(const std::string& reply) {
   const std::string text = ReplaceAll(reply, "%#", "\r\n");
-  if (text == "401" || text == "404" || text == "202") return false;
+  if (text == kLoginRefused || text == kRegisterRefused || text == kLogoutAccepted) return false;
   if (LenientInteger(text) != 0) {
     AppendLog(text, "TCP");
   } else {

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "client/core/ClientRunner.h"
+#include "common/ReplyCodes.h"
 #include "platform/Trace.h"
 #include "server/net/ServerDataAccess.h"
 #include "tests/client/ClientTestSupport.h"
@@ -108,9 +109,9 @@ TEST_F(ClientServerTest, LoginShowsThePlaylistWholeAndLogoutEndsTheSession) {
   StartServer(/*fcastRate=*/8);
   Connect();
   Login("ann", "pw");
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 201")) << Log();
-  EXPECT_TRUE(
-      InOrder({"[INFO] You are connected", "[SEND] LOGIN\tann\tpw\t127.0.0.1\t666", "[TCP] 201"}));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted))) << Log();
+  EXPECT_TRUE(InOrder({"[INFO] You are connected", "[SEND] LOGIN\tann\tpw\t127.0.0.1\t666",
+                       TcpLine(kLoginAccepted)}));
   ASSERT_TRUE(log_.WaitForLine("[UDP] Playlist changed"));
   ASSERT_TRUE(WaitFor([&] { return view_.Rows() == rows; })) << Log();
   EXPECT_TRUE(Online("ann"));
@@ -122,11 +123,11 @@ TEST_F(ClientServerTest, LoginShowsThePlaylistWholeAndLogoutEndsTheSession) {
             "Login : \t\tann\r\nName : \t\tAnn\r\nLastname : \tSmith\r\nStatus : \t\tOnline\r\n"
             "Banned : \t\tNo\r\nIP : \t\t127.0.0.1\r\n");
   client_->SendTCP({"WHOIS", "nobody"});
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 403"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kUnknownUser)));
 
   client_->SendTCP({"LOGOUT", "ann"});
   ASSERT_TRUE(WaitClosed());
-  EXPECT_EQ(log_.Count("[TCP] 202"), 0);
+  EXPECT_EQ(log_.Count(TcpLine(kLogoutAccepted)), 0);
   EXPECT_TRUE(InOrder({"[SEND] LOGOUT\tann", kUdpClosed, kTcpClosed}));
   EXPECT_TRUE(WaitFor([&] { return !Online("ann"); }));
 }
@@ -136,19 +137,19 @@ TEST_F(ClientServerTest, RefusedLoginAndRegisterWithItsAutomaticLogin) {
   Connect();
   Login("ann", "wrong");
   ASSERT_TRUE(WaitClosed());
-  EXPECT_EQ(log_.Count("[TCP] 401"), 0);
+  EXPECT_EQ(log_.Count(TcpLine(kLoginRefused)), 0);
   EXPECT_TRUE(InOrder({"[SEND] LOGIN\tann\twrong\t127.0.0.1\t666", kUdpClosed, kTcpClosed}));
   EXPECT_FALSE(Online("ann"));
 
   Connect();
   client_->SendTCP({"REGISTER", "bob", "pw", "Bob", "Lee", "127.0.0.1", "666"});
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 204"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kRegistered)));
   EXPECT_TRUE(WaitFor([&] { return Online("bob"); })) << Log();
   EXPECT_TRUE(listener_.Saw(USER_NEW, "bob"));
   // An existing login ends the session.
   client_->SendTCP({"REGISTER", "ann", "x", "A", "B", "127.0.0.1", "666"});
   ASSERT_TRUE(WaitClosed(2));
-  EXPECT_EQ(log_.Count("[TCP] 404"), 0);
+  EXPECT_EQ(log_.Count(TcpLine(kRegisterRefused)), 0);
 }
 
 TEST_F(ClientServerTest, CommandsPostedWhileBusyCollapseIntoTheLast) {
@@ -158,7 +159,7 @@ TEST_F(ClientServerTest, CommandsPostedWhileBusyCollapseIntoTheLast) {
   AddUser("c", "1");
   Connect();
   Login("ann", "pw");
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 201")) << Log();
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted))) << Log();
   {
     // The server is held inside its data lock, so the first WHOIS waits for its reply.
     ServerDataAccess hold(runner_);
@@ -177,7 +178,7 @@ TEST_F(ClientServerTest, LogoutAnnouncementAndStoppedServer) {
   StartServer();
   Connect();
   Login("ann", "pw");
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 201")) << Log();
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted))) << Log();
   runner_.SendMULTICAST({"LOGOUT"});
   ASSERT_TRUE(WaitClosed());
   EXPECT_TRUE(InOrder({kUdpClosed, kTcpClosed}));

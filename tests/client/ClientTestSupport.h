@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -153,5 +154,10 @@ class AnnouncementSender {
 
 // A port on the loopback where nothing listens.
 int UnusedTcpPort();
+
+// Reply |code| as the server writes it, ended by its line feed.
+inline std::string ReplyLine(std::string_view code) { return std::string(code) + "\n"; }
+// The log line (without its time stamp) that shows reply |code|.
+inline std::string TcpLine(std::string_view code) { return "[TCP] " + std::string(code); }
 
 }  // namespace ondavox::test

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/ReplyCodes.h"
 #include "server/app/CMainFrame.h"
 #include "server/app/COndavoxDoc.h"
 #include "server/app/COndavoxView.h"
@@ -240,8 +241,8 @@ TEST_F(ControlWindowTest, ClientEventsAreLoggedAndStopFollowsThem) {
   {
     TestClient bob(1550);
     ASSERT_TRUE(bob.Connected());
-    EXPECT_EQ(bob.Ask("REGISTER\tbob\tpw\tBob\tBrown\t10.0.0.2\t4000"), "204");
-    EXPECT_EQ(bob.Ask("LOGOUT\tbob"), "202");
+    EXPECT_EQ(bob.Ask("REGISTER\tbob\tpw\tBob\tBrown\t10.0.0.2\t4000"), kRegistered);
+    EXPECT_EQ(bob.Ask("LOGOUT\tbob"), kLogoutAccepted);
   }
   ASSERT_TRUE(ProcessUntil([&] { return LogLines().size() == 4; }))
       << LogLines().join(QLatin1Char('|')).toStdString();
@@ -254,7 +255,7 @@ TEST_F(ControlWindowTest, ClientEventsAreLoggedAndStopFollowsThem) {
 TEST_F(ControlWindowTest, QuittingWhileRunningStopsTheServerAndSavesEveryoneOffline) {
   Click("startServer");
   TestClient bob(1550);
-  ASSERT_EQ(bob.Ask("REGISTER\tbob\tpw\tBob\tBrown\t10.0.0.2\t4000"), "204");
+  ASSERT_EQ(bob.Ask("REGISTER\tbob\tpw\tBob\tBrown\t10.0.0.2\t4000"), kRegistered);
   frame_->close();
   EXPECT_FALSE(document_->IsRunning());
   EXPECT_FALSE(document_->runner().IsRunning());
