@@ -8,10 +8,12 @@
 
 #include <cerrno>
 
+#include "client/core/ClientCommands.h"
 #include "client/core/ClientLog.h"
 #include "client/core/ClientRunner.h"
 #include "common/LenientInteger.h"
 #include "common/ReplyCodes.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 
 namespace ondavox::client {
@@ -122,6 +124,9 @@ bool CTCPDialog::InitTCP() {
     closeSession_();
     return false;
   }
+  if (const std::optional<Ipv4Endpoint> local = Ipv4Endpoint::LocalOf(fd)) {
+    localAddress_ = local->AddressText();
+  }
   TraceLine("CTCPDialog::InitTCP() [EXIT]");
   AppendLog("You are connected", "INFO");
   return true;
@@ -146,7 +151,8 @@ int CTCPDialog::Run() {
       command = std::move(*pending_);
       pending_.reset();
     }
-    const std::string message = protocol.joinParams(command);
+    const std::string message =
+        protocol.joinParams(ClientCommands::WithAddress(std::move(command), localAddress_));
     AppendLog(WithoutLineFeeds(message), "SEND");
     protocol.sendMsg(fd, message);
     const std::optional<std::string> reply = protocol.receiveMsg(reader);

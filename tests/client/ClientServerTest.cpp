@@ -2,12 +2,18 @@
 // private network: requests and replies over TCP, announcements from the server's announcer,
 // and files broadcast by the server's Fcast sender through the real Fcast component.
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
+#include "client/core/ClientCommands.h"
 #include "client/core/ClientRunner.h"
 #include "common/ReplyCodes.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 #include "server/net/ServerDataAccess.h"
 #include "tests/client/ClientTestSupport.h"
@@ -70,9 +76,9 @@ class ClientServerTest : public ServerFixture {
     return listening_;
   }
   // Opens a session and waits until its listener receives.
-  void Connect() {
+  void Connect(const std::string& serverAddress = "127.0.0.1") {
     const int before = Listening();
-    client_->Connect(kTcpPort, kMulticastPort, "127.0.0.1", kGroup);
+    client_->Connect(kTcpPort, kMulticastPort, serverAddress, kGroup);
     ASSERT_TRUE(WaitFor([&] { return Listening() > before; }));
   }
   void Login(const std::string& login, const std::string& password) {
@@ -130,6 +136,26 @@ TEST_F(ClientServerTest, LoginShowsThePlaylistWholeAndLogoutEndsTheSession) {
   EXPECT_EQ(log_.Count(TcpLine(kLogoutAccepted)), 0);
   EXPECT_TRUE(InOrder({"[SEND] LOGOUT\tann", kUdpClosed, kTcpClosed}));
   EXPECT_TRUE(WaitFor([&] { return !Online("ann"); }));
+}
+
+// LOGIN and REGISTER carry the address the client's connection comes from, so the server
+// records (and WHOIS shows) where the user is. Over a second local address that is not
+// 127.0.0.1.
+TEST_F(ClientServerTest, LoginAndRegisterCarryTheConnectionsOwnAddress) {
+  // The alias lo:1 gives the loopback of the test's private network a second address.
+  ifreq alias{};
+  std::strncpy(alias.ifr_name, "lo:1", IFNAMSIZ - 1);
+  const Ipv4Endpoint second = *Ipv4Endpoint::Parse("10.9.8.7", 0);
+  std::memcpy(&alias.ifr_addr, second.Get(), Ipv4Endpoint::Size());
+  ASSERT_EQ(::ioctl(Socket::Udp().Fd(), SIOCSIFADDR, &alias), 0) << std::strerror(errno);
+  StartServer();
+  Connect("10.9.8.7");
+  client_->SendTCP(ClientCommands::Register("bob", "pw", "Bob", "Lee"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kRegistered))) << Log();
+  client_->SendTCP(ClientCommands::Login("ann", "pw"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted))) << Log();
+  EXPECT_EQ(User("bob")->ipAddress(), "10.9.8.7");
+  EXPECT_EQ(User("ann")->ipAddress(), "10.9.8.7");
 }
 
 TEST_F(ClientServerTest, RefusedLoginAndRegisterWithItsAutomaticLogin) {

@@ -27,10 +27,16 @@ class RecordingHost final : public MavoraProtocolClient::Host {
 TEST(MavoraProtocolClient, CommandsTravelAsTabJoinedLinesWithOneLineFeed) {
   RecordingHost host;
   MavoraProtocolClient protocol(host);
-  EXPECT_EQ(protocol.joinParams(ClientCommands::Login("ann", "pw")),
-            "LOGIN\tann\tpw\t127.0.0.1\t666\n");
-  EXPECT_EQ(protocol.joinParams(ClientCommands::Register("ann", "pw", "---", "Lee")),
-            "REGISTER\tann\tpw\t---\tLee\t127.0.0.1\t666\n");
+  // The session thread puts its connection's local address into LOGIN and REGISTER.
+  const auto withAddress = [](const MavoraProtocol::Fields& command) {
+    return ClientCommands::WithAddress(command, "10.9.8.7");
+  };
+  EXPECT_EQ(protocol.joinParams(withAddress(ClientCommands::Login("ann", "pw"))),
+            "LOGIN\tann\tpw\t10.9.8.7\t666\n");
+  EXPECT_EQ(protocol.joinParams(withAddress(ClientCommands::Register("ann", "pw", "---", "Lee"))),
+            "REGISTER\tann\tpw\t---\tLee\t10.9.8.7\t666\n");
+  EXPECT_EQ(withAddress({"LOGIN\tann\tpw\tx\t1"}), MavoraProtocol::Fields{"LOGIN\tann\tpw\tx\t1"})
+      << "typed text is sent as typed";
   EXPECT_EQ(protocol.joinParams(ClientCommands::Logout("ann")), "LOGOUT\tann\n");
   EXPECT_EQ(protocol.joinParams(ClientCommands::Whois("u1")), "WHOIS\tu1\n");
   EXPECT_EQ(protocol.joinParams(ClientCommands::FileInfo("a.mp3", "u1")), "FILEINFO\ta.mp3\tu1\n");

@@ -229,10 +229,10 @@ class ClientHost {
 
 // The reply texts as the server words them, with the client's line breaks for "%#".
 std::string WhoisText(const std::string& login, const std::string& name,
-                      const std::string& lastName, bool online) {
+                      const std::string& lastName, bool online, const std::string& address) {
   return "Login : \t\t" + login + "\r\nName : \t\t" + name + "\r\nLastname : \t" + lastName +
          "\r\nStatus : \t\t" + (online ? "Online" : "Offline") +
-         "\r\nBanned : \t\tNo\r\nIP : \t\t127.0.0.1\r\n";
+         "\r\nBanned : \t\tNo\r\nIP : \t\t" + address + "\r\n";
 }
 std::string FileinfoText(const Document& document) {
   return "Filename :\t" + document.fileName +
@@ -459,7 +459,8 @@ TEST_F(SystemTest, ThreeClientsReceiveEveryDocumentAndTheServerKeepsTheSession) 
   EXPECT_TRUE(WaitFor([&] { return cid.Infos().size() == 2; }));
   cid.Send(ClientCommands::FileInfo(documents_[1].fileName, "ann"));
   EXPECT_TRUE(cid.WaitForLog(TcpLine(kUnknownDocument)));
-  EXPECT_EQ(ann.Infos(), std::vector<std::string>{WhoisText("bob", "Bob", "Brown", true)});
+  EXPECT_EQ(ann.Infos(), std::vector<std::string>{
+                             WhoisText("bob", "Bob", "Brown", true, lab::NetworkLab::Address(2))});
   EXPECT_EQ(cid.Infos(),
             (std::vector<std::string>{FileinfoText(documents_[0]), FileinfoText(documents_[1])}));
 
@@ -469,7 +470,8 @@ TEST_F(SystemTest, ThreeClientsReceiveEveryDocumentAndTheServerKeepsTheSession) 
   EXPECT_FALSE(Online("bob"));
   ann.Send(ClientCommands::Whois("bob"));
   EXPECT_TRUE(WaitFor([&] { return ann.Infos().size() == 2; }));
-  EXPECT_EQ(ann.Infos().back(), WhoisText("bob", "Bob", "Brown", false));
+  EXPECT_EQ(ann.Infos().back(),
+            WhoisText("bob", "Bob", "Brown", false, lab::NetworkLab::Address(2)));
   EXPECT_TRUE(Online("ann"));
   EXPECT_TRUE(Online("cid"));
 
@@ -488,7 +490,7 @@ TEST_F(SystemTest, ThreeClientsReceiveEveryDocumentAndTheServerKeepsTheSession) 
     const CUserInfo* user = users.Find(kLogins[k]);
     ASSERT_NE(user, nullptr) << kLogins[k];
     EXPECT_EQ(*user, CUserInfo(kLogins[k], "pw-" + std::string(kLogins[k]), kNames[k],
-                               kLastNames[k], 0, 0, "127.0.0.1", 666));
+                               kLastNames[k], 0, 0, lab::NetworkLab::Address(k + 1), 666));
   }
   DocumentDatabase documents((serverFolder_ / "DocumentDB.dat").string());
   ASSERT_TRUE(documents.Load().ok());
