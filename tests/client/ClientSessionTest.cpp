@@ -45,7 +45,7 @@ class ClientSessionTest : public testing::Test {
       if (line == "Multicast waiting") ++listening_;
     });
     runner_ = std::make_unique<ClientRunner>(launcher_, [this] { return fcast_; });
-    runner_->PublishView(&view_, &view_);
+    runner_->PublishView(&view_, &view_, &view_);
     runner_->settings().Update(download_.path().string() + "/", {});
   }
   ~ClientSessionTest() override {
@@ -118,8 +118,10 @@ TEST_F(ClientSessionTest, LoginPlaylistAndLogout) {
 TEST_F(ClientSessionTest, RefusedLoginEndsTheSessionWithoutLoggingTheCode) {
   ScriptedServer server(Always(kLoginRefused));
   Connect(server);
+  EXPECT_EQ(view_.connectionChanges, 1) << "told of the opened session";
   runner_->SendTCP(kLogin);
   ASSERT_TRUE(WaitClosed());
+  EXPECT_EQ(view_.connectionChanges, 2) << "told of the session closed by the refusal";
   EXPECT_TRUE(InOrder({std::string("[SEND] ") + kLoginLine, kUdpClosed, kTcpClosed}));
   EXPECT_EQ(log_.Count(TcpLine(kLoginRefused)), 0);
   EXPECT_EQ(log_.Count(kUdpClosed), 1);

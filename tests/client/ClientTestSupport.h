@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "client/core/ClientLog.h"
+#include "client/core/ConnectionListener.h"
 #include "client/core/InfosBox.h"
 #include "client/core/PlaylistList.h"
 #include "common/FcastComponent.h"
@@ -19,6 +20,7 @@
 
 namespace ondavox::test {
 
+using client::ConnectionListener;
 using client::InfosBox;
 using client::LogBox;
 using client::PlaylistList;
@@ -46,13 +48,16 @@ class RecordingLogBox final : public LogBox {
   std::vector<std::string> lines_ GUARDED_BY(mu_);
 };
 
-// The Infos box and playlist list of a test.
-class RecordingView final : public InfosBox, public PlaylistList {
+// The Infos box, playlist list and connection listener of a test.
+class RecordingView final : public InfosBox, public PlaylistList, public ConnectionListener {
  public:
   void SetText(const std::string& text) override;
   void ReplaceRows(const std::vector<PlaylistRow>& rows) override;
+  void ConnectionChanged() override { ++connectionChanges; }
   std::optional<std::string> Infos() const;
   std::optional<std::vector<PlaylistRow>> Rows() const;
+
+  std::atomic<int> connectionChanges{0};
 
  private:
   mutable Mutex mu_;
