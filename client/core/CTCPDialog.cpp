@@ -8,9 +8,12 @@
 
 #include <cerrno>
 
+#include "client/core/ClientCommands.h"
 #include "client/core/ClientLog.h"
 #include "client/core/ClientRunner.h"
 #include "common/LenientInteger.h"
+#include "common/ReplyCodes.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 
 namespace ondavox::client {
@@ -121,6 +124,9 @@ bool CTCPDialog::InitTCP() {
     closeSession_();
     return false;
   }
+  if (const std::optional<Ipv4Endpoint> local = Ipv4Endpoint::LocalOf(fd)) {
+    localAddress_ = local->AddressText();
+  }
   TraceLine("CTCPDialog::InitTCP() [EXIT]");
   AppendLog("You are connected", "INFO");
   return true;
@@ -145,7 +151,8 @@ int CTCPDialog::Run() {
       command = std::move(*pending_);
       pending_.reset();
     }
-    const std::string message = protocol.joinParams(command);
+    const std::string message =
+        protocol.joinParams(ClientCommands::WithAddress(std::move(command), localAddress_));
     AppendLog(WithoutLineFeeds(message), "SEND");
     protocol.sendMsg(fd, message);
     const std::optional<std::string> reply = protocol.receiveMsg(reader);
@@ -160,7 +167,7 @@ int CTCPDialog::Run() {
 
 bool CTCPDialog::TakeReply(const std::string& reply) {
   const std::string text = ReplaceAll(reply, "%#", "\r\n");
-  if (text == "401" || text == "404" || text == "202") return false;
+  if (text == kLoginRefused || text == kRegisterRefused || text == kLogoutAccepted) return false;
   if (LenientInteger(text) != 0) {
     AppendLog(text, "TCP");
   } else {

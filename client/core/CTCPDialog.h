@@ -57,6 +57,8 @@ class CTCPDialog final : public WorkerThread {
   const std::string serverAddress_;
   ClientRunner& runner_;
   const std::function<void()> closeSession_;
+  // The local address of the connection, sent with LOGIN and REGISTER; its own thread only.
+  std::string localAddress_;
 
   WakeUp wake_;
   Mutex mu_;

@@ -6,14 +6,21 @@ namespace ondavox::client {
 
 MavoraProtocol::Fields ClientCommands::Login(const std::string& login,
                                              const std::string& password) {
-  return {"LOGIN", login, password, kAddress, kPort};
+  return {"LOGIN", login, password, "", kPort};
 }
 
 MavoraProtocol::Fields ClientCommands::Register(const std::string& login,
                                                 const std::string& password,
                                                 const std::string& name,
                                                 const std::string& lastName) {
-  return {"REGISTER", login, password, name, lastName, kAddress, kPort};
+  return {"REGISTER", login, password, name, lastName, "", kPort};
+}
+
+MavoraProtocol::Fields ClientCommands::WithAddress(MavoraProtocol::Fields command,
+                                                   const std::string& address) {
+  if (command.size() == 5 && command[0] == "LOGIN") command[3] = address;
+  if (command.size() == 7 && command[0] == "REGISTER") command[5] = address;
+  return command;
 }
 
 MavoraProtocol::Fields ClientCommands::Logout(const std::string& login) {

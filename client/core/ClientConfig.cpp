@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <string_view>
 #include <system_error>
+#include <type_traits>
 #include <variant>
 
+#include "common/Defaults.h"
 #include "common/LenientInteger.h"
 #include "platform/AtomicFile.h"
 #include "platform/CurrentDirectory.h"
@@ -25,15 +27,16 @@ struct Setting {
   std::string (*fallback)(const ClientConfig&);
 };
 
-template <const char* kText>
+template <const auto& kValue>
 std::string Fixed(const ClientConfig&) {
-  return kText;
+  if constexpr (std::is_arithmetic_v<std::remove_cvref_t<decltype(kValue)>>) {
+    return std::to_string(kValue);
+  } else {
+    return std::string(kValue);
+  }
 }
 
 constexpr char kLocalhost[] = "127.0.0.1";
-constexpr char kServerPort[] = "1550";
-constexpr char kMulticastPort[] = "2001";
-constexpr char kEmpty[] = "";
 constexpr char kZero[] = "0";
 // The default login and the default password are one and the same text.
 constexpr char kUserName[] = "brackenly";
@@ -43,9 +46,10 @@ std::string DownloadFallback(const ClientConfig& config) { return config.default
 // In the order the program writes them.
 const Setting kSettings[] = {
     {kServer, "serverIP", &ClientConfig::serverIP, Fixed<kLocalhost>},
-    {kServer, "serverPort", &ClientConfig::serverPort, Fixed<kServerPort>},
-    {kServer, "serverMulticastPort", &ClientConfig::serverMulticastPort, Fixed<kMulticastPort>},
-    {kServer, "serverGroup", &ClientConfig::serverGroup, Fixed<kEmpty>},
+    {kServer, "serverPort", &ClientConfig::serverPort, Fixed<kDefaultTcpPort>},
+    {kServer, "serverMulticastPort", &ClientConfig::serverMulticastPort,
+     Fixed<kDefaultAnnouncementPort>},
+    {kServer, "serverGroup", &ClientConfig::serverGroup, Fixed<kDefaultAnnouncementGroup>},
     {kServer, "downloadDirectory", &ClientConfig::downloadDirectory, DownloadFallback},
     {kUser, "login", &ClientConfig::login, Fixed<kUserName>},
     {kUser, "pass", &ClientConfig::pass, Fixed<kUserName>},

@@ -46,31 +46,34 @@ void ClientRunner::JoinClosedSessions() {
 void ClientRunner::Connect(int tcpPort, int multicastPort, const std::string& serverAddress,
                            const std::string& groupAddress) {
   JoinClosedSessions();
-  MutexLock lock(mu_);
-  if (connected_ || closing_) {
-    DebugOut("ClientRunner::Connect: a session is open already\n");
-    return;
+  {
+    MutexLock lock(mu_);
+    if (connected_ || closing_) {
+      DebugOut("ClientRunner::Connect: a session is open already\n");
+      return;
+    }
+    tcpPort_ = tcpPort;
+    multicastPort_ = multicastPort;
+    serverAddress_ = serverAddress;
+    groupAddress_ = groupAddress;
+    connected_ = true;
+    TraceLine("ClientRunner::Connect() [ENTER]");
+    TraceLine("MULTICAST LAUNCH");
+    auto session = std::make_unique<Session>();
+    const Session* id = session.get();
+    auto close = [this, id] { CloseSession(id); };
+    session->listener =
+        std::make_unique<CMULTICASTDialog>(multicastPort_, groupAddress_, *this, close);
+    session->tcp = std::make_unique<CTCPDialog>(tcpPort_, serverAddress_, *this, close);
+    // Both threads start under the lock, so a thread that fails at once closes a complete
+    // session.
+    session->listener->Start();
+    TraceLine("TCP LAUNCH");
+    session->tcp->Start();
+    open_ = std::move(session);
+    TraceLine("ClientRunner::Connect() [EXIT]");
   }
-  tcpPort_ = tcpPort;
-  multicastPort_ = multicastPort;
-  serverAddress_ = serverAddress;
-  groupAddress_ = groupAddress;
-  connected_ = true;
-  TraceLine("ClientRunner::Connect() [ENTER]");
-  TraceLine("MULTICAST LAUNCH");
-  auto session = std::make_unique<Session>();
-  const Session* id = session.get();
-  auto close = [this, id] { CloseSession(id); };
-  session->listener =
-      std::make_unique<CMULTICASTDialog>(multicastPort_, groupAddress_, *this, close);
-  session->tcp = std::make_unique<CTCPDialog>(tcpPort_, serverAddress_, *this, close);
-  // Both threads start under the lock, so a thread that fails at once closes a complete
-  // session.
-  session->listener->Start();
-  TraceLine("TCP LAUNCH");
-  session->tcp->Start();
-  open_ = std::move(session);
-  TraceLine("ClientRunner::Connect() [EXIT]");
+  NotifyConnection();
 }
 
 void ClientRunner::SendTCP(MavoraProtocol::Fields command) {
@@ -97,6 +100,7 @@ void ClientRunner::CloseSession(const Session* from) {
     closing_ = true;
     session = std::move(open_);
   }
+  NotifyConnection();
   TraceLine("ClientRunner::Close() [ENTER]");
   TraceLine("Close Multicast Thread");
   session->listener->Close();
@@ -113,10 +117,17 @@ void ClientRunner::CloseSession(const Session* from) {
   closed_.NotifyAll();
 }
 
-void ClientRunner::PublishView(InfosBox* infos, PlaylistList* playlist) {
+void ClientRunner::PublishView(InfosBox* infos, PlaylistList* playlist,
+                               ConnectionListener* connection) {
   MutexLock lock(viewMu_);
   infos_ = infos;
   playlist_ = playlist;
+  connection_ = connection;
+}
+
+void ClientRunner::NotifyConnection() {
+  MutexLock lock(viewMu_);
+  if (connection_ != nullptr) connection_->ConnectionChanged();
 }
 
 void ClientRunner::ShowInfos(const std::string& text) {

@@ -8,6 +8,7 @@
 
 #include "client/core/CMULTICASTDialog.h"
 #include "client/core/CTCPDialog.h"
+#include "client/core/ConnectionListener.h"
 #include "client/core/FcastReceiver.h"
 #include "client/core/InfosBox.h"
 #include "client/core/MavoraProtocolClient.h"
@@ -58,9 +59,11 @@ class ClientRunner final : public MavoraProtocolClient::Host {
   void Close() EXCLUDES(mu_);
   bool connected() const { return connected_.load(); }
 
-  // The Infos box and the playlist list the sessions write to; null until the view exists.
-  // Both must stay alive until they are replaced.
-  void PublishView(InfosBox* infos, PlaylistList* playlist) EXCLUDES(viewMu_);
+  // The Infos box and the playlist list the sessions write to, and the listener told when a
+  // session opens or closes; null until the view exists. Each must stay alive until it is
+  // replaced.
+  void PublishView(InfosBox* infos, PlaylistList* playlist,
+                   ConnectionListener* connection = nullptr) EXCLUDES(viewMu_);
   // Replaces the Infos box's text (TCP session thread).
   void ShowInfos(const std::string& text) EXCLUDES(viewMu_);
 
@@ -81,6 +84,8 @@ class ClientRunner final : public MavoraProtocolClient::Host {
 
   // Closes |from| when it is the open session (any open session when null).
   void CloseSession(const Session* from) EXCLUDES(mu_);
+  // Tells the connection listener that connected() changed.
+  void NotifyConnection() EXCLUDES(viewMu_);
   // Waits for a close in progress, then joins and destroys the closed sessions.
   void JoinClosedSessions() EXCLUDES(mu_);
 
@@ -103,6 +108,7 @@ class ClientRunner final : public MavoraProtocolClient::Host {
   Mutex viewMu_;
   InfosBox* infos_ GUARDED_BY(viewMu_) = nullptr;
   PlaylistList* playlist_ GUARDED_BY(viewMu_) = nullptr;
+  ConnectionListener* connection_ GUARDED_BY(viewMu_) = nullptr;
 };
 
 }  // namespace ondavox::client

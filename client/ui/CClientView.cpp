@@ -37,7 +37,7 @@ CClientView::CClientView(ClientRunner& runner, QWidget* parent)
 
   log_.Attach(ui_->log);
   ClientLog::Process().SetLogBox(this);
-  runner_.PublishView(this, this);
+  runner_.PublishView(this, this, this);
 }
 
 CClientView::~CClientView() {
@@ -66,6 +66,10 @@ void CClientView::ReplaceRows(const std::vector<PlaylistRow>& rows) {
         }
       },
       Qt::QueuedConnection);
+}
+
+void CClientView::ConnectionChanged() {
+  QMetaObject::invokeMethod(this, &CClientView::connectionChanged, Qt::QueuedConnection);
 }
 
 bool CClientView::CheckConnected() {

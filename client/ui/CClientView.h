@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "client/core/ConnectionListener.h"
 #include "client/core/InfosBox.h"
 #include "client/core/LogBox.h"
 #include "client/core/PlaylistList.h"
@@ -24,12 +25,17 @@ class ClientRunner;
 // the server's information texts, the Whois, File Infos and Send Comm. commands on the selected
 // row, the Upload group (a file and a description, nothing sent) and the event log.
 //
-// It is the client log's box and the runner's Infos box and playlist list from construction to
-// destruction. The network threads call AppendLine, SetText and ReplaceRows; each passes its
-// change to the window thread through a queued invocation, so the widgets are touched there
+// It is the client log's box and the runner's Infos box, playlist list and connection listener
+// from construction to destruction. The network threads call AppendLine, SetText, ReplaceRows
+// and ConnectionChanged; each passes its change to the window thread through a queued
+// invocation (ConnectionChanged as the connectionChanged signal), so the widgets are touched there
 // only and the changes of one thread arrive in the order they were made. Everything else:
 // window thread only. The runner is borrowed and outlives the view.
-class CClientView final : public QWidget, public LogBox, public InfosBox, public PlaylistList {
+class CClientView final : public QWidget,
+                          public LogBox,
+                          public InfosBox,
+                          public PlaylistList,
+                          public ConnectionListener {
   Q_OBJECT
 
  public:
@@ -40,6 +46,12 @@ class CClientView final : public QWidget, public LogBox, public InfosBox, public
   void AppendLine(const std::string& line) override;
   void SetText(const std::string& text) override;
   void ReplaceRows(const std::vector<PlaylistRow>& rows) override;
+  // ConnectionListener: any thread.
+  void ConnectionChanged() override;
+
+ signals:
+  // The runner's session opened or closed; on the window thread.
+  void connectionChanged();
 
  private:
   // False, after logging why, when a command can't be sent now.

@@ -7,7 +7,6 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
-#include <QTimer>
 #include <QToolBar>
 #include <filesystem>
 
@@ -21,15 +20,14 @@
 #include "client/ui/CServerPropertiesDlg.h"
 #include "client/ui/CUserPropertiesDlg.h"
 #include "common/HelpFile.h"
+#include "platform/CurrentDirectory.h"
 #include "platform/Launcher.h"
 #include "platform/ui/MessageBox.h"
-#include "platform/CurrentDirectory.h"
 
 namespace ondavox::client {
 namespace {
 
 constexpr char kHelpFile[] = "Client.hlp";
-constexpr int kUpdateIntervalMs = 200;
 
 }  // namespace
 
@@ -45,9 +43,7 @@ CMainFrame::CMainFrame(ClientRunner& runner, Launcher& launcher)
   BuildMenus();
   BuildToolBar();
   BuildStatusBar();
-  updateTimer_ = new QTimer(this);
-  connect(updateTimer_, &QTimer::timeout, this, &CMainFrame::UpdateCommands);
-  updateTimer_->start(kUpdateIntervalMs);
+  connect(view_, &CClientView::connectionChanged, this, &CMainFrame::UpdateCommands);
   UpdateCommands();
   QCoreApplication::instance()->installEventFilter(this);
 }

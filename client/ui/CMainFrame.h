@@ -7,7 +7,6 @@
 #include "common/MakeHostTitle.h"
 
 class QAction;
-class QTimer;
 class QToolBar;
 
 namespace ondavox {
@@ -24,8 +23,9 @@ class ClientRunner;
 // register), Disconnect, the server and user properties, the file associations, the download
 // folder, Save Parameters, Help and About; the menus, the tool bar with Connect and Disconnect,
 // and the status bar. Connect and Server Properties are offered while the runner is
-// disconnected, Disconnect while it is connected; the commands follow the runner's state before
-// a menu opens and at a short interval, and each handler checks the state again itself.
+// disconnected, Disconnect while it is connected; the commands follow the runner's state when
+// the view signals a change and before a menu opens, and each handler checks the state again
+// itself.
 //
 // The runner and the launcher (which opens the help file) are borrowed and outlive the frame.
 // Window thread only.
@@ -86,7 +86,6 @@ class CMainFrame final : public QMainWindow {
   const std::string startDirectory_;
   CClientView* view_ = nullptr;
   QToolBar* toolBar_ = nullptr;
-  QTimer* updateTimer_ = nullptr;
 
   QAction* connect_ = nullptr;
   QAction* disconnect_ = nullptr;

@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "common/Defaults.h"
 #include "common/LenientInteger.h"
 #include "platform/CurrentDirectory.h"
 
@@ -33,19 +34,20 @@ const ServerConfig::Key ServerConfig::kKeys[] = {
      [](const std::string& d) { return d + "/DocumentDB.dat"; }},
     {"Server", "documentPath", &ServerConfig::documentPath,
      &ServerConfig::DefaultDocumentPath},
-    {"TCP", "Port", &ServerConfig::Port, [](const std::string&) { return std::string("1550"); }},
+    {"TCP", "Port", &ServerConfig::Port,
+     [](const std::string&) { return std::to_string(kDefaultTcpPort); }},
     {"UDP", "MulticastPort", &ServerConfig::MulticastPort,
-     [](const std::string&) { return std::string("2001"); }},
+     [](const std::string&) { return std::to_string(kDefaultAnnouncementPort); }},
     {"UDP", "MulticastIP", &ServerConfig::MulticastIP,
-     [](const std::string&) { return std::string("230.0.0.1"); }, false},
+     [](const std::string&) { return std::string(kDefaultAnnouncementGroup); }, false},
     {"Fcast", "FcastRound", &ServerConfig::FcastRound,
-     [](const std::string&) { return std::string("3"); }},
+     [](const std::string&) { return std::to_string(kDefaultFcastRounds); }},
     {"Fcast", "FcastIP", &ServerConfig::FcastIP,
-     [](const std::string&) { return std::string("230.0.0.2"); }},
+     [](const std::string&) { return std::string(kDefaultFcastGroup); }},
     {"Fcast", "FcastPort", &ServerConfig::FcastPort,
-     [](const std::string&) { return std::string("1711"); }},
+     [](const std::string&) { return std::to_string(kDefaultFcastPort); }},
     {"Fcast", "FcastRate", &ServerConfig::FcastRate,
-     [](const std::string&) { return std::string("400"); }},
+     [](const std::string&) { return std::to_string(kDefaultFcastRate); }},
 };
 
 ServerConfig::ServerConfig(std::string fileName)

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/LineReader.h"
+#include "common/ReplyCodes.h"
 #include "platform/Trace.h"
 #include "server/net/MavoraProtocolServer.h"
 #include "server/net/ServerRunner.h"
@@ -44,7 +45,7 @@ void CTCPDialogThread::Run() {
     const std::string reply = protocol.invoke(*message, login);
     TraceLine("we send: " + reply);
     protocol.sendMsg(fd_, reply);
-    if (reply.starts_with("202")) {
+    if (reply.starts_with(kLogoutAccepted)) {
       DebugOut("Client deconnection\n");
       return;
     }

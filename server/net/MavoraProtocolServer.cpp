@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "common/LenientInteger.h"
+#include "common/ReplyCodes.h"
 #include "platform/Trace.h"
 #include "server/data/CDocInfo.h"
 #include "server/data/CUserInfo.h"
@@ -24,9 +25,9 @@ void SenderLine(std::string_view reply) {
 }
 
 // A reply code decided by invoke itself, with its sender line.
-std::string Refuse(const char* code) {
+std::string Refuse(std::string_view code) {
   SenderLine(code);
-  return code;
+  return std::string(code);
 }
 
 }  // namespace
@@ -48,20 +49,21 @@ std::string MavoraProtocolServer::Dispatch(const Fields& fields, std::string& co
   const std::size_t count = fields.size();
   if (word == "LOGIN") {
     TraceLine("Protocol::ON rentre dans login");
-    return count == 5 ? invokeLOGIN(fields, connectionLogin) : Refuse("405");
+    return count == 5 ? invokeLOGIN(fields, connectionLogin) : Refuse(kWrongFieldCount);
   }
   if (word == "LOGOUT") return invokeLOGOUT(fields, connectionLogin);
-  if (word == "WHOIS") return count == 2 ? invokeWHOIS(fields) : Refuse("405");
+  if (word == "WHOIS") return count == 2 ? invokeWHOIS(fields) : Refuse(kWrongFieldCount);
   if (word == "REGISTER") {
-    if (count != 7) return Refuse("405");
+    if (count != 7) return Refuse(kWrongFieldCount);
     std::string reply = invokeREGISTER(fields);
-    if (LenientInteger(reply) == 204) LoginAfterRegister(fields, connectionLogin);
+    if (reply == kRegistered) LoginAfterRegister(fields, connectionLogin);
     return reply;
   }
-  if (word == "FILEINFO") return count == 3 ? invokeFILEINFO(fields) : Refuse("409");
-  if (word == "PLAYLIST") return count == 1 ? invokePLAYLIST(fields) : Refuse("410");
+  if (word == "FILEINFO") return count == 3 ? invokeFILEINFO(fields) : Refuse(kUnknownDocument);
+  if (word == "PLAYLIST")
+    return count == 1 ? invokePLAYLIST(fields) : Refuse(kPlaylistWrongFieldCount);
   TraceLine("Protocol::UNKNOWNCOMMAND");
-  return Refuse("406");
+  return Refuse(kUnknownCommand);
 }
 
 void MavoraProtocolServer::LoginAfterRegister(const Fields& fields, std::string& connectionLogin) {
@@ -100,16 +102,16 @@ std::string MavoraProtocolServer::invokeLOGIN(const Fields& fields, std::string&
   const std::string& login = fields[1];
   CUserInfo* user = runner_.users().Find(login);
   if (user == nullptr) {
-    SenderLine("401");
+    SenderLine(kLoginRefused);
     runner_.PostEvent(ServerEvent(
         LOG_FAILURE, {"LOGIN: An unregistered user tried to connect under the login :" + login}));
-    return "401";
+    return std::string(kLoginRefused);
   }
   if (user->password() != fields[2] || user->banned() != 0 || user->online() != 0) {
-    SenderLine("401");
+    SenderLine(kLoginRefused);
     runner_.PostEvent(ServerEvent(LOG_FAILURE, {"LOGIN: An user tried to connect under the login " +
                                                 login + " but he wasn't allowed to."}));
-    return "401";
+    return std::string(kLoginRefused);
   }
   // Only an accepted login is recorded for the connection: a refused attempt must not let its
   // connection log the real user out when it drops.
@@ -117,10 +119,10 @@ std::string MavoraProtocolServer::invokeLOGIN(const Fields& fields, std::string&
   user->SetIpAddress(fields[3]);
   user->SetOnline(1);
   user->SetPort(LenientInteger(fields[4]));
-  SenderLine("201");
+  SenderLine(kLoginAccepted);
   runner_.PostEvent(ServerEvent(USER_ONLINE, {user->login()}));
   runner_.SendPlaylist();
-  return "201";
+  return std::string(kLoginAccepted);
 }
 
 std::string MavoraProtocolServer::invokeLOGOUT(const Fields& fields,
@@ -128,20 +130,20 @@ std::string MavoraProtocolServer::invokeLOGOUT(const Fields& fields,
   TraceLine("Protocol::invokeLOGOUT");
   if (fields.size() == 1) {
     runner_.PostEvent(ServerEvent(LOG_FAILURE, {"LOGOUT: Client has been disconnected"}));
-    return "402";
+    return std::string(kLogoutRefused);
   }
   const std::string& login = fields[1];
   if (login == connectionLogin) {
     if (CUserInfo* user = runner_.users().Find(login)) {
       user->SetOnline(0);
       runner_.PostEvent(ServerEvent(USER_OFFLINE, {user->login()}));
-      SenderLine("202");
-      return "202";
+      SenderLine(kLogoutAccepted);
+      return std::string(kLogoutAccepted);
     }
   }
-  SenderLine("402");
+  SenderLine(kLogoutRefused);
   runner_.PostEvent(ServerEvent(LOG_FAILURE, {"LOGOUT: Bad Logout request."}));
-  return "402";
+  return std::string(kLogoutRefused);
 }
 
 std::string MavoraProtocolServer::invokeWHOIS(const Fields& fields) {
@@ -149,9 +151,9 @@ std::string MavoraProtocolServer::invokeWHOIS(const Fields& fields) {
   const std::string& login = fields[1];
   const CUserInfo* user = runner_.users().Find(login);
   if (user == nullptr) {
-    SenderLine("403");
+    SenderLine(kUnknownUser);
     runner_.PostEvent(ServerEvent(LOG_FAILURE, {"WHOIS: the user wasn't in the Database"}));
-    return "403";
+    return std::string(kUnknownUser);
   }
   std::string reply = "Login : \t\t" + user->login() + "%#Name : \t\t" + user->name() +
                       "%#Lastname : \t" + user->lastName() + "%#Status : \t\t" +
@@ -166,26 +168,26 @@ std::string MavoraProtocolServer::invokeREGISTER(const Fields& fields) {
   TraceLine("Protocol::invokeREGISTER");
   const std::string& login = fields[1];
   if (runner_.users().Find(login) != nullptr) {
-    SenderLine("404");
+    SenderLine(kRegisterRefused);
     runner_.PostEvent(ServerEvent(
         LOG_FAILURE, {"REGISTER: the user " + login + " already exist in the Database"}));
-    return "404";
+    return std::string(kRegisterRefused);
   }
   auto user = std::make_unique<CUserInfo>(login, fields[2], fields[3], fields[4], 0, 0, fields[5],
                                           LenientInteger(fields[6]));
   if (!runner_.users().Add(user)) {
     // The database is full (65,535 users): the registration cannot be kept.
-    SenderLine("404");
+    SenderLine(kRegisterRefused);
     runner_.PostEvent(ServerEvent(LOG_FAILURE, {"REGISTER: the user " + login +
                                                 " could not be added: the Database is full"}));
-    return "404";
+    return std::string(kRegisterRefused);
   }
   // A registration is kept on disk at once, so a crash cannot lose it.
   const Status saved = runner_.users().Save();
-  SenderLine("204");
+  SenderLine(kRegistered);
   runner_.PostEvent(ServerEvent(USER_NEW, {login}));
   if (!saved.ok()) runner_.PostEvent(ServerEvent(LOG_FAILURE, {saved.message()}));
-  return "204";
+  return std::string(kRegistered);
 }
 
 std::string MavoraProtocolServer::invokeFILEINFO(const Fields& fields) {
@@ -193,9 +195,9 @@ std::string MavoraProtocolServer::invokeFILEINFO(const Fields& fields) {
   const std::string& owner = fields[2];
   const CDocInfo* document = runner_.documents().Find(CDocInfo::MakeKey(owner, fileName));
   if (document == nullptr) {
-    SenderLine("409");
+    SenderLine(kUnknownDocument);
     runner_.PostEvent(ServerEvent(LOG_FAILURE, {"FILEINFO : document does not exist"}));
-    return "409";
+    return std::string(kUnknownDocument);
   }
   std::string reply = "Filename :\t" + document->fileName() + "%#Owner :\t\t" + document->owner() +
                       "%#MimeType :\t" + document->mimeType() + "%#Description :\t" +
@@ -209,9 +211,9 @@ std::string MavoraProtocolServer::invokeFILEINFO(const Fields& fields) {
 
 std::string MavoraProtocolServer::invokePLAYLIST(const Fields&) {
   runner_.SendPlaylist();
-  SenderLine("210");
+  SenderLine(kPlaylistAnnounced);
   runner_.PostEvent(ServerEvent(LOG_INFO, {"PLAYLIST: the playlist was sent in Multicast"}));
-  return "210";
+  return std::string(kPlaylistAnnounced);
 }
 
 }  // namespace ondavox::server

@@ -8,13 +8,14 @@
 #include <thread>
 #include <vector>
 
+#include "common/Defaults.h"
 #include "common/MavoraProtocol.h"
 #include "platform/Mutex.h"
 #include "platform/WakeUp.h"
-#include "server/data/FcastSenderThread.h"
 #include "server/data/Playlist.h"
 #include "server/data/ServerEvent.h"
 #include "server/data/ServerEventListener.h"
+#include "server/net/FcastSenderThread.h"
 #include "server/net/MavoraProtocolServer.h"
 
 namespace ondavox::server {
@@ -39,14 +40,14 @@ class ServerRunner final : public FcastSenderHost {
   using FcastSenderFactory = FcastSenderThread::SenderFactory;
 
   struct Settings {
-    uint16_t tcpPort = 1550;
-    uint16_t multicastBindPort = 2001;
-    std::string multicastIP = "230.0.0.1";
-    uint16_t multicastPort = 2001;
-    std::string fcastIP = "230.0.0.2";
-    int32_t fcastPort = 1711;
-    int32_t fcastRound = 3;
-    int32_t fcastRate = 400;
+    uint16_t tcpPort = kDefaultTcpPort;
+    uint16_t multicastBindPort = kDefaultAnnouncementPort;
+    std::string multicastIP = std::string(kDefaultAnnouncementGroup);
+    uint16_t multicastPort = kDefaultAnnouncementPort;
+    std::string fcastIP = std::string(kDefaultFcastGroup);
+    int32_t fcastPort = kDefaultFcastPort;
+    int32_t fcastRound = kDefaultFcastRounds;
+    int32_t fcastRate = kDefaultFcastRate;
   };
 
   ServerRunner(DocumentDatabase& documents, UserDatabase& users,

@@ -31,7 +31,7 @@ TEST(ClientConfig, FirstStartWritesEveryDefault) {
   EXPECT_EQ(config.serverIP, "127.0.0.1");
   EXPECT_EQ(config.serverPort, 1550);
   EXPECT_EQ(config.serverMulticastPort, 2001);
-  EXPECT_EQ(config.serverGroup, "");
+  EXPECT_EQ(config.serverGroup, "230.0.0.1") << "the server's announcement group";
   EXPECT_EQ(config.downloadDirectory, download);
   EXPECT_EQ(config.defaultDownloadDirectory, download);
   EXPECT_EQ(config.login, "brackenly");
@@ -44,7 +44,7 @@ TEST(ClientConfig, FirstStartWritesEveryDefault) {
   EXPECT_EQ(ini.Read("Server", "serverIP"), "127.0.0.1");
   EXPECT_EQ(ini.Read("Server", "serverPort"), "1550");
   EXPECT_EQ(ini.Read("Server", "serverMulticastPort"), "2001");
-  EXPECT_EQ(ini.Read("Server", "serverGroup"), "");
+  EXPECT_EQ(ini.Read("Server", "serverGroup"), "230.0.0.1");
   EXPECT_EQ(ini.Read("Server", "downloadDirectory"), download);
   EXPECT_EQ(ini.Read("User", "login"), "brackenly");
   EXPECT_EQ(ini.Read("User", "pass"), "brackenly");
@@ -72,6 +72,14 @@ TEST(ClientConfig, NumbersReadLenientlyAndZeroTakesTheDefault) {
     EXPECT_EQ(config.serverPort, c.port) << c.text;
     EXPECT_EQ(config.serverMulticastPort, c.multicastPort) << c.text;
   }
+}
+
+// An empty group joins nothing and the first Connect fails: it takes the server's default.
+TEST(ClientConfig, EmptyServerGroupTakesTheAnnouncementGroup) {
+  TempDir dir;
+  const std::string path = dir.File("client.ini");
+  WriteFile(path, "[Server]\nserverGroup=\n");
+  EXPECT_EQ(ClientConfig(path).serverGroup, "230.0.0.1");
 }
 
 TEST(ClientConfig, PresentSectionIsNotCompletedInTheFile) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "client/core/ClientRunner.h"
+#include "common/ReplyCodes.h"
 #include "platform/Trace.h"
 #include "tests/client/ClientTestSupport.h"
 #include "tests/support/TempDir.h"
@@ -18,7 +19,9 @@ using test::ReadFile;
 using test::RecordingLauncher;
 using test::RecordingLogBox;
 using test::RecordingView;
+using test::ReplyLine;
 using test::ScriptedServer;
+using test::TcpLine;
 using test::TempDir;
 using test::WaitFor;
 using test::WriteFile;
@@ -43,10 +46,10 @@ TEST(ClientFcast, AnnouncedBroadcastsArriveAndOpenWithTheirProgram) {
   const std::string download = (home.path() / "incoming" / "media").string() + "/";
   runner->settings().Update(download, {{".mp3", "/opt/player"}});
 
-  ScriptedServer server([](const std::string&) { return std::string("201\n"); });
+  ScriptedServer server([](const std::string&) { return ReplyLine(kLoginAccepted); });
   runner->Connect(server.Port(), kMulticastPort, "127.0.0.1", kGroup);
   runner->SendTCP({"LOGIN", "ann", "pw", "127.0.0.1", "666"});
-  ASSERT_TRUE(log.WaitForLine("[TCP] 201"));
+  ASSERT_TRUE(log.WaitForLine(TcpLine(kLoginAccepted)));
 
   FcastObject<FcastSender> sender = CreateFcastSender([](const std::string&) {}, library);
   ASSERT_TRUE(sender);

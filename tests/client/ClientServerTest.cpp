@@ -2,11 +2,18 @@
 // private network: requests and replies over TCP, announcements from the server's announcer,
 // and files broadcast by the server's Fcast sender through the real Fcast component.
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
+#include "client/core/ClientCommands.h"
 #include "client/core/ClientRunner.h"
+#include "common/ReplyCodes.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 #include "server/net/ServerDataAccess.h"
 #include "tests/client/ClientTestSupport.h"
@@ -69,9 +76,9 @@ class ClientServerTest : public ServerFixture {
     return listening_;
   }
   // Opens a session and waits until its listener receives.
-  void Connect() {
+  void Connect(const std::string& serverAddress = "127.0.0.1") {
     const int before = Listening();
-    client_->Connect(kTcpPort, kMulticastPort, "127.0.0.1", kGroup);
+    client_->Connect(kTcpPort, kMulticastPort, serverAddress, kGroup);
     ASSERT_TRUE(WaitFor([&] { return Listening() > before; }));
   }
   void Login(const std::string& login, const std::string& password) {
@@ -108,9 +115,9 @@ TEST_F(ClientServerTest, LoginShowsThePlaylistWholeAndLogoutEndsTheSession) {
   StartServer(/*fcastRate=*/8);
   Connect();
   Login("ann", "pw");
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 201")) << Log();
-  EXPECT_TRUE(
-      InOrder({"[INFO] You are connected", "[SEND] LOGIN\tann\tpw\t127.0.0.1\t666", "[TCP] 201"}));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted))) << Log();
+  EXPECT_TRUE(InOrder({"[INFO] You are connected", "[SEND] LOGIN\tann\tpw\t127.0.0.1\t666",
+                       TcpLine(kLoginAccepted)}));
   ASSERT_TRUE(log_.WaitForLine("[UDP] Playlist changed"));
   ASSERT_TRUE(WaitFor([&] { return view_.Rows() == rows; })) << Log();
   EXPECT_TRUE(Online("ann"));
@@ -122,13 +129,33 @@ TEST_F(ClientServerTest, LoginShowsThePlaylistWholeAndLogoutEndsTheSession) {
             "Login : \t\tann\r\nName : \t\tAnn\r\nLastname : \tSmith\r\nStatus : \t\tOnline\r\n"
             "Banned : \t\tNo\r\nIP : \t\t127.0.0.1\r\n");
   client_->SendTCP({"WHOIS", "nobody"});
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 403"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kUnknownUser)));
 
   client_->SendTCP({"LOGOUT", "ann"});
   ASSERT_TRUE(WaitClosed());
-  EXPECT_EQ(log_.Count("[TCP] 202"), 0);
+  EXPECT_EQ(log_.Count(TcpLine(kLogoutAccepted)), 0);
   EXPECT_TRUE(InOrder({"[SEND] LOGOUT\tann", kUdpClosed, kTcpClosed}));
   EXPECT_TRUE(WaitFor([&] { return !Online("ann"); }));
+}
+
+// LOGIN and REGISTER carry the address the client's connection comes from, so the server
+// records (and WHOIS shows) where the user is. Over a second local address that is not
+// 127.0.0.1.
+TEST_F(ClientServerTest, LoginAndRegisterCarryTheConnectionsOwnAddress) {
+  // The alias lo:1 gives the loopback of the test's private network a second address.
+  ifreq alias{};
+  std::strncpy(alias.ifr_name, "lo:1", IFNAMSIZ - 1);
+  const Ipv4Endpoint second = *Ipv4Endpoint::Parse("10.9.8.7", 0);
+  std::memcpy(&alias.ifr_addr, second.Get(), Ipv4Endpoint::Size());
+  ASSERT_EQ(::ioctl(Socket::Udp().Fd(), SIOCSIFADDR, &alias), 0) << std::strerror(errno);
+  StartServer();
+  Connect("10.9.8.7");
+  client_->SendTCP(ClientCommands::Register("bob", "pw", "Bob", "Lee"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kRegistered))) << Log();
+  client_->SendTCP(ClientCommands::Login("ann", "pw"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted))) << Log();
+  EXPECT_EQ(User("bob")->ipAddress(), "10.9.8.7");
+  EXPECT_EQ(User("ann")->ipAddress(), "10.9.8.7");
 }
 
 TEST_F(ClientServerTest, RefusedLoginAndRegisterWithItsAutomaticLogin) {
@@ -136,19 +163,19 @@ TEST_F(ClientServerTest, RefusedLoginAndRegisterWithItsAutomaticLogin) {
   Connect();
   Login("ann", "wrong");
   ASSERT_TRUE(WaitClosed());
-  EXPECT_EQ(log_.Count("[TCP] 401"), 0);
+  EXPECT_EQ(log_.Count(TcpLine(kLoginRefused)), 0);
   EXPECT_TRUE(InOrder({"[SEND] LOGIN\tann\twrong\t127.0.0.1\t666", kUdpClosed, kTcpClosed}));
   EXPECT_FALSE(Online("ann"));
 
   Connect();
   client_->SendTCP({"REGISTER", "bob", "pw", "Bob", "Lee", "127.0.0.1", "666"});
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 204"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kRegistered)));
   EXPECT_TRUE(WaitFor([&] { return Online("bob"); })) << Log();
   EXPECT_TRUE(listener_.Saw(USER_NEW, "bob"));
   // An existing login ends the session.
   client_->SendTCP({"REGISTER", "ann", "x", "A", "B", "127.0.0.1", "666"});
   ASSERT_TRUE(WaitClosed(2));
-  EXPECT_EQ(log_.Count("[TCP] 404"), 0);
+  EXPECT_EQ(log_.Count(TcpLine(kRegisterRefused)), 0);
 }
 
 TEST_F(ClientServerTest, CommandsPostedWhileBusyCollapseIntoTheLast) {
@@ -158,7 +185,7 @@ TEST_F(ClientServerTest, CommandsPostedWhileBusyCollapseIntoTheLast) {
   AddUser("c", "1");
   Connect();
   Login("ann", "pw");
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 201")) << Log();
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted))) << Log();
   {
     // The server is held inside its data lock, so the first WHOIS waits for its reply.
     ServerDataAccess hold(runner_);
@@ -177,7 +204,7 @@ TEST_F(ClientServerTest, LogoutAnnouncementAndStoppedServer) {
   StartServer();
   Connect();
   Login("ann", "pw");
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 201")) << Log();
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted))) << Log();
   runner_.SendMULTICAST({"LOGOUT"});
   ASSERT_TRUE(WaitClosed());
   EXPECT_TRUE(InOrder({kUdpClosed, kTcpClosed}));

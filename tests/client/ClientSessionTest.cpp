@@ -6,6 +6,7 @@
 #include <latch>
 
 #include "client/core/ClientRunner.h"
+#include "common/ReplyCodes.h"
 #include "platform/Trace.h"
 #include "tests/client/ClientTestSupport.h"
 #include "tests/support/TempDir.h"
@@ -18,7 +19,9 @@ using test::FakeReceiverObject;
 using test::RecordingLauncher;
 using test::RecordingLogBox;
 using test::RecordingView;
+using test::ReplyLine;
 using test::ScriptedServer;
+using test::TcpLine;
 using test::TempDir;
 using test::WaitFor;
 
@@ -30,8 +33,8 @@ constexpr char kUdpClosed[] = "[UDP] You've been disconnected";
 constexpr char kTcpClosed[] = "[TCP] You've been disconnected";
 
 // Replies with |code| and a line feed to every line.
-ScriptedServer::Reply Always(const std::string& code) {
-  return [code](const std::string&) { return code + "\n"; };
+ScriptedServer::Reply Always(std::string_view code) {
+  return [code](const std::string&) { return ReplyLine(code); };
 }
 
 class ClientSessionTest : public testing::Test {
@@ -42,7 +45,7 @@ class ClientSessionTest : public testing::Test {
       if (line == "Multicast waiting") ++listening_;
     });
     runner_ = std::make_unique<ClientRunner>(launcher_, [this] { return fcast_; });
-    runner_->PublishView(&view_, &view_);
+    runner_->PublishView(&view_, &view_, &view_);
     runner_->settings().Update(download_.path().string() + "/", {});
   }
   ~ClientSessionTest() override {
@@ -80,15 +83,15 @@ class ClientSessionTest : public testing::Test {
 
 TEST_F(ClientSessionTest, LoginPlaylistAndLogout) {
   ScriptedServer server([](const std::string& line) -> std::optional<std::string> {
-    return line.starts_with("LOGOUT") ? "202\n" : "201\n";
+    return line.starts_with("LOGOUT") ? ReplyLine(kLogoutAccepted) : ReplyLine(kLoginAccepted);
   });
   runner_->Connect(server.Port(), kMulticastPort, "127.0.0.1", kGroup);
   EXPECT_TRUE(runner_->connected()) << "connected before the connection exists";
   runner_->SendTCP(kLogin);  // posted before the connection is made
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 201"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted)));
   EXPECT_EQ(server.Lines(), std::vector<std::string>{kLoginLine});
-  EXPECT_TRUE(
-      InOrder({"[INFO] You are connected", std::string("[SEND] ") + kLoginLine, "[TCP] 201"}));
+  EXPECT_TRUE(InOrder(
+      {"[INFO] You are connected", std::string("[SEND] ") + kLoginLine, TcpLine(kLoginAccepted)}));
 
   // A playlist far longer than 256 bytes reaches the list whole.
   ASSERT_TRUE(WaitFor([&] { return Listening() > 0; }));
@@ -108,41 +111,43 @@ TEST_F(ClientSessionTest, LoginPlaylistAndLogout) {
   runner_->SendTCP({"LOGOUT", "ann"});
   ASSERT_TRUE(WaitClosed());
   EXPECT_TRUE(InOrder({"[SEND] LOGOUT\tann", kUdpClosed, kTcpClosed}));
-  EXPECT_EQ(log_.Count("[TCP] 202"), 0);
+  EXPECT_EQ(log_.Count(TcpLine(kLogoutAccepted)), 0);
   EXPECT_TRUE(WaitFor([&] { return server.Ended() == 1; }));
 }
 
 TEST_F(ClientSessionTest, RefusedLoginEndsTheSessionWithoutLoggingTheCode) {
-  ScriptedServer server(Always("401"));
+  ScriptedServer server(Always(kLoginRefused));
   Connect(server);
+  EXPECT_EQ(view_.connectionChanges, 1) << "told of the opened session";
   runner_->SendTCP(kLogin);
   ASSERT_TRUE(WaitClosed());
+  EXPECT_EQ(view_.connectionChanges, 2) << "told of the session closed by the refusal";
   EXPECT_TRUE(InOrder({std::string("[SEND] ") + kLoginLine, kUdpClosed, kTcpClosed}));
-  EXPECT_EQ(log_.Count("[TCP] 401"), 0);
+  EXPECT_EQ(log_.Count(TcpLine(kLoginRefused)), 0);
   EXPECT_EQ(log_.Count(kUdpClosed), 1);
 
   // A command posted once the session has closed goes nowhere.
   runner_->SendTCP({"WHOIS", "late"});
-  ScriptedServer next(Always("201"));
+  ScriptedServer next(Always(kLoginAccepted));
   Connect(next);
   runner_->SendTCP(kLogin);
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 201"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted)));
   EXPECT_EQ(next.Lines(), std::vector<std::string>{kLoginLine});
   EXPECT_EQ(server.Lines().size(), 1u);
 }
 
 TEST_F(ClientSessionTest, RepliesGoToTheLogOrTheInfosBox) {
   ScriptedServer server([](const std::string& line) -> std::optional<std::string> {
-    if (line.starts_with("REGISTER")) return "204\n";
+    if (line.starts_with("REGISTER")) return ReplyLine(kRegistered);
     if (line == "WHOIS\tann") return "Login : \t\tann%#Name : \t\tAnn%#\n";
     if (line == "WHOIS\tzero") return "0\n";
     if (line == "X") return "4011\n";
     if (line == "EMPTY") return "\r\n";
-    return "406\n";
+    return ReplyLine(kUnknownCommand);
   });
   Connect(server);
   runner_->SendTCP({"REGISTER", "ann", "pw", "Ann", "Lee", "127.0.0.1", "666"});
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 204"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kRegistered)));
   runner_->SendTCP({"WHOIS", "ann"});
   ASSERT_TRUE(WaitFor([&] { return view_.Infos().has_value(); }));
   EXPECT_EQ(view_.Infos(), "Login : \t\tann\r\nName : \t\tAnn\r\n");
@@ -151,7 +156,7 @@ TEST_F(ClientSessionTest, RepliesGoToTheLogOrTheInfosBox) {
   runner_->SendTCP({"WHOIS", "zero"});
   ASSERT_TRUE(WaitFor([&] { return view_.Infos() == "0"; }));
   runner_->SendTCP({"\tWHOIS"});
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 406"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kUnknownCommand)));
   EXPECT_TRUE(runner_->connected());
   EXPECT_EQ(server.Lines(),
             (std::vector<std::string>{"REGISTER\tann\tpw\tAnn\tLee\t127.0.0.1\t666", "WHOIS\tann",
@@ -163,7 +168,7 @@ TEST_F(ClientSessionTest, RepliesGoToTheLogOrTheInfosBox) {
 }
 
 TEST_F(ClientSessionTest, ServerThatClosesAtOnce) {
-  ScriptedServer server(Always("201"), /*closeAtOnce=*/true);
+  ScriptedServer server(Always(kLoginAccepted), /*closeAtOnce=*/true);
   Connect(server);
   ASSERT_TRUE(log_.WaitForLine("[INFO] You are connected"));
   runner_->SendTCP(kLogin);
@@ -187,7 +192,7 @@ TEST_F(ClientSessionTest, CommandsPostedWhileBusyCollapseIntoTheLast) {
   std::latch release(1);
   ScriptedServer server([&](const std::string& line) -> std::optional<std::string> {
     if (line == "WHOIS\ta") release.wait();
-    return "403\n";
+    return ReplyLine(kUnknownUser);
   });
   Connect(server);
   runner_->SendTCP({"WHOIS", "a"});
@@ -196,16 +201,16 @@ TEST_F(ClientSessionTest, CommandsPostedWhileBusyCollapseIntoTheLast) {
   runner_->SendTCP({"WHOIS", "c"});
   release.count_down();
   ASSERT_TRUE(server.WaitForLines(2));
-  ASSERT_TRUE(WaitFor([&] { return log_.Count("[TCP] 403") == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return log_.Count(TcpLine(kUnknownUser)) == 2; }));
   EXPECT_EQ(server.Lines(), (std::vector<std::string>{"WHOIS\ta", "WHOIS\tc"}));
   EXPECT_EQ(log_.Count("[SEND] WHOIS\tb"), 0);
 }
 
 TEST_F(ClientSessionTest, LogoutAnnouncementClosesTheWholeSession) {
-  ScriptedServer server(Always("201"));
+  ScriptedServer server(Always(kLoginAccepted));
   Connect(server);
   runner_->SendTCP(kLogin);
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 201"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted)));
   Announce("LOGOUT\n");
   ASSERT_TRUE(WaitClosed());
   EXPECT_TRUE(InOrder({kUdpClosed, kTcpClosed}));
@@ -227,11 +232,11 @@ TEST_F(ClientSessionTest, WakeUpOfAClosedSessionIsNotTakenByTheNext) {
   ASSERT_TRUE(WaitClosed());
   never.count_down();
 
-  ScriptedServer next(Always("201"));
+  ScriptedServer next(Always(kLoginAccepted));
   Connect(next);
   ASSERT_TRUE(log_.WaitForLine("[INFO] You are connected"));
   runner_->SendTCP(kLogin);
-  ASSERT_TRUE(log_.WaitForLine("[TCP] 201"));
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted)));
   EXPECT_EQ(next.Lines(), std::vector<std::string>{kLoginLine});
   EXPECT_EQ(log_.Count("[SEND] WHOIS\tstale"), 0);
 }
@@ -256,7 +261,7 @@ TEST_F(ClientSessionTest, BothThreadsFailingTogetherCloseOnce) {
 }
 
 TEST_F(ClientSessionTest, ListenerSetUpFailuresCloseTheSession) {
-  ScriptedServer server(Always("201"));
+  ScriptedServer server(Always(kLoginAccepted));
   {
     // Another program holds the port.
     Socket holder = Socket::Udp();
@@ -279,7 +284,7 @@ TEST_F(ClientSessionTest, ListenerSetUpFailuresCloseTheSession) {
 }
 
 TEST_F(ClientSessionTest, AnnouncementsEdgeCases) {
-  ScriptedServer server(Always("201"));
+  ScriptedServer server(Always(kLoginAccepted));
   Connect(server);
   Announce("PLAYLIST\ta.mp3\tu1\tb.wav\tu2X");  // no line feed: its last character goes
   ASSERT_TRUE(WaitFor([&] { return view_.Rows().has_value(); }));
@@ -301,7 +306,7 @@ TEST_F(ClientSessionTest, AnnouncementsEdgeCases) {
 }
 
 TEST_F(ClientSessionTest, DestroyingTheRunnerClosesAnOpenSession) {
-  ScriptedServer server(Always("201"));
+  ScriptedServer server(Always(kLoginAccepted));
   Connect(server);
   ASSERT_TRUE(log_.WaitForLine("[INFO] You are connected"));
   runner_.reset();

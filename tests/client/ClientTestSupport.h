@@ -5,10 +5,12 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "client/core/ClientLog.h"
+#include "client/core/ConnectionListener.h"
 #include "client/core/InfosBox.h"
 #include "client/core/PlaylistList.h"
 #include "common/FcastComponent.h"
@@ -18,6 +20,7 @@
 
 namespace ondavox::test {
 
+using client::ConnectionListener;
 using client::InfosBox;
 using client::LogBox;
 using client::PlaylistList;
@@ -45,13 +48,16 @@ class RecordingLogBox final : public LogBox {
   std::vector<std::string> lines_ GUARDED_BY(mu_);
 };
 
-// The Infos box and playlist list of a test.
-class RecordingView final : public InfosBox, public PlaylistList {
+// The Infos box, playlist list and connection listener of a test.
+class RecordingView final : public InfosBox, public PlaylistList, public ConnectionListener {
  public:
   void SetText(const std::string& text) override;
   void ReplaceRows(const std::vector<PlaylistRow>& rows) override;
+  void ConnectionChanged() override { ++connectionChanges; }
   std::optional<std::string> Infos() const;
   std::optional<std::vector<PlaylistRow>> Rows() const;
+
+  std::atomic<int> connectionChanges{0};
 
  private:
   mutable Mutex mu_;
@@ -153,5 +159,10 @@ class AnnouncementSender {
 
 // A port on the loopback where nothing listens.
 int UnusedTcpPort();
+
+// Reply |code| as the server writes it, ended by its line feed.
+inline std::string ReplyLine(std::string_view code) { return std::string(code) + "\n"; }
+// The log line (without its time stamp) that shows reply |code|.
+inline std::string TcpLine(std::string_view code) { return "[TCP] " + std::string(code); }
 
 }  // namespace ondavox::test

@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& word = fields.front();
 
   if (word == "PLAYLIST") {
-    Check(code == "207" && host.playlists == 1);
+    Check(code == MavoraProtocolClient::kPlaylistCode && host.playlists == 1);
     Check(host.rows.size() == fields.size() / 2);
     for (std::size_t i = 0; i < host.rows.size(); ++i) {
       Check(host.rows[i].document == fields[1 + 2 * i]);
@@ -70,13 +70,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(host.playlists == 0);
   }
   Check(host.starts == (word == "FCAST" && fields.size() >= 3 ? 1 : 0));
-  if (word == "USERS") Check(code == "201");
-  if (word == "DOCS") Check(code == "203");
-  if (word == "FCAST") Check(code == "204");
-  if (word == "LOGOUT") Check(code == "202");
+  if (word == "USERS") Check(code == MavoraProtocolClient::kUsersCode);
+  if (word == "DOCS") Check(code == MavoraProtocolClient::kDocsCode);
+  if (word == "FCAST") Check(code == MavoraProtocolClient::kFcastCode);
+  if (word == "LOGOUT") Check(code == MavoraProtocolClient::kLogoutCode);
   if (word != "USERS" && word != "DOCS" && word != "FCAST" && word != "LOGOUT" &&
       word != "PLAYLIST") {
-    Check(code == "406");
+    Check(code == MavoraProtocolClient::kUnknownCode);
   }
   return 0;
 }

@@ -27,10 +27,16 @@ class RecordingHost final : public MavoraProtocolClient::Host {
 TEST(MavoraProtocolClient, CommandsTravelAsTabJoinedLinesWithOneLineFeed) {
   RecordingHost host;
   MavoraProtocolClient protocol(host);
-  EXPECT_EQ(protocol.joinParams(ClientCommands::Login("ann", "pw")),
-            "LOGIN\tann\tpw\t127.0.0.1\t666\n");
-  EXPECT_EQ(protocol.joinParams(ClientCommands::Register("ann", "pw", "---", "Lee")),
-            "REGISTER\tann\tpw\t---\tLee\t127.0.0.1\t666\n");
+  // The session thread puts its connection's local address into LOGIN and REGISTER.
+  const auto withAddress = [](const MavoraProtocol::Fields& command) {
+    return ClientCommands::WithAddress(command, "10.9.8.7");
+  };
+  EXPECT_EQ(protocol.joinParams(withAddress(ClientCommands::Login("ann", "pw"))),
+            "LOGIN\tann\tpw\t10.9.8.7\t666\n");
+  EXPECT_EQ(protocol.joinParams(withAddress(ClientCommands::Register("ann", "pw", "---", "Lee"))),
+            "REGISTER\tann\tpw\t---\tLee\t10.9.8.7\t666\n");
+  EXPECT_EQ(withAddress({"LOGIN\tann\tpw\tx\t1"}), MavoraProtocol::Fields{"LOGIN\tann\tpw\tx\t1"})
+      << "typed text is sent as typed";
   EXPECT_EQ(protocol.joinParams(ClientCommands::Logout("ann")), "LOGOUT\tann\n");
   EXPECT_EQ(protocol.joinParams(ClientCommands::Whois("u1")), "WHOIS\tu1\n");
   EXPECT_EQ(protocol.joinParams(ClientCommands::FileInfo("a.mp3", "u1")), "FILEINFO\ta.mp3\tu1\n");
@@ -48,14 +54,14 @@ TEST(MavoraProtocolClient, CommandsTravelAsTabJoinedLinesWithOneLineFeed) {
 TEST(MavoraProtocolClient, PlaylistAnnouncementReplacesTheRows) {
   RecordingHost host;
   MavoraProtocolClient protocol(host);
-  EXPECT_EQ(protocol.invoke("PLAYLIST\ta.mp3\tu1\tb.wav\tu2"), "207");
+  EXPECT_EQ(protocol.invoke("PLAYLIST\ta.mp3\tu1\tb.wav\tu2"), MavoraProtocolClient::kPlaylistCode);
   EXPECT_EQ(host.rows, (std::vector<PlaylistRow>{{"a.mp3", "u1"}, {"b.wav", "u2"}}));
 
-  EXPECT_EQ(protocol.invoke("PLAYLIST"), "207");
+  EXPECT_EQ(protocol.invoke("PLAYLIST"), MavoraProtocolClient::kPlaylistCode);
   EXPECT_TRUE(host.rows.empty());
 
   // A last pair without its owner shows its document with an empty owner.
-  EXPECT_EQ(protocol.invoke("PLAYLIST\ta.mp3\tu1\tlonely"), "207");
+  EXPECT_EQ(protocol.invoke("PLAYLIST\ta.mp3\tu1\tlonely"), MavoraProtocolClient::kPlaylistCode);
   EXPECT_EQ(host.rows, (std::vector<PlaylistRow>{{"a.mp3", "u1"}, {"lonely", ""}}));
   EXPECT_EQ(host.playlists, 3);
 }
@@ -63,25 +69,25 @@ TEST(MavoraProtocolClient, PlaylistAnnouncementReplacesTheRows) {
 TEST(MavoraProtocolClient, FcastStartsTheReceiverWithTheDownloadDirectory) {
   RecordingHost host;
   MavoraProtocolClient protocol(host);
-  EXPECT_EQ(protocol.invoke("FCAST\t230.0.0.2\t1711"), "204");
-  EXPECT_EQ(protocol.invoke("FCAST\t230.0.0.3\t17x"), "204");
+  EXPECT_EQ(protocol.invoke("FCAST\t230.0.0.2\t1711"), MavoraProtocolClient::kFcastCode);
+  EXPECT_EQ(protocol.invoke("FCAST\t230.0.0.3\t17x"), MavoraProtocolClient::kFcastCode);
   EXPECT_EQ(host.starts, (std::vector<std::string>{"230.0.0.2 1711 /home/u/download/",
                                                    "230.0.0.3 17 /home/u/download/"}));
   // Short announcements start nothing and do not fail.
-  EXPECT_EQ(protocol.invoke("FCAST"), "204");
-  EXPECT_EQ(protocol.invoke("FCAST\t230.0.0.2"), "204");
+  EXPECT_EQ(protocol.invoke("FCAST"), MavoraProtocolClient::kFcastCode);
+  EXPECT_EQ(protocol.invoke("FCAST\t230.0.0.2"), MavoraProtocolClient::kFcastCode);
   EXPECT_EQ(host.starts.size(), 2u);
 }
 
 TEST(MavoraProtocolClient, OtherWordsChangeNothing) {
   RecordingHost host;
   MavoraProtocolClient protocol(host);
-  EXPECT_EQ(protocol.invoke("USERS\tann"), "201");
-  EXPECT_EQ(protocol.invoke("DOCS"), "203");
-  EXPECT_EQ(protocol.invoke("LOGOUT"), "202");
-  EXPECT_EQ(protocol.invoke("playlist\ta\tb"), "406");
-  EXPECT_EQ(protocol.invoke(""), "406");
-  EXPECT_EQ(protocol.invoke("PLAYLIST "), "406");
+  EXPECT_EQ(protocol.invoke("USERS\tann"), MavoraProtocolClient::kUsersCode);
+  EXPECT_EQ(protocol.invoke("DOCS"), MavoraProtocolClient::kDocsCode);
+  EXPECT_EQ(protocol.invoke("LOGOUT"), MavoraProtocolClient::kLogoutCode);
+  EXPECT_EQ(protocol.invoke("playlist\ta\tb"), MavoraProtocolClient::kUnknownCode);
+  EXPECT_EQ(protocol.invoke(""), MavoraProtocolClient::kUnknownCode);
+  EXPECT_EQ(protocol.invoke("PLAYLIST "), MavoraProtocolClient::kUnknownCode);
   EXPECT_EQ(host.playlists, 0);
   EXPECT_TRUE(host.starts.empty());
 }

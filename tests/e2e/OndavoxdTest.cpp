@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "common/ReplyCodes.h"
 #include "server/data/UserDatabase.h"
 #include "tests/server_net/ServerFixture.h"
 #include "tests/support/ChildProcess.h"
@@ -27,13 +28,13 @@ TEST(Ondavoxd, ServesClientsAndSavesTheNewUsersOfflineOnSigterm) {
   {
     TestClient bob(1550);  // retries while the server starts
     ASSERT_TRUE(bob.Connected());
-    EXPECT_EQ(bob.Ask("REGISTER\tbob\tsecret\tBob\tBrown\t10.0.0.2\t4000"), "204");
+    EXPECT_EQ(bob.Ask("REGISTER\tbob\tsecret\tBob\tBrown\t10.0.0.2\t4000"), kRegistered);
     TestClient ann(1550);
-    EXPECT_EQ(ann.Ask("REGISTER\tann\tpw\tAnn\tSmith\t10.0.0.3\t4001"), "204");
-    EXPECT_EQ(ann.Ask("LOGOUT\tann"), "202");
+    EXPECT_EQ(ann.Ask("REGISTER\tann\tpw\tAnn\tSmith\t10.0.0.3\t4001"), kRegistered);
+    EXPECT_EQ(ann.Ask("LOGOUT\tann"), kLogoutAccepted);
     TestClient again(1550);
-    EXPECT_EQ(again.Ask("LOGIN\tann\tpw\t10.0.0.3\t4001"), "201");
-    EXPECT_EQ(again.Ask("LOGIN\tbob\tsecret\t10.0.0.3\t4001"), "401");  // bob is online
+    EXPECT_EQ(again.Ask("LOGIN\tann\tpw\t10.0.0.3\t4001"), kLoginAccepted);
+    EXPECT_EQ(again.Ask("LOGIN\tbob\tsecret\t10.0.0.3\t4001"), kLoginRefused);  // bob is online
     ASSERT_TRUE(WaitFor([&] {
       return ReadFile(dir.path() / "stdout.txt").find("New client logged : ann") !=
              std::string::npos;

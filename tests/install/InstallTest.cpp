@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "common/HelpFile.h"
-#include "tests/support/ChildProcess.h"
+#include "common/ReplyCodes.h"
 #include "tests/server_net/ServerFixture.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace ondavox::test {
@@ -83,7 +84,7 @@ class Installed : public testing::Test {
     })) << ReadFile(dir.path() / "out.txt");
     {
       TestClient client(port);
-      EXPECT_EQ(client.Ask("REGISTER\tann\tpw\tAnn\tSmith\t10.0.0.3\t4001"), "204");
+      EXPECT_EQ(client.Ask("REGISTER\tann\tpw\tAnn\tSmith\t10.0.0.3\t4001"), kRegistered);
     }
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(), 0);

@@ -1,4 +1,4 @@
-#include "server/data/FcastSenderThread.h"
+#include "server/net/FcastSenderThread.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "server/net/MavoraProtocolServer.h"
-
 #include <gtest/gtest.h>
 
+#include "common/ReplyCodes.h"
 #include "server/data/ServerEvent.h"
+#include "server/net/MavoraProtocolServer.h"
 #include "server/net/ServerDataAccess.h"
 #include "tests/server_net/ServerFixture.h"
 
@@ -22,7 +22,7 @@ class InterpreterTest : public ServerFixture {
 };
 
 TEST_F(InterpreterTest, RegisterCreatesSavesAndLogsTheUserIn) {
-  EXPECT_EQ(Invoke("REGISTER\tann\tpw\tAnn\tSmith\t10.0.0.7\t4000"), "204");
+  EXPECT_EQ(Invoke("REGISTER\tann\tpw\tAnn\tSmith\t10.0.0.7\t4000"), kRegistered);
   EXPECT_EQ(listener_.Events(), (Events{{USER_NEW, "ann"}, {USER_ONLINE, "ann"}}));
   EXPECT_EQ(connectionLogin_, "ann");
   ASSERT_TRUE(User("ann"));
@@ -36,7 +36,7 @@ TEST_F(InterpreterTest, RegisterCreatesSavesAndLogsTheUserIn) {
   EXPECT_EQ(stored.Find("ann")->password(), "pw");
 
   listener_.Clear();
-  EXPECT_EQ(Invoke("REGISTER\tann\tother\tX\tY\t10.0.0.8\t1"), "404");
+  EXPECT_EQ(Invoke("REGISTER\tann\tother\tX\tY\t10.0.0.8\t1"), kRegisterRefused);
   EXPECT_EQ(listener_.Events(),
             (Events{{LOG_FAILURE, "REGISTER: the user ann already exist in the Database"}}));
   EXPECT_EQ(User("ann")->password(), "pw");
@@ -46,9 +46,9 @@ TEST_F(InterpreterTest, LoginAcceptsOnlyTheRightPasswordOfAFreeUser) {
   AddUser("ann", "pw");
   AddUser("bob", "pw", /*banned=*/1);
 
-  EXPECT_EQ(Invoke("LOGIN\tzed\tpw\t10.0.0.1\t1"), "401");
-  EXPECT_EQ(Invoke("LOGIN\tann\tPW\t10.0.0.1\t1"), "401");
-  EXPECT_EQ(Invoke("LOGIN\tbob\tpw\t10.0.0.1\t1"), "401");
+  EXPECT_EQ(Invoke("LOGIN\tzed\tpw\t10.0.0.1\t1"), kLoginRefused);
+  EXPECT_EQ(Invoke("LOGIN\tann\tPW\t10.0.0.1\t1"), kLoginRefused);
+  EXPECT_EQ(Invoke("LOGIN\tbob\tpw\t10.0.0.1\t1"), kLoginRefused);
   EXPECT_EQ(listener_.Events(),
             (Events{{LOG_FAILURE, "LOGIN: An unregistered user tried to connect under the login :zed"},
                     {LOG_FAILURE, "LOGIN: An user tried to connect under the login ann but he "
@@ -58,7 +58,7 @@ TEST_F(InterpreterTest, LoginAcceptsOnlyTheRightPasswordOfAFreeUser) {
   EXPECT_EQ(connectionLogin_, "") << "a refused LOGIN is not recorded for the connection";
 
   listener_.Clear();
-  EXPECT_EQ(Invoke("LOGIN\tann\tpw\t192.168.3.9\t1550x"), "201");
+  EXPECT_EQ(Invoke("LOGIN\tann\tpw\t192.168.3.9\t1550x"), kLoginAccepted);
   EXPECT_EQ(listener_.Events(), (Events{{USER_ONLINE, "ann"}}));
   EXPECT_EQ(connectionLogin_, "ann");
   EXPECT_EQ(User("ann")->online(), 1);
@@ -67,7 +67,8 @@ TEST_F(InterpreterTest, LoginAcceptsOnlyTheRightPasswordOfAFreeUser) {
 
   // Already online elsewhere: refused, and this second connection does not take the login.
   std::string otherConnection;
-  EXPECT_EQ(runner_.protocol().invoke("LOGIN\tann\tpw\t10.0.0.2\t9", otherConnection), "401");
+  EXPECT_EQ(runner_.protocol().invoke("LOGIN\tann\tpw\t10.0.0.2\t9", otherConnection),
+            kLoginRefused);
   EXPECT_EQ(otherConnection, "");
   EXPECT_EQ(User("ann")->ipAddress(), "192.168.3.9");
 }
@@ -75,16 +76,17 @@ TEST_F(InterpreterTest, LoginAcceptsOnlyTheRightPasswordOfAFreeUser) {
 TEST_F(InterpreterTest, LogoutOnlyForTheConnectionsOwnLogin) {
   AddUser("ann", "pw");
   AddUser("bob", "pw");
-  ASSERT_EQ(Invoke("LOGIN\tann\tpw\t10.0.0.1\t1"), "201");
+  ASSERT_EQ(Invoke("LOGIN\tann\tpw\t10.0.0.1\t1"), kLoginAccepted);
   std::string bobConnection;
-  ASSERT_EQ(runner_.protocol().invoke("LOGIN\tbob\tpw\t10.0.0.2\t1", bobConnection), "201");
+  ASSERT_EQ(runner_.protocol().invoke("LOGIN\tbob\tpw\t10.0.0.2\t1", bobConnection),
+            kLoginAccepted);
   listener_.Clear();
 
-  EXPECT_EQ(Invoke("LOGOUT"), "402");
-  EXPECT_EQ(Invoke("LOGOUT\t"), "402");
-  EXPECT_EQ(Invoke("LOGOUT\tbob"), "402");
+  EXPECT_EQ(Invoke("LOGOUT"), kLogoutRefused);
+  EXPECT_EQ(Invoke("LOGOUT\t"), kLogoutRefused);
+  EXPECT_EQ(Invoke("LOGOUT\tbob"), kLogoutRefused);
   EXPECT_EQ(User("bob")->online(), 1);
-  EXPECT_EQ(Invoke("LOGOUT\tann"), "202");
+  EXPECT_EQ(Invoke("LOGOUT\tann"), kLogoutAccepted);
   EXPECT_EQ(User("ann")->online(), 0);
   EXPECT_EQ(listener_.Events(), (Events{{LOG_FAILURE, "LOGOUT: Client has been disconnected"},
                                         {LOG_FAILURE, "LOGOUT: Client has been disconnected"},
@@ -103,11 +105,11 @@ TEST_F(InterpreterTest, WhoisAndFileinfoAnswerWithTheirTexts) {
   EXPECT_EQ(Invoke("WHOIS\tnameless"),
             "Login : \t\tnameless%#Name : \t\t%#Lastname : \t%#Status : \t\tOffline%#Banned : "
             "\t\tYes%#IP : \t\t%#");
-  EXPECT_EQ(Invoke("WHOIS\tzed"), "403");
+  EXPECT_EQ(Invoke("WHOIS\tzed"), kUnknownUser);
   EXPECT_EQ(Invoke("FILEINFO\tclip.avi\tann"),
             "Filename :\tclip.avi%#Owner :\t\tann%#MimeType :\tvideo/avi%#Description :\tHoliday "
             "clip%#Streamable : \tYes");
-  EXPECT_EQ(Invoke("FILEINFO\tann\tclip.avi"), "409");
+  EXPECT_EQ(Invoke("FILEINFO\tann\tclip.avi"), kUnknownDocument);
   EXPECT_EQ(listener_.Events(),
             (Events{{LOG_INFO, "WHOIS ann completed."},
                     {LOG_INFO, "WHOIS nameless completed."},
@@ -117,16 +119,16 @@ TEST_F(InterpreterTest, WhoisAndFileinfoAnswerWithTheirTexts) {
 }
 
 TEST_F(InterpreterTest, WrongFieldCountsAndUnknownWordsGetTheirCodesWithoutEvents) {
-  EXPECT_EQ(Invoke("LOGIN\tann\tpw\t10.0.0.1"), "405");
-  EXPECT_EQ(Invoke("REGISTER\tann\tpw\tA\tB\t10.0.0.1"), "405");
-  EXPECT_EQ(Invoke("WHOIS"), "405");
-  EXPECT_EQ(Invoke("WHOIS\ta\tb"), "405");
-  EXPECT_EQ(Invoke("FILEINFO\tclip.avi"), "409");
-  EXPECT_EQ(Invoke("PLAYLIST\t\t"), "410");
-  EXPECT_EQ(Invoke("login\tann\tpw\t10.0.0.1\t1"), "406");
-  EXPECT_EQ(Invoke(""), "406");
+  EXPECT_EQ(Invoke("LOGIN\tann\tpw\t10.0.0.1"), kWrongFieldCount);
+  EXPECT_EQ(Invoke("REGISTER\tann\tpw\tA\tB\t10.0.0.1"), kWrongFieldCount);
+  EXPECT_EQ(Invoke("WHOIS"), kWrongFieldCount);
+  EXPECT_EQ(Invoke("WHOIS\ta\tb"), kWrongFieldCount);
+  EXPECT_EQ(Invoke("FILEINFO\tclip.avi"), kUnknownDocument);
+  EXPECT_EQ(Invoke("PLAYLIST\t\t"), kPlaylistWrongFieldCount);
+  EXPECT_EQ(Invoke("login\tann\tpw\t10.0.0.1\t1"), kUnknownCommand);
+  EXPECT_EQ(Invoke(""), kUnknownCommand);
   EXPECT_TRUE(listener_.Events().empty());
-  EXPECT_EQ(Invoke("PLAYLIST"), "210");
+  EXPECT_EQ(Invoke("PLAYLIST"), kPlaylistAnnounced);
   EXPECT_EQ(listener_.Events(), (Events{{LOG_INFO, "PLAYLIST: the playlist was sent in Multicast"}}));
 }
 
@@ -148,7 +150,7 @@ class LockingListener final : public ServerEventListener {
 TEST_F(InterpreterTest, ListenersMayTakeTheDataLockWhileHandlingEvents) {
   LockingListener locking(runner_);
   runner_.AddListener(&locking);
-  EXPECT_EQ(Invoke("REGISTER\tann\tpw\tAnn\tSmith\t10.0.0.7\t4000"), "204");
+  EXPECT_EQ(Invoke("REGISTER\tann\tpw\tAnn\tSmith\t10.0.0.7\t4000"), kRegistered);
   EXPECT_TRUE(locking.sawUser);
 }
 

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/Defaults.h"
 #include "common/LineReader.h"
 #include "platform/Mutex.h"
 #include "platform/Socket.h"
@@ -77,7 +78,7 @@ class GroupMember {
 // Fcast component unless a test gives a factory.
 class ServerFixture : public testing::Test {
  protected:
-  static constexpr uint16_t kTcpPort = 1550;
+  static constexpr uint16_t kTcpPort = kDefaultTcpPort;  // where the runner listens
 
   explicit ServerFixture(ServerRunner::FcastSenderFactory factory = [] {
     return std::shared_ptr<FcastSender>();

@@ -1,5 +1,3 @@
-#include "server/net/ServerRunner.h"
-
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -8,7 +6,9 @@
 
 #include <thread>
 
+#include "common/ReplyCodes.h"
 #include "platform/Trace.h"
+#include "server/net/ServerRunner.h"
 #include "tests/server_net/ServerFixture.h"
 
 namespace ondavox::test {
@@ -41,10 +41,10 @@ TEST_F(RunningServerTest, ServesRequestsAndEndsOnLogout) {
   AddUser("ann", "pw");
   TestClient client(kTcpPort);
   ASSERT_TRUE(client.Connected());
-  EXPECT_EQ(client.Ask("LOGIN\tann\tpw\t10.0.0.1\t1\r"), "201");
-  EXPECT_EQ(client.Ask("WHOIS\tzed"), "403");
-  EXPECT_EQ(client.Ask("LOGOUT\tbob"), "402") << "the connection stays open";
-  EXPECT_EQ(client.Ask("LOGOUT\tann"), "202");
+  EXPECT_EQ(client.Ask("LOGIN\tann\tpw\t10.0.0.1\t1\r"), kLoginAccepted);
+  EXPECT_EQ(client.Ask("WHOIS\tzed"), kUnknownUser);
+  EXPECT_EQ(client.Ask("LOGOUT\tbob"), kLogoutRefused) << "the connection stays open";
+  EXPECT_EQ(client.Ask("LOGOUT\tann"), kLogoutAccepted);
   EXPECT_TRUE(client.ClosedByServer());
   EXPECT_TRUE(WaitFor([&] { return runner_.LiveConnections() == 0; }));
   EXPECT_EQ(User("ann")->online(), 0);
@@ -54,7 +54,7 @@ TEST_F(RunningServerTest, LostConnectionLogsItsUserOut) {
   AddUser("ann", "pw");
   {
     TestClient client(kTcpPort);
-    ASSERT_EQ(client.Ask("LOGIN\tann\tpw\t10.0.0.1\t1"), "201");
+    ASSERT_EQ(client.Ask("LOGIN\tann\tpw\t10.0.0.1\t1"), kLoginAccepted);
   }
   EXPECT_TRUE(WaitFor([&] { return listener_.Saw(USER_OFFLINE, "ann"); }));
   EXPECT_EQ(User("ann")->online(), 0);
@@ -75,11 +75,11 @@ TEST_F(RunningServerTest, LostConnectionLogsItsUserOut) {
 TEST_F(RunningServerTest, ARefusedLoginCannotKnockTheRealUserOffline) {
   AddUser("ann", "pw");
   TestClient real(kTcpPort);
-  ASSERT_EQ(real.Ask("LOGIN\tann\tpw\t10.0.0.1\t1"), "201");
+  ASSERT_EQ(real.Ask("LOGIN\tann\tpw\t10.0.0.1\t1"), kLoginAccepted);
   {
     TestClient intruder(kTcpPort);
-    EXPECT_EQ(intruder.Ask("LOGIN\tann\twrong\t10.6.6.6\t1"), "401");
-    EXPECT_EQ(intruder.Ask("LOGIN\tann\tpw\t10.6.6.6\t1"), "401") << "already online";
+    EXPECT_EQ(intruder.Ask("LOGIN\tann\twrong\t10.6.6.6\t1"), kLoginRefused);
+    EXPECT_EQ(intruder.Ask("LOGIN\tann\tpw\t10.6.6.6\t1"), kLoginRefused) << "already online";
   }
   EXPECT_TRUE(WaitFor([&] { return listener_.Saw(LOG_FAILURE, "LOGOUT: Client has been disconnected"); }));
   EXPECT_EQ(User("ann")->online(), 1);
@@ -89,7 +89,7 @@ TEST_F(RunningServerTest, ARefusedLoginCannotKnockTheRealUserOffline) {
 TEST_F(RunningServerTest, EmptyLineEndsTheConnection) {
   AddUser("ann", "pw");
   TestClient client(kTcpPort);
-  ASSERT_EQ(client.Ask("LOGIN\tann\tpw\t10.0.0.1\t1"), "201");
+  ASSERT_EQ(client.Ask("LOGIN\tann\tpw\t10.0.0.1\t1"), kLoginAccepted);
   ASSERT_TRUE(client.Send("\r\n"));
   EXPECT_TRUE(client.ClosedByServer());
   EXPECT_TRUE(WaitFor([&] { return User("ann")->online() == 0; }));
@@ -104,12 +104,12 @@ TEST_F(RunningServerTest, ManyClientsAtOnceEachGetTheirOwnReplies) {
     threads.emplace_back([&, i] {
       TestClient client(kTcpPort);
       const std::string login = "user" + std::to_string(i);
-      bool ok = client.Ask("LOGIN\t" + login + "\tpw\t10.0.0.1\t1") == "201";
+      bool ok = client.Ask("LOGIN\t" + login + "\tpw\t10.0.0.1\t1") == kLoginAccepted;
       for (int r = 0; r < 50 && ok; ++r) {
         const auto reply = client.Ask("WHOIS\t" + login);
         ok = reply && reply->starts_with("Login : \t\t" + login + "%#");
       }
-      ok = ok && client.Ask("LOGOUT\t" + login) == "202";
+      ok = ok && client.Ask("LOGOUT\t" + login) == kLogoutAccepted;
       if (ok) ++good;
     });
   }
@@ -194,7 +194,7 @@ TEST_F(RunningServerTest, AnnouncementsOfAnotherKindAreNeverSwallowed) {
 TEST_F(RunningServerTest, StopClosesClientsAndStartBindsTheSamePortsAgain) {
   AddUser("ann", "pw");
   TestClient client(kTcpPort);
-  ASSERT_EQ(client.Ask("LOGIN\tann\tpw\t10.0.0.1\t1"), "201");
+  ASSERT_EQ(client.Ask("LOGIN\tann\tpw\t10.0.0.1\t1"), kLoginAccepted);
   runner_.Close();
   EXPECT_FALSE(runner_.IsRunning());
   EXPECT_TRUE(client.ClosedByServer());
@@ -206,7 +206,7 @@ TEST_F(RunningServerTest, StopClosesClientsAndStartBindsTheSamePortsAgain) {
   GroupMember member("230.0.0.1", kAnnouncePort);
   AddUser("bob", "pw");
   TestClient again(kTcpPort);
-  EXPECT_EQ(again.Ask("LOGIN\tbob\tpw\t10.0.0.1\t1"), "201");
+  EXPECT_EQ(again.Ask("LOGIN\tbob\tpw\t10.0.0.1\t1"), kLoginAccepted);
   EXPECT_EQ(member.Receive(), "PLAYLIST\n");
 }
 
@@ -243,7 +243,7 @@ TEST_F(RunningServerTest, ASecondServerOnThePortsAnswersNobodyAndHarmsNothing) {
 
   AddUser("ann", "pw");
   TestClient client(kTcpPort);
-  EXPECT_EQ(client.Ask("LOGIN\tann\tpw\t10.0.0.1\t1"), "201");
+  EXPECT_EQ(client.Ask("LOGIN\tann\tpw\t10.0.0.1\t1"), kLoginAccepted);
 }
 
 // The descriptor of the socket listening on |port| in this process.
@@ -269,7 +269,7 @@ int FindListeningSocket(uint16_t port) {
 TEST_F(RunningServerTest, AcceptFailureStopsTheWholeServerOnce) {
   AddUser("ann", "pw");
   TestClient client(kTcpPort);
-  ASSERT_EQ(client.Ask("LOGIN\tann\tpw\t10.0.0.1\t1"), "201");
+  ASSERT_EQ(client.Ask("LOGIN\tann\tpw\t10.0.0.1\t1"), kLoginAccepted);
   std::atomic<int> closes{0};
   const OutputSink previous = SetTraceSink([&](std::string_view line) {
     if (line == "ServerRunner::Close() [ENTER]") ++closes;

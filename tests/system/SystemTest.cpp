@@ -17,10 +17,12 @@
 
 #include "client/core/ClientCommands.h"
 #include "common/MavoraProtocol.h"
+#include "common/ReplyCodes.h"
 #include "platform/Mutex.h"
 #include "platform/Trace.h"
 #include "server/app/COndavoxDoc.h"
 #include "server/net/ServerDataAccess.h"
+#include "tests/client/ClientTestSupport.h"
 #include "tests/fcast_net/FcastLab.h"
 #include "tests/lab/NetworkLab.h"
 #include "tests/support/TempDir.h"
@@ -175,9 +177,9 @@ class ClientHost {
   bool AskPlaylistUntil(const Rows& rows) {
     for (int attempt = 0; attempt < 10; ++attempt) {
       if (!Playlists().empty() && Playlists().back() == rows) return true;
-      const int replies = Count("[TCP] 210");
+      const int replies = Count(TcpLine(kPlaylistAnnounced));
       Send({"PLAYLIST"});
-      if (!WaitForLog("[TCP] 210", replies + 1)) return false;
+      if (!WaitForLog(TcpLine(kPlaylistAnnounced), replies + 1)) return false;
       WaitFor([&] { return !Playlists().empty() && Playlists().back() == rows; },
               std::chrono::seconds(1));
     }
@@ -227,10 +229,10 @@ class ClientHost {
 
 // The reply texts as the server words them, with the client's line breaks for "%#".
 std::string WhoisText(const std::string& login, const std::string& name,
-                      const std::string& lastName, bool online) {
+                      const std::string& lastName, bool online, const std::string& address) {
   return "Login : \t\t" + login + "\r\nName : \t\t" + name + "\r\nLastname : \t" + lastName +
          "\r\nStatus : \t\t" + (online ? "Online" : "Offline") +
-         "\r\nBanned : \t\tNo\r\nIP : \t\t127.0.0.1\r\n";
+         "\r\nBanned : \t\tNo\r\nIP : \t\t" + address + "\r\n";
 }
 std::string FileinfoText(const Document& document) {
   return "Filename :\t" + document.fileName +
@@ -347,7 +349,7 @@ TEST_F(SystemTest, ThreeClientsReceiveEveryDocumentAndTheServerKeepsTheSession) 
     client.Connect();
     ASSERT_TRUE(client.WaitForLog("[INFO] You are connected")) << Trace();
     client.Send(ClientCommands::Register(kLogins[k], client.Password(), kNames[k], kLastNames[k]));
-    ASSERT_TRUE(client.WaitForLog("[TCP] 204")) << Trace();
+    ASSERT_TRUE(client.WaitForLog(TcpLine(kRegistered))) << Trace();
   }
   ClientHost& cid = Client(3);
   cid.Send(ClientCommands::Logout("cid"));
@@ -357,7 +359,7 @@ TEST_F(SystemTest, ThreeClientsReceiveEveryDocumentAndTheServerKeepsTheSession) 
   cid.Connect();
   ASSERT_TRUE(cid.WaitForLog("[INFO] You are connected", 2)) << Trace();
   cid.Send(ClientCommands::Login("cid", cid.Password()));
-  ASSERT_TRUE(cid.WaitForLog("[TCP] 201")) << Trace();
+  ASSERT_TRUE(cid.WaitForLog(TcpLine(kLoginAccepted))) << Trace();
   for (const char* login : kLogins) {
     EXPECT_TRUE(Online(login)) << login;
     const std::string added = std::string("A new client was added to the database : ") + login;
@@ -456,8 +458,9 @@ TEST_F(SystemTest, ThreeClientsReceiveEveryDocumentAndTheServerKeepsTheSession) 
   cid.Send(ClientCommands::FileInfo(documents_[1].fileName, "root"));
   EXPECT_TRUE(WaitFor([&] { return cid.Infos().size() == 2; }));
   cid.Send(ClientCommands::FileInfo(documents_[1].fileName, "ann"));
-  EXPECT_TRUE(cid.WaitForLog("[TCP] 409"));
-  EXPECT_EQ(ann.Infos(), std::vector<std::string>{WhoisText("bob", "Bob", "Brown", true)});
+  EXPECT_TRUE(cid.WaitForLog(TcpLine(kUnknownDocument)));
+  EXPECT_EQ(ann.Infos(), std::vector<std::string>{
+                             WhoisText("bob", "Bob", "Brown", true, lab::NetworkLab::Address(2))});
   EXPECT_EQ(cid.Infos(),
             (std::vector<std::string>{FileinfoText(documents_[0]), FileinfoText(documents_[1])}));
 
@@ -467,7 +470,8 @@ TEST_F(SystemTest, ThreeClientsReceiveEveryDocumentAndTheServerKeepsTheSession) 
   EXPECT_FALSE(Online("bob"));
   ann.Send(ClientCommands::Whois("bob"));
   EXPECT_TRUE(WaitFor([&] { return ann.Infos().size() == 2; }));
-  EXPECT_EQ(ann.Infos().back(), WhoisText("bob", "Bob", "Brown", false));
+  EXPECT_EQ(ann.Infos().back(),
+            WhoisText("bob", "Bob", "Brown", false, lab::NetworkLab::Address(2)));
   EXPECT_TRUE(Online("ann"));
   EXPECT_TRUE(Online("cid"));
 
@@ -486,7 +490,7 @@ TEST_F(SystemTest, ThreeClientsReceiveEveryDocumentAndTheServerKeepsTheSession) 
     const CUserInfo* user = users.Find(kLogins[k]);
     ASSERT_NE(user, nullptr) << kLogins[k];
     EXPECT_EQ(*user, CUserInfo(kLogins[k], "pw-" + std::string(kLogins[k]), kNames[k],
-                               kLastNames[k], 0, 0, "127.0.0.1", 666));
+                               kLastNames[k], 0, 0, lab::NetworkLab::Address(k + 1), 666));
   }
   DocumentDatabase documents((serverFolder_ / "DocumentDB.dat").string());
   ASSERT_TRUE(documents.Load().ok());

@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
+#include "common/ReplyCodes.h"
+
 namespace ondavox::load {
 
 LoadConnection::LoadConnection(int index, std::string login, std::string documentName,
@@ -47,7 +49,7 @@ bool LoadConnection::SendNext() {
 bool LoadConnection::Check(const std::string& reply) const {
   switch (pending_) {
     case Pending::kRegister:
-      return reply == "204";
+      return reply == kRegistered;
     case Pending::kWhois:
       return reply.starts_with("Login : \t\t" + login_ + "%#Name : \t\tLoad%#");
     case Pending::kFileinfo:

@@ -4,11 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "common/Defaults.h"
+
 namespace ondavox::load {
 
 struct LoadOptions {
   uint32_t address = 0;  // network byte order
-  uint16_t port = 1550;
+  uint16_t port = kDefaultTcpPort;
   int connections = 50;
   uint64_t requests = 100000;  // WHOIS/FILEINFO requests after the registrations
   double seconds = 60;         // the whole run stops after this, whatever is left

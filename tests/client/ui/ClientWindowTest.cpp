@@ -24,6 +24,7 @@
 #include "client/core/ClientRunner.h"
 #include "client/ui/CClientView.h"
 #include "client/ui/CMainFrame.h"
+#include "common/ReplyCodes.h"
 #include "server/net/ServerDataAccess.h"
 #include "tests/client/ClientTestSupport.h"
 #include "tests/client/ui/QtPrinters.h"
@@ -37,6 +38,9 @@ using namespace ondavox::client;
 namespace {
 
 constexpr char kGroup[] = "230.0.0.1";
+
+QString TcpLog(std::string_view code) { return QString::fromStdString(TcpLine(code)); }
+
 constexpr char kUdpClosed[] = "[UDP] You've been disconnected";
 constexpr char kTcpClosed[] = "[TCP] You've been disconnected";
 
@@ -133,7 +137,7 @@ TEST_F(ClientWindowTest, LoginShowsThePlaylistThenCommandsAndDisconnect) {
   ASSERT_TRUE(WaitForLog(QStringLiteral("[UDP] Playlist changed")))
       << Log().join('|').toStdString();
   ASSERT_TRUE(ProcessUntil([&] { return Playlist()->topLevelItemCount() == 2; }));
-  ASSERT_TRUE(WaitForLog(QStringLiteral("[TCP] 201"))) << Log().join('|').toStdString();
+  ASSERT_TRUE(WaitForLog(TcpLog(kLoginAccepted))) << Log().join('|').toStdString();
   const QStringList head = Log().mid(0, 6);
   EXPECT_EQ(head.mid(0, 3),
             QStringList({"[INFO] Try to connect", "[INFO] You are connected",
@@ -143,7 +147,7 @@ TEST_F(ClientWindowTest, LoginShowsThePlaylistThenCommandsAndDisconnect) {
   const auto changed = rest.indexOf(QStringLiteral("[UDP] Playlist changed"));
   ASSERT_GE(changed, 0) << head.join('|').toStdString();
   EXPECT_EQ(rest.value(changed + 1), QStringLiteral("[UDP] PLAYLIST\ta.mp3\tann\tb.wav\tann"));
-  EXPECT_TRUE(rest.contains(QStringLiteral("[TCP] 201"))) << head.join('|').toStdString();
+  EXPECT_TRUE(rest.contains(TcpLog(kLoginAccepted))) << head.join('|').toStdString();
   ExpectConnectedCommands(true);
 
   // Without a selected row nothing is sent.
@@ -166,7 +170,7 @@ TEST_F(ClientWindowTest, LoginShowsThePlaylistThenCommandsAndDisconnect) {
     Child<QPushButton>(*dialog, "send")->click();
   });
   Child<QPushButton>(frame_->view(), "sendCommand")->click();
-  ASSERT_TRUE(WaitForLog(QStringLiteral("[TCP] 403")));
+  ASSERT_TRUE(WaitForLog(TcpLog(kUnknownUser)));
   EXPECT_TRUE(Log().contains("[SEND] WHOIS\tnobody"));
   // An empty text is not sent.
   const int lines = static_cast<int>(Log().size());
@@ -178,8 +182,8 @@ TEST_F(ClientWindowTest, LoginShowsThePlaylistThenCommandsAndDisconnect) {
     Child<QPushButton>(*dialog, "send")->click();
   });
   Child<QPushButton>(frame_->view(), "sendCommand")->click();
-  ASSERT_TRUE(WaitForLog(QStringLiteral("[TCP] 406")));
-  EXPECT_EQ(Log().mid(lines), QStringList({"[SEND] \t\t", "[TCP] 406"}));
+  ASSERT_TRUE(WaitForLog(TcpLog(kUnknownCommand)));
+  EXPECT_EQ(Log().mid(lines), QStringList({"[SEND] \t\t", TcpLog(kUnknownCommand)}));
 
   frame_->view().show();
   frame_->show();
@@ -210,7 +214,7 @@ TEST_F(ClientWindowTest, RefusedLoginLogsNoReplyAndConnectIsOfferedAgain) {
   EXPECT_EQ(log.mid(0, 3), QStringList({"[INFO] Try to connect", "[INFO] You are connected",
                                         "[SEND] LOGIN\tann\twrong\t127.0.0.1\t666"}));
   EXPECT_TRUE(log.contains(kUdpClosed));
-  EXPECT_FALSE(log.contains("[TCP] 401"));
+  EXPECT_FALSE(log.contains(TcpLog(kLoginRefused)));
   EXPECT_EQ(frame_->config().pass, "wrong");
   ExpectConnectedCommands(false);
 }
@@ -241,7 +245,7 @@ TEST_F(ClientWindowTest, NewUserRegistersWithDashesAndNeitherBoxOpensNoSession) 
     Child<QLineEdit>(*dialog, "rePassword")->setText(QStringLiteral("pw2"));
     Child<QLineEdit>(*dialog, "name")->setText(QStringLiteral("Bob"));
   });
-  ASSERT_TRUE(WaitForLog(QStringLiteral("[TCP] 204"))) << Log().join('|').toStdString();
+  ASSERT_TRUE(WaitForLog(TcpLog(kRegistered))) << Log().join('|').toStdString();
   EXPECT_TRUE(Log().contains("[SEND] REGISTER\tbob\tpw2\tBob\t---\t127.0.0.1\t666"));
   const std::optional<CUserInfo> bob = User("bob");
   ASSERT_TRUE(bob.has_value());

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ReplyCodes.h"
 #include "platform/UniqueFd.h"
 #include "server/app/COndavoxDoc.h"
 #include "server/net/ServerDataAccess.h"
@@ -218,11 +219,11 @@ TEST_F(DocumentTest, ClientsLogInAndOutWhileRunningAndStopSavesEveryoneOffline) 
   EXPECT_EQ(LoggedOut(), Lines{"ann"});
   TestClient bob(1550);
   ASSERT_TRUE(bob.Connected());
-  EXPECT_EQ(bob.Ask("REGISTER\tbob\tpw\tBob\tBrown\t10.0.0.2\t4000"), "204");
+  EXPECT_EQ(bob.Ask("REGISTER\tbob\tpw\tBob\tBrown\t10.0.0.2\t4000"), kRegistered);
   TestClient ann(1550);
-  EXPECT_EQ(ann.Ask("LOGIN\tann\tpw\t10.0.0.3\t4001"), "201");
+  EXPECT_EQ(ann.Ask("LOGIN\tann\tpw\t10.0.0.3\t4001"), kLoginAccepted);
   EXPECT_EQ(LoggedIn(), (Lines{"ann", "bob"}));
-  EXPECT_EQ(ann.Ask("LOGOUT\tann"), "202");
+  EXPECT_EQ(ann.Ask("LOGOUT\tann"), kLogoutAccepted);
   EXPECT_EQ(LoggedIn(), Lines{"bob"});
   EXPECT_EQ(LoggedOut(), Lines{"ann"});
 
@@ -242,20 +243,20 @@ TEST_F(DocumentTest, ClientsLogInAndOutWhileRunningAndStopSavesEveryoneOffline) 
   // Start again: bob, offline in memory too, can log in once more.
   ASSERT_TRUE(document_->Start());
   TestClient again(1550);
-  EXPECT_EQ(again.Ask("LOGIN\tbob\tpw\t10.0.0.2\t4000"), "201");
+  EXPECT_EQ(again.Ask("LOGIN\tbob\tpw\t10.0.0.2\t4000"), kLoginAccepted);
 }
 
 TEST_F(DocumentTest, QuittingWhileRunningSavesTheUsersAsOfflineSoTheyCanLogInAgain) {
   ASSERT_TRUE(document_->Start());
   {
     TestClient bob(1550);
-    EXPECT_EQ(bob.Ask("REGISTER\tbob\tpw\tBob\tBrown\t10.0.0.2\t4000"), "204");
+    EXPECT_EQ(bob.Ask("REGISTER\tbob\tpw\tBob\tBrown\t10.0.0.2\t4000"), kRegistered);
     Close();  // the program ends with bob still logged in
   }
   Open();
   ASSERT_TRUE(document_->Start());
   TestClient bob(1550);
-  EXPECT_EQ(bob.Ask("LOGIN\tbob\tpw\t10.0.0.2\t4000"), "201");
+  EXPECT_EQ(bob.Ask("LOGIN\tbob\tpw\t10.0.0.2\t4000"), kLoginAccepted);
 }
 
 TEST_F(DocumentTest, AFailedSaveAtStopIsReportedAndTheServerIsStoppedAnyway) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <QAction>
 #include <QApplication>
@@ -6,19 +7,19 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <sys/socket.h>
 #include <filesystem>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include "common/ReplyCodes.h"
 #include "platform/Ipv4Endpoint.h"
 #include "platform/Socket.h"
-#include "server/ui/CMainFrame.h"
 #include "server/app/COndavoxDoc.h"
+#include "server/net/ServerDataAccess.h"
+#include "server/ui/CMainFrame.h"
 #include "server/ui/COndavoxView.h"
 #include "server/ui/DocumentLoading.h"
-#include "server/net/ServerDataAccess.h"
 #include "tests/platform/ui/GuiTestSupport.h"
 #include "tests/server/app/FakeFcastSender.h"
 #include "tests/server_net/ServerFixture.h"
@@ -258,8 +259,8 @@ TEST_F(ControlWindowTest, ClientEventsAreLoggedAndStopFollowsThem) {
   {
     TestClient bob(1550);
     ASSERT_TRUE(bob.Connected());
-    EXPECT_EQ(bob.Ask("REGISTER\tbob\tpw\tBob\tBrown\t10.0.0.2\t4000"), "204");
-    EXPECT_EQ(bob.Ask("LOGOUT\tbob"), "202");
+    EXPECT_EQ(bob.Ask("REGISTER\tbob\tpw\tBob\tBrown\t10.0.0.2\t4000"), kRegistered);
+    EXPECT_EQ(bob.Ask("LOGOUT\tbob"), kLogoutAccepted);
   }
   ASSERT_TRUE(ProcessUntil([&] { return LogLines().size() == 4; }))
       << LogLines().join(QLatin1Char('|')).toStdString();
@@ -272,7 +273,7 @@ TEST_F(ControlWindowTest, ClientEventsAreLoggedAndStopFollowsThem) {
 TEST_F(ControlWindowTest, QuittingWhileRunningStopsTheServerAndSavesEveryoneOffline) {
   Click("startServer");
   TestClient bob(1550);
-  ASSERT_EQ(bob.Ask("REGISTER\tbob\tpw\tBob\tBrown\t10.0.0.2\t4000"), "204");
+  ASSERT_EQ(bob.Ask("REGISTER\tbob\tpw\tBob\tBrown\t10.0.0.2\t4000"), kRegistered);
   frame_->close();
   EXPECT_FALSE(document_->IsRunning());
   EXPECT_FALSE(document_->runner().IsRunning());

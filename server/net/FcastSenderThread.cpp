@@ -1,4 +1,4 @@
-#include "server/data/FcastSenderThread.h"
+#include "server/net/FcastSenderThread.h"
 
 #include <sys/stat.h>
 
@@ -9,6 +9,10 @@
 
 namespace ondavox::server {
 namespace {
+
+// The rounds the component sizes each file's repair data for; when a file is done is decided
+// by the configured rounds (Settings::fcastRound), not by this.
+constexpr long kPlannedRounds = 5;
 
 std::string Format(const char* format, long long a, long long b, long long c, long long d) {
   char text[160];
@@ -71,7 +75,7 @@ void FcastSenderThread::Run() {
     }
     host_.SendFCAST();
     const long rate = static_cast<long>(settings_.fcastRate) * 1024 / 8;
-    const long init = sender_->Init(settings_.fcastIP, settings_.fcastPort, 5, rate);
+    const long init = sender_->Init(settings_.fcastIP, settings_.fcastPort, kPlannedRounds, rate);
     DebugOut(init < 0 ? "Init Fcast KO\n" : "Init Fcast OK\n");
 
     const std::optional<CDocInfo> head = playlist.GetHead();
