@@ -25,6 +25,14 @@ std::optional<Ipv4Endpoint> Ipv4Endpoint::Parse(std::string_view text, std::uint
   return Ipv4Endpoint(address.s_addr, port);
 }
 
+std::optional<Ipv4Endpoint> Ipv4Endpoint::FromLegacyText(std::string_view text,
+                                                         std::uint16_t port) {
+  const std::string terminated(text);
+  in_addr address{};
+  if (::inet_aton(terminated.c_str(), &address) == 0) return std::nullopt;
+  return Ipv4Endpoint(address.s_addr, port);
+}
+
 std::optional<Ipv4Endpoint> Ipv4Endpoint::LocalOf(int fd) {
   Ipv4Endpoint endpoint;
   socklen_t length = Size();

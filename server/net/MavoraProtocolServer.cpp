@@ -1,6 +1,5 @@
 #include "server/net/MavoraProtocolServer.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -8,6 +7,7 @@
 
 #include "common/LenientInteger.h"
 #include "common/ReplyCodes.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 #include "server/data/CDocInfo.h"
 #include "server/data/CUserInfo.h"
@@ -83,12 +83,10 @@ void MavoraProtocolServer::sendMsgMULTICAST(std::string message, const std::stri
   message.push_back('\n');
   TraceLine("CMULTICASTRunner::sendMsgMULTICAST() [ENTER]");
   TraceLine(std::to_string(port));
-  sockaddr_in group{};
-  group.sin_family = AF_INET;
-  group.sin_port = htons(port);
-  group.sin_addr.s_addr = ::inet_addr(groupAddress.c_str());
-  if (::sendto(fd, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&group),
-               sizeof group) < 0) {
+  // A text that is not an address sends to the broadcast address, which the socket refuses.
+  const Ipv4Endpoint group = Ipv4Endpoint::FromLegacyText(groupAddress, port)
+                                 .value_or(Ipv4Endpoint(htonl(INADDR_NONE), port));
+  if (::sendto(fd, message.data(), message.size(), 0, group.Get(), Ipv4Endpoint::Size()) < 0) {
     TraceLine("ERROR CMULTICASTRunner::sendMsgMULTICAST() failed.\n");
   } else {
     DebugOut("[SEND mcast : " + message + "]");
