@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace ondavox {
 
@@ -38,5 +40,27 @@ class Status {
 
 // An I/O error "<context>: <the system's text for errnum>".
 Status PosixError(std::string_view context, int errnum);
+
+// A value, or the failed Status that stands in its place. A value type; any thread.
+template <class T>
+class StatusOr {
+ public:
+  StatusOr(T value) : value_(std::move(value)) {}
+  // REQUIRES: !status.ok().
+  StatusOr(Status status) : status_(std::move(status)) {}
+
+  bool ok() const { return value_.has_value(); }
+  // Ok when there is a value.
+  const Status& status() const { return status_; }
+  // REQUIRES: ok().
+  T& operator*() { return *value_; }
+  const T& operator*() const { return *value_; }
+  T* operator->() { return &*value_; }
+  const T* operator->() const { return &*value_; }
+
+ private:
+  std::optional<T> value_;
+  Status status_;
+};
 
 }  // namespace ondavox
