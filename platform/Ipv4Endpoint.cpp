@@ -33,25 +33,18 @@ std::optional<Ipv4Endpoint> Ipv4Endpoint::FromLegacyText(std::string_view text,
   return Ipv4Endpoint(address.s_addr, port);
 }
 
-std::optional<Ipv4Endpoint> Ipv4Endpoint::LocalOf(int fd) {
+std::optional<Ipv4Endpoint> Ipv4Endpoint::FromSocket(int fd, NameCall call) {
   Ipv4Endpoint endpoint;
   socklen_t length = Size();
-  if (::getsockname(fd, endpoint.Mutable(), &length) != 0 ||
-      endpoint.address_.sin_family != AF_INET) {
+  if (call(fd, endpoint.Mutable(), &length) != 0 || endpoint.address_.sin_family != AF_INET) {
     return std::nullopt;
   }
   return endpoint;
 }
 
-std::optional<Ipv4Endpoint> Ipv4Endpoint::PeerOf(int fd) {
-  Ipv4Endpoint endpoint;
-  socklen_t length = Size();
-  if (::getpeername(fd, endpoint.Mutable(), &length) != 0 ||
-      endpoint.address_.sin_family != AF_INET) {
-    return std::nullopt;
-  }
-  return endpoint;
-}
+std::optional<Ipv4Endpoint> Ipv4Endpoint::LocalOf(int fd) { return FromSocket(fd, ::getsockname); }
+
+std::optional<Ipv4Endpoint> Ipv4Endpoint::PeerOf(int fd) { return FromSocket(fd, ::getpeername); }
 
 std::uint16_t Ipv4Endpoint::Port() const { return ntohs(address_.sin_port); }
 

@@ -44,6 +44,10 @@ class Ipv4Endpoint {
   std::string AddressText() const;
 
  private:
+  // getsockname or getpeername.
+  using NameCall = int (*)(int, sockaddr*, socklen_t*);
+  static std::optional<Ipv4Endpoint> FromSocket(int fd, NameCall call);
+
   sockaddr_in address_;
 };
 
