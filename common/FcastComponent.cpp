@@ -15,7 +15,8 @@ using FactoryFn = void* (*)(const char* classId);
 
 std::optional<SharedLibrary> LoadFirst(const std::vector<std::string>& candidates) {
   for (const std::string& path : candidates) {
-    if (auto library = SharedLibrary::Open(path)) return library;
+    StatusOr<SharedLibrary> library = SharedLibrary::Open(path);
+    if (library.ok()) return std::move(*library);
   }
   return std::nullopt;
 }

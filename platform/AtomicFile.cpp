@@ -34,48 +34,39 @@ mode_t ModeFor(const std::string& path) {
   return 0666 & ~mask;
 }
 
-bool Fail(std::string* error, const std::string& what) {
-  if (error != nullptr) *error = what + ": " + std::strerror(errno);
-  return false;
-}
-
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
+Status WriteFileAtomically(const std::string& path, std::string_view bytes) {
   std::string temp = path + kTemporarySuffix;
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return Fail(error, "cannot create a temporary file beside " + path);
-  ::flock(fd, LOCK_EX);  // tells RemoveStaleTemporaries that a writer is alive
+  UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (!fd.Valid()) return PosixError("cannot create a temporary file beside " + path, errno);
+  ::flock(fd.Get(), LOCK_EX);  // tells RemoveStaleTemporaries that a writer is alive
 
-  bool ok = ::fchmod(fd, ModeFor(path)) == 0;
+  bool ok = ::fchmod(fd.Get(), ModeFor(path)) == 0;
   std::string_view rest = bytes;
   while (ok && !rest.empty()) {
-    const ssize_t n = ::write(fd, rest.data(), rest.size());
+    const ssize_t n = ::write(fd.Get(), rest.data(), rest.size());
     if (n < 0 && errno == EINTR) continue;
     ok = n > 0;
     if (ok) rest.remove_prefix(static_cast<size_t>(n));
   }
-  ok = ok && ::fsync(fd) == 0;
+  ok = ok && ::fsync(fd.Get()) == 0;
   const int savedErrno = errno;
-  ok = (::close(fd) == 0) && ok;
+  ok = fd.Close() && ok;
   if (!ok) {
-    errno = savedErrno;
-    Fail(error, "cannot write " + path);
+    const Status failed = PosixError("cannot write " + path, savedErrno);
     ::unlink(temp.c_str());
-    return false;
+    return failed;
   }
   if (::rename(temp.c_str(), path.c_str()) != 0) {
-    Fail(error, "cannot replace " + path);
+    const Status failed = PosixError("cannot replace " + path, errno);
     ::unlink(temp.c_str());
-    return false;
+    return failed;
   }
   // Make the rename itself durable.
-  const int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
+  const UniqueFd dir(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Valid()) ::fsync(dir.Get());
+  return Status();
 }
 
 int RemoveStaleTemporaries(const std::string& path) {

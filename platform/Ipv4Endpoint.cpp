@@ -25,18 +25,26 @@ std::optional<Ipv4Endpoint> Ipv4Endpoint::Parse(std::string_view text, std::uint
   return Ipv4Endpoint(address.s_addr, port);
 }
 
-std::optional<Ipv4Endpoint> Ipv4Endpoint::EndOf(int fd, EndQuery query) {
+std::optional<Ipv4Endpoint> Ipv4Endpoint::FromLegacyText(std::string_view text,
+                                                         std::uint16_t port) {
+  const std::string terminated(text);
+  in_addr address{};
+  if (::inet_aton(terminated.c_str(), &address) == 0) return std::nullopt;
+  return Ipv4Endpoint(address.s_addr, port);
+}
+
+std::optional<Ipv4Endpoint> Ipv4Endpoint::FromSocket(int fd, NameCall call) {
   Ipv4Endpoint endpoint;
   socklen_t length = Size();
-  if (query(fd, endpoint.Mutable(), &length) != 0 || endpoint.address_.sin_family != AF_INET) {
+  if (call(fd, endpoint.Mutable(), &length) != 0 || endpoint.address_.sin_family != AF_INET) {
     return std::nullopt;
   }
   return endpoint;
 }
 
-std::optional<Ipv4Endpoint> Ipv4Endpoint::LocalOf(int fd) { return EndOf(fd, ::getsockname); }
+std::optional<Ipv4Endpoint> Ipv4Endpoint::LocalOf(int fd) { return FromSocket(fd, ::getsockname); }
 
-std::optional<Ipv4Endpoint> Ipv4Endpoint::PeerOf(int fd) { return EndOf(fd, ::getpeername); }
+std::optional<Ipv4Endpoint> Ipv4Endpoint::PeerOf(int fd) { return FromSocket(fd, ::getpeername); }
 
 std::uint16_t Ipv4Endpoint::Port() const { return ntohs(address_.sin_port); }
 

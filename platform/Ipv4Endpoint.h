@@ -23,6 +23,10 @@ class Ipv4Endpoint {
   static Ipv4Endpoint Loopback(std::uint16_t port);
   // Dotted-quad |text| at |port|; nothing when |text| is not a dotted-quad address.
   static std::optional<Ipv4Endpoint> Parse(std::string_view text, std::uint16_t port);
+  // |text| read as the classic parser (inet_aton) reads it, which also takes the shortened,
+  // hexadecimal and octal forms ("10.1", "0x0a.0.0.1", "010.0.0.1") that settings files may
+  // hold, at |port|; nothing when it is no address in any of those forms.
+  static std::optional<Ipv4Endpoint> FromLegacyText(std::string_view text, std::uint16_t port);
   // The local or the remote end of the socket |fd|; nothing when the system cannot tell.
   static std::optional<Ipv4Endpoint> LocalOf(int fd);
   static std::optional<Ipv4Endpoint> PeerOf(int fd);
@@ -40,8 +44,9 @@ class Ipv4Endpoint {
   std::string AddressText() const;
 
  private:
-  using EndQuery = int (*)(int, sockaddr*, socklen_t*);
-  static std::optional<Ipv4Endpoint> EndOf(int fd, EndQuery query);
+  // getsockname or getpeername.
+  using NameCall = int (*)(int, sockaddr*, socklen_t*);
+  static std::optional<Ipv4Endpoint> FromSocket(int fd, NameCall call);
 
   sockaddr_in address_;
 };

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "platform/Socket.h"
+#include "platform/UniqueFd.h"
 
 namespace ondavox {
 namespace {
@@ -22,11 +23,9 @@ namespace {
 std::string Errno(std::string_view what) { return std::string(what) + ": " + std::strerror(errno); }
 
 bool WriteProcFile(const char* path, const std::string& text) {
-  const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  ::close(fd);
-  return ok;
+  const UniqueFd fd(::open(path, O_WRONLY | O_CLOEXEC));
+  if (!fd.Valid()) return false;
+  return ::write(fd.Get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
 std::optional<std::string> EnterNewNamespace() {

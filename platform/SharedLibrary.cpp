@@ -6,14 +6,11 @@
 
 namespace ondavox {
 
-std::optional<SharedLibrary> SharedLibrary::Open(const std::string& path, std::string* error) {
+StatusOr<SharedLibrary> SharedLibrary::Open(const std::string& path) {
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
-    if (error != nullptr) {
-      const char* reason = ::dlerror();
-      *error = reason != nullptr ? reason : "unknown error";
-    }
-    return std::nullopt;
+    const char* reason = ::dlerror();
+    return Status::IoError(reason != nullptr ? reason : "unknown error");
   }
   return SharedLibrary(handle);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <optional>
 #include <string>
+
+#include "platform/Status.h"
 
 namespace ondavox {
 
@@ -9,9 +10,9 @@ namespace ondavox {
 // reference to it exists. Movable, not copyable. Any thread.
 class SharedLibrary {
  public:
-  // Loads |path| (a bare name is searched the dynamic linker's way). On failure returns nothing
-  // and, when |error| is given, the loader's reason.
-  static std::optional<SharedLibrary> Open(const std::string& path, std::string* error = nullptr);
+  // Loads |path| (a bare name is searched the dynamic linker's way). On failure returns an I/O
+  // error with the loader's reason.
+  static StatusOr<SharedLibrary> Open(const std::string& path);
 
   SharedLibrary(SharedLibrary&& other) noexcept;
   SharedLibrary& operator=(SharedLibrary&& other) noexcept;

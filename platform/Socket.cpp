@@ -1,30 +1,17 @@
 #include "platform/Socket.h"
 
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 
 namespace ondavox {
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
 
 Socket Socket::Tcp() { return Socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)); }
 
 Socket Socket::Udp() { return Socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)); }
 
 void Socket::Shutdown() const {
-  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
-}
-
-void Socket::Close() {
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  if (fd_.Valid()) ::shutdown(fd_.Get(), SHUT_RDWR);
 }
 
 bool SendAll(int fd, std::string_view bytes) {

@@ -1,7 +1,8 @@
 #pragma once
 
 #include <string_view>
-#include <utility>
+
+#include "platform/UniqueFd.h"
 
 namespace ondavox {
 
@@ -13,9 +14,8 @@ class Socket {
  public:
   Socket() = default;
   explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() { Close(); }
-  Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Socket& operator=(Socket&& other) noexcept;
+  Socket(Socket&& other) noexcept = default;
+  Socket& operator=(Socket&& other) noexcept = default;
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
 
@@ -23,16 +23,16 @@ class Socket {
   static Socket Tcp();
   static Socket Udp();
 
-  bool Valid() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
+  bool Valid() const { return fd_.Valid(); }
+  int Fd() const { return fd_.Get(); }
 
   // Ends both directions so that a thread blocked in recv or accept returns. Any thread.
   void Shutdown() const;
-  void Close();
-  int Release() { return std::exchange(fd_, -1); }
+  void Close() { fd_.Reset(); }
+  int Release() { return fd_.Release(); }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 // Writes all of |bytes| to a connected socket, retrying short writes; a closed peer is an

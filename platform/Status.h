@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 
 namespace ondavox {
 
@@ -38,28 +38,31 @@ class Status {
   std::string message_;
 };
 
-// A value, or the failed Status that tells why there is none. Any thread.
-template <typename T>
-class StatusOr {
- public:
-  StatusOr(T value) : state_(std::move(value)) {}  // NOLINT: implicit, as a return value
-  // |status| is a failure.
-  StatusOr(Status status) : state_(std::move(status)) {}  // NOLINT
-
-  bool ok() const { return std::holds_alternative<T>(state_); }
-  // The failure; an ok Status when there is a value.
-  Status status() const { return ok() ? Status() : std::get<Status>(state_); }
-  // REQUIRES: ok().
-  T& value() { return std::get<T>(state_); }
-  const T& value() const { return std::get<T>(state_); }
-  T& operator*() { return value(); }
-  T* operator->() { return &value(); }
-
- private:
-  std::variant<T, Status> state_;
-};
-
 // An I/O error "<context>: <the system's text for errnum>".
 Status PosixError(std::string_view context, int errnum);
+
+// A value, or the failed Status that stands in its place. A value type; any thread.
+template <class T>
+class StatusOr {
+ public:
+  StatusOr(T value) : value_(std::move(value)) {}
+  // REQUIRES: !status.ok().
+  StatusOr(Status status) : status_(std::move(status)) {}
+
+  bool ok() const { return value_.has_value(); }
+  // Ok when there is a value.
+  const Status& status() const { return status_; }
+  // REQUIRES: ok().
+  T& value() { return *value_; }
+  const T& value() const { return *value_; }
+  T& operator*() { return *value_; }
+  const T& operator*() const { return *value_; }
+  T* operator->() { return &*value_; }
+  const T* operator->() const { return &*value_; }
+
+ private:
+  std::optional<T> value_;
+  Status status_;
+};
 
 }  // namespace ondavox

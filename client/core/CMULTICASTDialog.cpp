@@ -1,10 +1,10 @@
 #include "client/core/CMULTICASTDialog.h"
 
-#include <arpa/inet.h>
 #include <sys/socket.h>
 
 #include "client/core/ClientLog.h"
 #include "client/core/ClientRunner.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 
 namespace ondavox::client {
@@ -47,11 +47,8 @@ bool CMULTICASTDialog::InitMULTICAST() {
     if (stopped_) return false;
     socket_ = Socket::Udp();
     if (socket_.Valid() && port_ >= 0 && port_ <= 65535) {
-      sockaddr_in local{};
-      local.sin_family = AF_INET;
-      local.sin_port = htons(static_cast<uint16_t>(port_));
-      local.sin_addr.s_addr = htonl(INADDR_ANY);
-      bound = ::bind(socket_.Fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+      const Ipv4Endpoint local = Ipv4Endpoint::Any(static_cast<uint16_t>(port_));
+      bound = ::bind(socket_.Fd(), local.Get(), Ipv4Endpoint::Size()) == 0;
     }
   }
   if (!bound) {
@@ -65,9 +62,8 @@ bool CMULTICASTDialog::InitMULTICAST() {
     MutexLock lock(mu_);
     if (stopped_) return false;
     // A text that is not an address joins nothing, as the broadcast address is no group.
-    if (::inet_aton(groupAddress_.c_str(), &membership_.imr_multiaddr) == 0) {
-      membership_.imr_multiaddr.s_addr = htonl(INADDR_NONE);
-    }
+    const std::optional<Ipv4Endpoint> group = Ipv4Endpoint::FromLegacyText(groupAddress_, 0);
+    membership_.imr_multiaddr.s_addr = group ? group->Address() : htonl(INADDR_NONE);
     membership_.imr_interface.s_addr = htonl(INADDR_ANY);
     joined_ = ::setsockopt(socket_.Fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership_,
                            sizeof membership_) == 0;

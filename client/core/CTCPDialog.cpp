@@ -1,8 +1,6 @@
 #include "client/core/CTCPDialog.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -78,19 +76,17 @@ int CTCPDialog::ExitInstance() {
 }
 
 bool CTCPDialog::ConnectSocket(int fd) const {
-  in_addr address{};
-  if (::inet_aton(serverAddress_.c_str(), &address) == 0) return false;  // no name look-up
   if (port_ <= 0 || port_ > 65535) return false;
-  sockaddr_in server{};
-  server.sin_family = AF_INET;
-  server.sin_port = htons(static_cast<uint16_t>(port_));
-  server.sin_addr = address;
+  // No name look-up.
+  const std::optional<Ipv4Endpoint> server =
+      Ipv4Endpoint::FromLegacyText(serverAddress_, static_cast<uint16_t>(port_));
+  if (!server) return false;
 
   // Connecting without blocking lets Close end the attempt: shutting the socket down wakes
   // the poll below.
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return false;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&server), sizeof server) < 0) {
+  if (::connect(fd, server->Get(), Ipv4Endpoint::Size()) < 0) {
     if (errno != EINPROGRESS) return false;
     pollfd waiting{fd, POLLOUT, 0};
     int ready = 0;

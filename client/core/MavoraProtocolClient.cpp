@@ -1,11 +1,11 @@
 #include "client/core/MavoraProtocolClient.h"
 
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 
 #include "common/LenientInteger.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Socket.h"
 #include "platform/Trace.h"
 
@@ -74,13 +74,12 @@ bool MavoraProtocolClient::sendMsg(int fd, std::string_view message) const {
 std::optional<std::string> MavoraProtocolClient::ReceiveMsgMULTICAST(int fd) const {
   TraceLine("MavoraProtocolClient::ReceiveMsgMULTICAST() [ENTER]");
   std::string buffer(kMaxDatagram + 1, '\0');
-  sockaddr_in from{};
+  Ipv4Endpoint from;
   ssize_t n = 0;
   do {
-    socklen_t fromLength = sizeof from;
+    socklen_t fromLength = Ipv4Endpoint::Size();
     // MSG_TRUNC makes the result the datagram's whole length even when it did not fit.
-    n = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from),
-                   &fromLength);
+    n = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_TRUNC, from.Mutable(), &fromLength);
   } while (n < 0 && errno == EINTR);
   if (n < 0 || static_cast<std::size_t>(n) > kMaxDatagram) return std::nullopt;
   // The last byte is the announcement's line feed; it is dropped whatever it is.

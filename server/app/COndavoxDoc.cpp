@@ -84,9 +84,7 @@ Status COndavoxDoc::SaveDocumentFile(const std::string& path) const {
   writer.WriteI32(config_.Port);
   writer.WriteI32(config_.MulticastPort);
   writer.WriteString(config_.MulticastIP);
-  std::string error;
-  if (!WriteFileAtomically(path, writer.bytes(), &error)) return Status::IoError(error);
-  return Status();
+  return WriteFileAtomically(path, writer.bytes());
 }
 
 Status COndavoxDoc::OpenDocumentFile(const std::string& path) {

@@ -95,11 +95,7 @@ class RecordStore {
   // Replaces the file atomically: on failure the old file is intact and the error is
   // returned. The records are unchanged either way.
   Status Save(const BodyWriter& writeBody) const {
-    std::string error;
-    if (!WriteFileAtomically(path_, Encode(writeBody), &error)) {
-      return Status::IoError(std::move(error));
-    }
-    return Status();
+    return WriteFileAtomically(path_, Encode(writeBody));
   }
   Status Save() const { return Save(&WriteStoredBody); }
 

@@ -1,6 +1,5 @@
 #include "server/net/CMULTICASTRunner.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -8,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 #include "server/net/ServerRunner.h"
 
@@ -45,11 +45,8 @@ bool CMULTICASTRunner::InitMULTICAST() {
   socket_ = Socket::Udp();
   TraceLine("CMULTICASTRunner::InitMULTICAST : UDP listen socket successfully created\n");
 
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  local.sin_port = htons(bindPort_);
-  if (::bind(socket_.Fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+  const Ipv4Endpoint local = Ipv4Endpoint::Any(bindPort_);
+  if (::bind(socket_.Fd(), local.Get(), Ipv4Endpoint::Size()) != 0) {
     const int error = errno;
     TraceLine("ERROR CMULTICASTRunner::InitMULTICAST : bind() failed.\n");
     // The server goes on without announcements; the operator must hear of it.

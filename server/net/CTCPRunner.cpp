@@ -1,7 +1,5 @@
 #include "server/net/CTCPRunner.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -12,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 #include "server/net/CTCPDialogThread.h"
 #include "server/net/ServerRunner.h"
@@ -71,11 +70,8 @@ bool CTCPRunner::InitTCP() {
   // second listener on the port is still refused.
   const int reuse = 1;
   ::setsockopt(listener_.Fd(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  local.sin_port = htons(port_);
-  if (::bind(listener_.Fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+  const Ipv4Endpoint local = Ipv4Endpoint::Any(port_);
+  if (::bind(listener_.Fd(), local.Get(), Ipv4Endpoint::Size()) != 0) {
     const int error = errno;
     TraceAndDebug("ERROR: CTCPRunner::InitTCP : bind() failed.\n");
     ReportUnavailable(error);

@@ -1,6 +1,5 @@
 #include "server/net/MavoraProtocolServer.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -8,6 +7,7 @@
 
 #include "common/LenientInteger.h"
 #include "common/ReplyCodes.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 #include "server/data/CDocInfo.h"
 #include "server/data/CUserInfo.h"
@@ -73,6 +73,12 @@ void MavoraProtocolServer::LoginAfterRegister(const Fields& fields, std::string&
   invokeLOGIN(login, connectionLogin);
 }
 
+std::string MavoraProtocolServer::Fail(std::string_view code, std::string failure) {
+  SenderLine(code);
+  runner_.PostEvent(ServerEvent(LOG_FAILURE, {std::move(failure)}));
+  return std::string(code);
+}
+
 void MavoraProtocolServer::sendMsg(int fd, std::string_view reply) const {
   DebugOut("[SEND : " + std::string(reply) + "\n]\n");
   sendLine(fd, reply);
@@ -83,12 +89,10 @@ void MavoraProtocolServer::sendMsgMULTICAST(std::string message, const std::stri
   message.push_back('\n');
   TraceLine("CMULTICASTRunner::sendMsgMULTICAST() [ENTER]");
   TraceLine(std::to_string(port));
-  sockaddr_in group{};
-  group.sin_family = AF_INET;
-  group.sin_port = htons(port);
-  group.sin_addr.s_addr = ::inet_addr(groupAddress.c_str());
-  if (::sendto(fd, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&group),
-               sizeof group) < 0) {
+  // A text that is not an address sends to the broadcast address, which the socket refuses.
+  const Ipv4Endpoint group = Ipv4Endpoint::FromLegacyText(groupAddress, port)
+                                 .value_or(Ipv4Endpoint(htonl(INADDR_NONE), port));
+  if (::sendto(fd, message.data(), message.size(), 0, group.Get(), Ipv4Endpoint::Size()) < 0) {
     TraceLine("ERROR CMULTICASTRunner::sendMsgMULTICAST() failed.\n");
   } else {
     DebugOut("[SEND mcast : " + message + "]");
@@ -102,16 +106,12 @@ std::string MavoraProtocolServer::invokeLOGIN(const Fields& fields, std::string&
   const std::string& login = fields[1];
   CUserInfo* user = runner_.users().Find(login);
   if (user == nullptr) {
-    SenderLine(kLoginRefused);
-    runner_.PostEvent(ServerEvent(
-        LOG_FAILURE, {"LOGIN: An unregistered user tried to connect under the login :" + login}));
-    return std::string(kLoginRefused);
+    return Fail(kLoginRefused,
+                "LOGIN: An unregistered user tried to connect under the login :" + login);
   }
   if (user->password() != fields[2] || user->banned() != 0 || user->online() != 0) {
-    SenderLine(kLoginRefused);
-    runner_.PostEvent(ServerEvent(LOG_FAILURE, {"LOGIN: An user tried to connect under the login " +
-                                                login + " but he wasn't allowed to."}));
-    return std::string(kLoginRefused);
+    return Fail(kLoginRefused, "LOGIN: An user tried to connect under the login " + login +
+                                   " but he wasn't allowed to.");
   }
   // Only an accepted login is recorded for the connection: a refused attempt must not let its
   // connection log the real user out when it drops.
@@ -141,9 +141,7 @@ std::string MavoraProtocolServer::invokeLOGOUT(const Fields& fields,
       return std::string(kLogoutAccepted);
     }
   }
-  SenderLine(kLogoutRefused);
-  runner_.PostEvent(ServerEvent(LOG_FAILURE, {"LOGOUT: Bad Logout request."}));
-  return std::string(kLogoutRefused);
+  return Fail(kLogoutRefused, "LOGOUT: Bad Logout request.");
 }
 
 std::string MavoraProtocolServer::invokeWHOIS(const Fields& fields) {
@@ -151,9 +149,7 @@ std::string MavoraProtocolServer::invokeWHOIS(const Fields& fields) {
   const std::string& login = fields[1];
   const CUserInfo* user = runner_.users().Find(login);
   if (user == nullptr) {
-    SenderLine(kUnknownUser);
-    runner_.PostEvent(ServerEvent(LOG_FAILURE, {"WHOIS: the user wasn't in the Database"}));
-    return std::string(kUnknownUser);
+    return Fail(kUnknownUser, "WHOIS: the user wasn't in the Database");
   }
   std::string reply = "Login : \t\t" + user->login() + "%#Name : \t\t" + user->name() +
                       "%#Lastname : \t" + user->lastName() + "%#Status : \t\t" +
@@ -168,19 +164,14 @@ std::string MavoraProtocolServer::invokeREGISTER(const Fields& fields) {
   TraceLine("Protocol::invokeREGISTER");
   const std::string& login = fields[1];
   if (runner_.users().Find(login) != nullptr) {
-    SenderLine(kRegisterRefused);
-    runner_.PostEvent(ServerEvent(
-        LOG_FAILURE, {"REGISTER: the user " + login + " already exist in the Database"}));
-    return std::string(kRegisterRefused);
+    return Fail(kRegisterRefused, "REGISTER: the user " + login + " already exist in the Database");
   }
   auto user = std::make_unique<CUserInfo>(login, fields[2], fields[3], fields[4], 0, 0, fields[5],
                                           LenientInteger(fields[6]));
   if (!runner_.users().Add(user)) {
     // The database is full (65,535 users): the registration cannot be kept.
-    SenderLine(kRegisterRefused);
-    runner_.PostEvent(ServerEvent(LOG_FAILURE, {"REGISTER: the user " + login +
-                                                " could not be added: the Database is full"}));
-    return std::string(kRegisterRefused);
+    return Fail(kRegisterRefused,
+                "REGISTER: the user " + login + " could not be added: the Database is full");
   }
   // A registration is kept on disk at once, so a crash cannot lose it.
   const Status saved = runner_.users().Save();
@@ -195,9 +186,7 @@ std::string MavoraProtocolServer::invokeFILEINFO(const Fields& fields) {
   const std::string& owner = fields[2];
   const CDocInfo* document = runner_.documents().Find(CDocInfo::MakeKey(owner, fileName));
   if (document == nullptr) {
-    SenderLine(kUnknownDocument);
-    runner_.PostEvent(ServerEvent(LOG_FAILURE, {"FILEINFO : document does not exist"}));
-    return std::string(kUnknownDocument);
+    return Fail(kUnknownDocument, "FILEINFO : document does not exist");
   }
   std::string reply = "Filename :\t" + document->fileName() + "%#Owner :\t\t" + document->owner() +
                       "%#MimeType :\t" + document->mimeType() + "%#Description :\t" +

@@ -47,6 +47,8 @@ class MavoraProtocolServer : public MavoraProtocol {
  private:
   std::string Dispatch(const Fields& fields, std::string& connectionLogin);
   void LoginAfterRegister(const Fields& fields, std::string& connectionLogin);
+  // Traces |code| as sent, reports |failure| as a LOG_FAILURE event and returns |code|.
+  std::string Fail(std::string_view code, std::string failure);
 
   ServerRunner& runner_;
 };

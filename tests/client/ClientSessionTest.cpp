@@ -7,6 +7,7 @@
 
 #include "client/core/ClientRunner.h"
 #include "common/ReplyCodes.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 #include "tests/client/ClientTestSupport.h"
 #include "tests/support/TempDir.h"
@@ -265,10 +266,8 @@ TEST_F(ClientSessionTest, ListenerSetUpFailuresCloseTheSession) {
   {
     // Another program holds the port.
     Socket holder = Socket::Udp();
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(kMulticastPort);
-    ASSERT_EQ(::bind(holder.Fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+    const Ipv4Endpoint local = Ipv4Endpoint::Any(kMulticastPort);
+    ASSERT_EQ(::bind(holder.Fd(), local.Get(), Ipv4Endpoint::Size()), 0);
     runner_->Connect(server.Port(), kMulticastPort, "127.0.0.1", kGroup);
     ASSERT_TRUE(WaitClosed());
     EXPECT_TRUE(InOrder({"[ERROR] problem MULTICAST bind", kUdpClosed, kTcpClosed}));

@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "common/LineReader.h"
+#include "platform/Ipv4Endpoint.h"
 #include "tests/support/TempDir.h"
 
 namespace ondavox::test {
@@ -161,27 +162,17 @@ bool FakeReceiverObject::Drained() const {
 
 namespace {
 
-sockaddr_in Loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
 int BoundPort(int fd) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
+  const std::optional<Ipv4Endpoint> local = Ipv4Endpoint::LocalOf(fd);
+  return local ? local->Port() : 0;
 }
 
 }  // namespace
 
 ScriptedServer::ScriptedServer(Reply reply, bool closeAtOnce)
     : reply_(std::move(reply)), closeAtOnce_(closeAtOnce), listener_(Socket::Tcp()) {
-  const sockaddr_in address = Loopback(0);
-  if (::bind(listener_.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+  const Ipv4Endpoint address = Ipv4Endpoint::Loopback(0);
+  if (::bind(listener_.Fd(), address.Get(), Ipv4Endpoint::Size()) != 0 ||
       ::listen(listener_.Fd(), 8) != 0) {
     ADD_FAILURE() << "scripted server cannot listen";
   }
@@ -248,18 +239,16 @@ AnnouncementSender::AnnouncementSender() : socket_(Socket::Udp()) {
 }
 
 void AnnouncementSender::Send(const std::string& group, int port, const std::string& bytes) {
-  sockaddr_in destination{};
-  destination.sin_family = AF_INET;
-  destination.sin_port = htons(static_cast<uint16_t>(port));
-  ::inet_aton(group.c_str(), &destination.sin_addr);
-  ::sendto(socket_.Fd(), bytes.data(), bytes.size(), 0,
-           reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+  const std::optional<Ipv4Endpoint> destination =
+      Ipv4Endpoint::FromLegacyText(group, static_cast<uint16_t>(port));
+  if (!destination) return;
+  ::sendto(socket_.Fd(), bytes.data(), bytes.size(), 0, destination->Get(), Ipv4Endpoint::Size());
 }
 
 int UnusedTcpPort() {
   Socket probe = Socket::Tcp();
-  const sockaddr_in address = Loopback(0);
-  ::bind(probe.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  const Ipv4Endpoint address = Ipv4Endpoint::Loopback(0);
+  ::bind(probe.Fd(), address.Get(), Ipv4Endpoint::Size());
   return BoundPort(probe.Fd());  // closed again: nothing listens there
 }
 

@@ -1,5 +1,3 @@
-#include "tests/lab/NetworkLab.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -10,7 +8,9 @@
 #include <map>
 #include <thread>
 
+#include "platform/Ipv4Endpoint.h"
 #include "platform/PrivateNetwork.h"
+#include "tests/lab/NetworkLab.h"
 
 namespace ondavox::lab {
 namespace {
@@ -25,25 +25,17 @@ std::unique_ptr<NetworkLab> MakeLab(int hosts) {
   return lab;
 }
 
-sockaddr_in Endpoint(const std::string& address, uint16_t port) {
-  sockaddr_in endpoint{};
-  endpoint.sin_family = AF_INET;
-  endpoint.sin_port = htons(port);
-  endpoint.sin_addr.s_addr = ::inet_addr(address.c_str());
-  return endpoint;
-}
-
 // A socket of |host| that has joined kGroup on kPort, with room for every probe of a test.
 Socket JoinGroup(const NetworkLab& lab, int host) {
   Socket socket = lab.OpenUdpSocket(host);
   EXPECT_TRUE(socket.Valid());
   const int buffer = 8 << 20;
   ::setsockopt(socket.Fd(), SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer);
-  sockaddr_in local = Endpoint("0.0.0.0", kPort);
-  EXPECT_EQ(::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+  const Ipv4Endpoint local = Ipv4Endpoint::Any(kPort);
+  EXPECT_EQ(::bind(socket.Fd(), local.Get(), Ipv4Endpoint::Size()), 0);
   ip_mreq membership{};
-  membership.imr_multiaddr.s_addr = ::inet_addr(kGroup);
-  membership.imr_interface.s_addr = ::inet_addr(NetworkLab::Address(host).c_str());
+  membership.imr_multiaddr.s_addr = Ipv4Endpoint::Parse(kGroup, kPort)->Address();
+  membership.imr_interface.s_addr = Ipv4Endpoint::Parse(NetworkLab::Address(host), 0)->Address();
   EXPECT_EQ(::setsockopt(socket.Fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership), 0);
   return socket;
 }
@@ -52,11 +44,10 @@ Socket JoinGroup(const NetworkLab& lab, int host) {
 void SendProbes(const NetworkLab& lab, int host, int count) {
   Socket socket = lab.OpenUdpSocket(host);
   ASSERT_TRUE(socket.Valid());
-  const sockaddr_in group = Endpoint(kGroup, kPort);
+  const Ipv4Endpoint group = *Ipv4Endpoint::Parse(kGroup, kPort);
   for (int i = 0; i < count; ++i) {
     const std::string text = "probe " + std::to_string(i);
-    ASSERT_EQ(::sendto(socket.Fd(), text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&group),
-                       sizeof group),
+    ASSERT_EQ(::sendto(socket.Fd(), text.data(), text.size(), 0, group.Get(), Ipv4Endpoint::Size()),
               static_cast<ssize_t>(text.size()));
     if (i % 50 == 49) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -69,10 +60,10 @@ std::map<std::string, int> Drain(const Socket& socket, std::chrono::milliseconds
   ::setsockopt(socket.Fd(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   char buffer[2048];
   for (;;) {
-    sockaddr_in from{};
-    socklen_t length = sizeof from;
-    if (::recvfrom(socket.Fd(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length) < 0) break;
-    ++received[::inet_ntoa(from.sin_addr)];
+    Ipv4Endpoint from;
+    socklen_t length = Ipv4Endpoint::Size();
+    if (::recvfrom(socket.Fd(), buffer, sizeof buffer, 0, from.Mutable(), &length) < 0) break;
+    ++received[from.AddressText()];
   }
   return received;
 }

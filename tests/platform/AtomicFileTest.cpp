@@ -19,11 +19,12 @@ using test::TempDir;
 TEST(AtomicFile, CreatesReplacesAndKeepsTheMode) {
   TempDir dir;
   const std::string path = dir.File("UserDB.dat");
-  std::string error;
-  ASSERT_TRUE(WriteFileAtomically(path, std::string("a\0b", 3), &error)) << error;
+  Status written = WriteFileAtomically(path, std::string("a\0b", 3));
+  ASSERT_TRUE(written.ok()) << written.message();
   EXPECT_EQ(ReadFile(path), std::string("a\0b", 3));
   ::chmod(path.c_str(), 0640);
-  ASSERT_TRUE(WriteFileAtomically(path, "second", &error)) << error;
+  written = WriteFileAtomically(path, "second");
+  ASSERT_TRUE(written.ok()) << written.message();
   EXPECT_EQ(ReadFile(path), "second");
   struct stat st{};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -34,12 +35,12 @@ TEST(AtomicFile, CreatesReplacesAndKeepsTheMode) {
 
 TEST(AtomicFile, FailureNamesTheFileAndLeavesNothingBehind) {
   TempDir dir;
-  std::string error;
-  EXPECT_FALSE(WriteFileAtomically(dir.File("missing/folder/a.dat"), "x", &error));
-  EXPECT_NE(error.find("missing/folder/a.dat"), std::string::npos) << error;
+  const Status missing = WriteFileAtomically(dir.File("missing/folder/a.dat"), "x");
+  EXPECT_FALSE(missing.ok());
+  EXPECT_NE(missing.message().find("missing/folder/a.dat"), std::string::npos) << missing.message();
   // A path that names a folder cannot be replaced by a file.
   std::filesystem::create_directory(dir.File("taken"));
-  EXPECT_FALSE(WriteFileAtomically(dir.File("taken"), "x", &error));
+  EXPECT_FALSE(WriteFileAtomically(dir.File("taken"), "x").ok());
   EXPECT_TRUE(std::filesystem::is_directory(dir.File("taken")));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
@@ -49,7 +50,7 @@ TEST(AtomicFile, KilledWriterLeavesOldOrNewContentWhole) {
   const std::string path = dir.File("big.dat");
   const std::string oldContent(1 << 20, 'o');
   const std::string newContent(3 << 20, 'n');
-  ASSERT_TRUE(WriteFileAtomically(path, oldContent));
+  ASSERT_TRUE(WriteFileAtomically(path, oldContent).ok());
   for (int attempt = 0; attempt < 20; ++attempt) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);

@@ -1,10 +1,10 @@
-#include "platform/PrivateNetwork.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "platform/Ipv4Endpoint.h"
+#include "platform/PrivateNetwork.h"
 #include "platform/Socket.h"
 
 namespace ondavox {
@@ -18,23 +18,19 @@ TEST(PrivateNetwork, OnlyLoopbackIsVisible) {
 TEST(PrivateNetwork, MulticastLoopsBackOnTheLoopback) {
   Socket receiver = Socket::Udp();
   ASSERT_TRUE(receiver.Valid());
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(42001);
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  ASSERT_EQ(::bind(receiver.Fd(), reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+  const Ipv4Endpoint local = Ipv4Endpoint::Any(42001);
+  ASSERT_EQ(::bind(receiver.Fd(), local.Get(), Ipv4Endpoint::Size()), 0);
+  const Ipv4Endpoint group = *Ipv4Endpoint::Parse("230.0.0.1", 42001);
   ip_mreq membership{};
-  membership.imr_multiaddr.s_addr = ::inet_addr("230.0.0.1");
+  membership.imr_multiaddr.s_addr = group.Address();
   membership.imr_interface.s_addr = htonl(INADDR_ANY);
   ASSERT_EQ(::setsockopt(receiver.Fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership), 0);
 
   Socket sender = Socket::Udp();
-  sockaddr_in group = local;
-  group.sin_addr.s_addr = ::inet_addr("230.0.0.1");
   const char message[] = "PLAYLIST\n";
-  ASSERT_EQ(::sendto(sender.Fd(), message, sizeof message - 1, 0, reinterpret_cast<sockaddr*>(&group),
-                     sizeof group),
-            static_cast<ssize_t>(sizeof message - 1));
+  ASSERT_EQ(
+      ::sendto(sender.Fd(), message, sizeof message - 1, 0, group.Get(), Ipv4Endpoint::Size()),
+      static_cast<ssize_t>(sizeof message - 1));
   char buffer[64];
   timeval timeout{5, 0};
   ::setsockopt(receiver.Fd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);

@@ -6,9 +6,8 @@ namespace ondavox {
 namespace {
 
 TEST(SharedLibrary, LoadsAndFindsExportsOrSaysWhyNot) {
-  std::string error;
-  std::optional<SharedLibrary> math = SharedLibrary::Open("libm.so.6", &error);
-  ASSERT_TRUE(math) << error;
+  StatusOr<SharedLibrary> math = SharedLibrary::Open("libm.so.6");
+  ASSERT_TRUE(math.ok()) << math.status().message();
   auto* cosine = reinterpret_cast<double (*)(double)>(math->Symbol("cos"));
   ASSERT_NE(cosine, nullptr);
   EXPECT_DOUBLE_EQ(cosine(0.0), 1.0);
@@ -17,7 +16,9 @@ TEST(SharedLibrary, LoadsAndFindsExportsOrSaysWhyNot) {
   SharedLibrary moved = std::move(*math);
   EXPECT_NE(moved.Symbol("cos"), nullptr);
 
-  EXPECT_FALSE(SharedLibrary::Open("/nonexistent/libfcast.so", &error));
+  const StatusOr<SharedLibrary> missing = SharedLibrary::Open("/nonexistent/libfcast.so");
+  EXPECT_FALSE(missing.ok());
+  const std::string& error = missing.status().message();
   EXPECT_NE(error.find("libfcast.so"), std::string::npos) << error;
 }
 

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include "platform/Ipv4Endpoint.h"
 #include "server/net/ServerDataAccess.h"
 
 namespace ondavox::test {
@@ -35,13 +36,10 @@ bool RecordingListener::Saw(int code, const std::string& param) const {
 
 TestClient::TestClient(uint16_t port)
     : socket_(Socket::Tcp()), reader_(LineReader::ForSocket(socket_.Fd())) {
-  sockaddr_in server{};
-  server.sin_family = AF_INET;
-  server.sin_port = htons(port);
-  server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const Ipv4Endpoint server = Ipv4Endpoint::Loopback(port);
   // The listener may still be setting up.
   for (int attempt = 0; attempt < 200 && !connected_; ++attempt) {
-    connected_ = ::connect(socket_.Fd(), reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
+    connected_ = ::connect(socket_.Fd(), server.Get(), Ipv4Endpoint::Size()) == 0;
     if (!connected_) {
       socket_ = Socket::Tcp();
       reader_ = LineReader::ForSocket(socket_.Fd());
@@ -60,13 +58,10 @@ bool TestClient::ClosedByServer() {
 GroupMember::GroupMember(const std::string& group, uint16_t port) : socket_(Socket::Udp()) {
   const int reuse = 1;  // several members of one test may listen on the port
   ::setsockopt(socket_.Fd(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(port);
-  local.sin_addr.s_addr = ::inet_addr(group.c_str());
-  EXPECT_EQ(::bind(socket_.Fd(), reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+  const Ipv4Endpoint local = Ipv4Endpoint::Parse(group, port).value_or(Ipv4Endpoint());
+  EXPECT_EQ(::bind(socket_.Fd(), local.Get(), Ipv4Endpoint::Size()), 0);
   ip_mreq membership{};
-  membership.imr_multiaddr.s_addr = ::inet_addr(group.c_str());
+  membership.imr_multiaddr.s_addr = local.Address();
   membership.imr_interface.s_addr = htonl(INADDR_ANY);
   EXPECT_EQ(::setsockopt(socket_.Fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership),
             0);

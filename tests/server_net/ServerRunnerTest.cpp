@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/ReplyCodes.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 #include "server/net/ServerRunner.h"
 #include "tests/server_net/ServerFixture.h"
@@ -252,12 +253,10 @@ int FindListeningSocket(uint16_t port) {
   int found = -1;
   while (dirent* entry = ::readdir(fds)) {
     const int fd = std::atoi(entry->d_name);
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
+    const std::optional<Ipv4Endpoint> address = Ipv4Endpoint::LocalOf(fd);
     int listening = 0;
     socklen_t optionLength = sizeof listening;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
-        address.sin_family == AF_INET && ntohs(address.sin_port) == port &&
+    if (address && address->Port() == port &&
         ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &optionLength) == 0 && listening) {
       found = fd;
     }

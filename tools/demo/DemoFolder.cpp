@@ -55,8 +55,7 @@ Status DemoFolder::PrepareServer() const {
   if (!(status = MakeDirectory(upload)).ok()) return status;
   for (const DemoSample& sample : MakeDemoSamples()) {
     const std::string path = (upload / sample.fileName).string();
-    std::string error;
-    if (!WriteFileAtomically(path, sample.bytes, &error)) return Status::IoError(error);
+    if (!(status = WriteFileAtomically(path, sample.bytes)).ok()) return status;
     if (documents.Find(CDocInfo::MakeKey(kOwner, sample.fileName)) == nullptr) {
       auto document = std::make_unique<CDocInfo>(sample.fileName, kOwner, path, sample.mimeType, 0,
                                                  1, sample.description);
