@@ -57,7 +57,7 @@ enum FcastError : long {
 class FcastSender {
  public:
   virtual ~FcastSender() = default;
-  // Group address, port, the rounds the code is sized for (the server passes 5), and the rate
+  // Group address, port, the rounds the code is sized for (the server: kPlannedRounds), the rate
   // in bytes per second. Ends a transfer in progress.
   virtual long Init(const std::string& group, long port, long plannedRounds, long rate) = 0;
   // Starts sending the file at |path|, round after round, until Stop.
