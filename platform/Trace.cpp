@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/LineWriter.h"
 #include "platform/Mutex.h"
 
 namespace ondavox {
@@ -19,14 +20,6 @@ struct Sinks {
 Sinks& TheSinks() {
   static Sinks sinks;
   return sinks;
-}
-
-void WriteFully(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n <= 0) return;  // diagnostics never fail the caller
-    text.remove_prefix(static_cast<size_t>(n));
-  }
 }
 
 bool DebugEnabled() {
@@ -46,7 +39,7 @@ void TraceLine(std::string_view line) {
   }
   std::string whole(line);
   whole.push_back('\n');
-  WriteFully(STDOUT_FILENO, whole);
+  LineWriter::ForFd(STDOUT_FILENO).Write(whole);
 }
 
 void DebugOut(std::string_view text) {
@@ -56,7 +49,7 @@ void DebugOut(std::string_view text) {
     sinks.debug(text);
     return;
   }
-  if (DebugEnabled()) WriteFully(STDERR_FILENO, text);
+  if (DebugEnabled()) LineWriter::ForFd(STDERR_FILENO).Write(text);
 }
 
 OutputSink SetTraceSink(OutputSink sink) {

@@ -1,6 +1,6 @@
 #include "server/app/TimestampedLog.h"
 
-#include <unistd.h>
+#include "platform/LineWriter.h"
 
 namespace ondavox::server {
 
@@ -16,13 +16,7 @@ std::string TimestampedLog::Format(std::string_view line, std::time_t when) {
 }
 
 void TimestampedLog::AppendLog(std::string_view line) {
-  const std::string whole = Format(line, std::time(nullptr));
-  std::string_view rest = whole;
-  while (!rest.empty()) {
-    const ssize_t written = ::write(fd_, rest.data(), rest.size());
-    if (written <= 0) return;  // a closed output never stops the server
-    rest.remove_prefix(static_cast<std::size_t>(written));
-  }
+  LineWriter::ForFd(fd_).Write(Format(line, std::time(nullptr)));
 }
 
 }  // namespace ondavox::server

@@ -9,8 +9,10 @@
 namespace ondavox::server {
 
 // The log of the server without a window: each line goes to a file descriptor (the standard
-// output) as one write, after the local time "YYYY-MM-DD HH:MM:SS ", so lines never interleave
-// with the trace lines of the same output. Any thread.
+// output) as one write, after the local time "YYYY-MM-DD HH:MM:SS ", through the descriptor's
+// LineWriter: the same queue as the trace lines of that output, so the two keep their order and
+// never interleave, and a reader who stopped reading never holds up the server (lines that do
+// not fit are dropped and counted). Any thread.
 class TimestampedLog final : public ServerLog {
  public:
   explicit TimestampedLog(int fd) : fd_(fd) {}
