@@ -1,7 +1,10 @@
 // The server without a window, run as a process in the test's private network: clients
 // register and log in over TCP, SIGTERM stops it, and the files it leaves are checked.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -83,6 +86,48 @@ TEST(Ondavoxd, AUserDatabaseThatDoesNotParseEndsItWithStatusOneNamingTheFile) {
   EXPECT_EQ(server.Wait(), 1);
   EXPECT_NE(ReadFile(dir.path() / "stderr.txt").find("UserDB.dat"), std::string::npos);
   EXPECT_EQ(ReadFile(dir.path() / "UserDB.dat"), "\x02");  // left as it was
+}
+
+// Its standard output a pipe that nobody reads: the trace and log lines that fill it never hold
+// up the connections nor the stop.
+TEST(Ondavoxd, AnOutputNobodyReadsHoldsUpNeitherTheClientsNorTheStop) {
+  TempDir dir;
+  const std::filesystem::path fifo = dir.path() / "stdout.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int neverRead = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(neverRead, 0);
+  ChildProcess server({ONDAVOXD}, dir.path(), fifo, {}, dir.path() / "stderr.txt");
+  constexpr int kUsers = 400;
+  for (int i = 0; i < kUsers; ++i) {
+    TestClient client(1550);  // retries while the server starts
+    ASSERT_TRUE(client.Connected()) << i;
+    const std::string login = "user" + std::to_string(i);
+    ASSERT_EQ(client.Ask("REGISTER\t" + login + "\tpw\tA\tB\t10.0.0.2\t4000"), kRegistered) << i;
+    ASSERT_EQ(client.Ask("LOGOUT\t" + login), kLogoutAccepted) << i;
+  }
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(), 0) << ReadFile(dir.path() / "stderr.txt");
+  ::close(neverRead);
+  UserDatabase users(dir.File("UserDB.dat"));
+  ASSERT_TRUE(users.Load().ok());
+  EXPECT_NE(users.Find("user0"), nullptr);
+  EXPECT_NE(users.Find("user" + std::to_string(kUsers - 1)), nullptr);
+}
+
+// A database folder that does not exist would lose every save of the session: it refuses to
+// start, naming the path.
+TEST(Ondavoxd, AMissingDatabaseFolderEndsItWithStatusOneNamingThePath) {
+  for (const char* key : {"clientDatabase", "documentDatabase"}) {
+    TempDir dir;
+    const std::string missing = dir.File("no-such-folder") + "/Base.dat";
+    WriteFile(dir.path() / "server.ini", std::string("[Server]\n") + key + "=" + missing + "\n");
+    ChildProcess server = StartServer(dir);
+    EXPECT_EQ(server.Wait(), 1) << key;
+    const std::string errors = ReadFile(dir.path() / "stderr.txt");
+    EXPECT_NE(errors.find(key), std::string::npos) << errors;
+    EXPECT_NE(errors.find(missing), std::string::npos) << errors;
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "no-such-folder"));
+  }
 }
 
 }  // namespace
