@@ -60,6 +60,9 @@ bool COndavoxDoc::Start() {
   settings.fcastPort = config_.FcastPort;
   settings.fcastRound = config_.FcastRound;
   settings.fcastRate = config_.FcastRate;
+  settings.maxConnections = config_.MaxConnections;
+  settings.maxUnauthenticated = config_.MaxUnauthenticated;
+  settings.loginTimeoutSeconds = config_.LoginTimeout;
   runner_.Start(settings);
   running_ = true;
   ServerDataAccess access(runner_);

@@ -32,8 +32,7 @@ const ServerConfig::Key ServerConfig::kKeys[] = {
      [](const std::string& d) { return d + "/UserDB.dat"; }},
     {"Server", "documentDatabase", &ServerConfig::documentDatabase,
      [](const std::string& d) { return d + "/DocumentDB.dat"; }},
-    {"Server", "documentPath", &ServerConfig::documentPath,
-     &ServerConfig::DefaultDocumentPath},
+    {"Server", "documentPath", &ServerConfig::documentPath, &ServerConfig::DefaultDocumentPath},
     {"TCP", "Port", &ServerConfig::Port,
      [](const std::string&) { return std::to_string(kDefaultTcpPort); }},
     {"UDP", "MulticastPort", &ServerConfig::MulticastPort,
@@ -82,6 +81,11 @@ void ServerConfig::Load(const std::string& currentDirectory) {
           key->field);
     }
     section = sectionEnd;
+  }
+  if (ini_.HasSection("Limits")) {
+    MaxConnections = LenientInteger(ini_.Read("Limits", "MaxConnections"));
+    MaxUnauthenticated = LenientInteger(ini_.Read("Limits", "MaxUnauthenticated"));
+    LoginTimeout = LenientInteger(ini_.Read("Limits", "LoginTimeout"));
   }
 }
 

@@ -17,6 +17,9 @@ namespace ondavox::server {
 // defaults of all its keys and writes them at once. Integers are read leniently from the
 // start of the text ("12ab" is 12, "abc" is 0 and so takes the default).
 //
+// An optional [Limits] section sets the connection limits; it is read when present and never
+// written, so a file without it stays as it is.
+//
 // Owned by the server document; window thread only.
 class ServerConfig {
  public:
@@ -52,6 +55,10 @@ class ServerConfig {
   std::string FcastIP;
   int32_t FcastPort = 0;
   int32_t FcastRate = 0;
+  // [Limits], read only; 0 where absent, which leaves the server its default.
+  int32_t MaxConnections = 0;
+  int32_t MaxUnauthenticated = 0;
+  int32_t LoginTimeout = 0;  // seconds
 
  private:
   struct Key;

@@ -1,5 +1,8 @@
 #include "server/net/CTCPDialogThread.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <string>
 
 #include "common/LineReader.h"
@@ -10,15 +13,29 @@
 
 namespace ondavox::server {
 
-CTCPDialogThread::CTCPDialogThread(ServerRunner& runner, Socket socket)
-    : runner_(runner), fd_(socket.Fd()), socket_(std::move(socket)) {
+CTCPDialogThread::CTCPDialogThread(ServerRunner& runner, Socket socket,
+                                   std::chrono::seconds loginTimeout)
+    : runner_(runner), fd_(socket.Fd()), loginTimeout_(loginTimeout), socket_(std::move(socket)) {
   TraceLine("CTCPDialogThread::CTCPDialogThread() [ENTER]");
   TraceLine("CTCPDialogThread::CTCPDialogThread() [EXIT]");
 }
 
 CTCPDialogThread::~CTCPDialogThread() { Close(); }
 
-void CTCPDialogThread::Resume() { thread_ = std::thread(&CTCPDialogThread::ThreadMain, this); }
+int CTCPDialogThread::Resume(SessionThread::CreateFn create) {
+  return thread_.Start([this] { ThreadMain(); }, create);
+}
+
+void CTCPDialogThread::Drop() {
+  dropped_ = true;
+  MutexLock lock(mu_);
+  if (socket_.Valid()) socket_.Shutdown();  // wakes the thread's read
+}
+
+void CTCPDialogThread::SetReadTimeout(std::chrono::seconds timeout) const {
+  const timeval value{static_cast<time_t>(timeout.count()), 0};
+  ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
+}
 
 void CTCPDialogThread::ThreadMain() {
   TraceLine("CTCPDialogThread::InitInstance() [ENTER]");
@@ -34,8 +51,18 @@ void CTCPDialogThread::ThreadMain() {
 void CTCPDialogThread::Run() {
   TraceLine("CTCPDialogThread::Run() [ENTER]");
   MavoraProtocolServer& protocol = runner_.protocol();
-  LineReader reader = LineReader::ForSocket(fd_);
+  bool timedOut = false;
+  LineReader reader([this, &timedOut](char* buffer, std::size_t capacity) -> long {
+    for (;;) {
+      const ssize_t n = ::recv(fd_, buffer, capacity, 0);
+      if (n >= 0 || errno != EINTR) {
+        timedOut = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        return n;
+      }
+    }
+  });
   std::string login;  // the login accepted on this connection
+  SetReadTimeout(loginTimeout_);
   for (;;) {
     const std::optional<std::string> message = reader.ReadLine();
     if (stopping_.load()) return;  // closed by the server: nothing more is processed
@@ -44,11 +71,16 @@ void CTCPDialogThread::Run() {
     TraceLine("command received: " + *message);
     const std::string reply = protocol.invoke(*message, login);
     TraceLine("we send: " + reply);
+    if (!login.empty() && !loggedIn_.exchange(true)) SetReadTimeout(std::chrono::seconds(0));
     protocol.sendMsg(fd_, reply);
     if (reply.starts_with(kLogoutAccepted)) {
       DebugOut("Client deconnection\n");
       return;
     }
+  }
+  if (timedOut) {
+    TraceLine("CTCPDialogThread::Run : no login within " + std::to_string(loginTimeout_.count()) +
+              " s, connection closed");
   }
   DebugOut("Client connection reset by peer\n");
   protocol.invoke("LOGOUT\t" + login, login);
@@ -63,7 +95,7 @@ void CTCPDialogThread::CloseSocket() {
 }
 
 void CTCPDialogThread::Close() {
-  if (!thread_.joinable()) return;
+  if (!thread_.Joinable()) return;
   const bool live = !ended_.load();
   if (live) {
     TraceLine("CTCPDialogThread::Close() [ENTER]");
@@ -71,7 +103,7 @@ void CTCPDialogThread::Close() {
     MutexLock lock(mu_);
     socket_.Shutdown();  // wakes the thread's read
   }
-  thread_.join();
+  thread_.Join();
   if (live) TraceLine("CTCPDialogThread::Close() [EXIT]");
 }
 

@@ -1,5 +1,6 @@
 #include "server/net/CTCPRunner.h"
 
+#include <malloc.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
@@ -30,6 +32,9 @@ bool RetryAfterPause(int error) {
   return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
+// How often ended connections are pruned while any are open.
+constexpr int kPruneIntervalMs = 1000;
+
 void TraceAndDebug(const char* text) {
   TraceLine(text);
   DebugOut(text);
@@ -37,7 +42,8 @@ void TraceAndDebug(const char* text) {
 
 }  // namespace
 
-CTCPRunner::CTCPRunner(ServerRunner& runner, uint16_t port) : runner_(runner), port_(port) {
+CTCPRunner::CTCPRunner(ServerRunner& runner, uint16_t port, const ConnectionLimits& limits)
+    : runner_(runner), port_(port), limits_(limits) {
   TraceLine("CTCPRunner::CTCPRunner() [ENTER]");
   TraceLine("CTCPRunner::CTCPRunner() [EXIT]");
 }
@@ -90,9 +96,9 @@ bool CTCPRunner::InitTCP() {
 
 void CTCPRunner::ReportUnavailable(int error) {
   // The server goes on without its port; the operator must hear of it, not just the trace.
-  runner_.PostEvent(ServerEvent(
-      LOG_FAILURE, {"TCP: port " + std::to_string(port_) + " could not be opened (" +
-                    std::strerror(error) + "); clients cannot connect"}));
+  runner_.PostEvent(
+      ServerEvent(LOG_FAILURE, {"TCP: port " + std::to_string(port_) + " could not be opened (" +
+                                std::strerror(error) + "); clients cannot connect"}));
 }
 
 void CTCPRunner::AcceptLoop() {
@@ -100,8 +106,13 @@ void CTCPRunner::AcceptLoop() {
     // Waits for a connection or for Close, whichever comes first, even when Close came before
     // the socket was listening.
     pollfd ready[2] = {{listener_.Fd(), POLLIN, 0}, {wake_.Fd(), POLLIN, 0}};
-    if (::poll(ready, 2, -1) < 0 && errno != EINTR) return;
+    const int count = ::poll(ready, 2, HasConnections() ? kPruneIntervalMs : -1);
+    if (count < 0 && errno != EINTR) return;
     if (stopping_.load()) return;
+    if (count == 0) {
+      PruneEnded();
+      continue;
+    }
     if ((ready[0].revents & (POLLIN | POLLERR | POLLHUP)) == 0) continue;
     const int fd = ::accept4(listener_.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0) {
@@ -122,24 +133,98 @@ void CTCPRunner::AcceptLoop() {
   }
 }
 
-void CTCPRunner::Adopt(Socket connection) {
-  auto dialog = std::make_unique<CTCPDialogThread>(runner_, std::move(connection));
+void CTCPRunner::TakeEndedLocked(std::vector<std::unique_ptr<CTCPDialogThread>>& ended) {
+  for (auto it = connections_.begin(); it != connections_.end();) {
+    if ((*it)->Ended()) {
+      ended.push_back(std::move(*it));
+      it = connections_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+bool CTCPRunner::HasConnections() const {
+  MutexLock lock(mu_);
+  return !connections_.empty();
+}
+
+void CTCPRunner::PruneEnded() {
   std::vector<std::unique_ptr<CTCPDialogThread>> ended;
+  bool none = false;
   {
     MutexLock lock(mu_);
-    for (auto it = connections_.begin(); it != connections_.end();) {
-      if ((*it)->Ended()) {
-        ended.push_back(std::move(*it));
-        it = connections_.erase(it);
+    TakeEndedLocked(ended);
+    none = connections_.empty();
+  }
+  if (ended.empty()) return;
+  ended.clear();
+  // The sessions' buffers went back to the heap's free lists; give them to the system.
+  if (none) ::malloc_trim(0);
+}
+
+void CTCPRunner::Adopt(Socket connection) {
+  std::vector<std::unique_ptr<CTCPDialogThread>> ended;
+  Outcome outcome = Outcome::kServed;
+  int error = 0;
+  {
+    MutexLock lock(mu_);
+    TakeEndedLocked(ended);
+    std::size_t serving = 0;
+    std::size_t waiting = 0;
+    CTCPDialogThread* oldestWaiting = nullptr;
+    for (const auto& dialog : connections_) {
+      if (!dialog->Serving()) continue;
+      ++serving;
+      if (dialog->LoggedIn()) continue;
+      ++waiting;
+      if (oldestWaiting == nullptr) oldestWaiting = dialog.get();
+    }
+    if (serving >= limits_.maxConnections || waiting >= limits_.maxUnauthenticated) {
+      outcome = oldestWaiting != nullptr ? Outcome::kOldestDropped : Outcome::kRefused;
+      if (oldestWaiting != nullptr) oldestWaiting->Drop();
+    }
+    if (outcome != Outcome::kRefused) {
+      auto dialog =
+          std::make_unique<CTCPDialogThread>(runner_, std::move(connection), limits_.loginTimeout);
+      error = dialog->Resume(limits_.threadCreate);
+      if (error == 0) {
+        connections_.push_back(std::move(dialog));
       } else {
-        ++it;
+        outcome = Outcome::kNoThread;  // the connection closes with |dialog|
       }
     }
-    dialog->Resume();
-    connections_.push_back(std::move(dialog));
   }
   // Their threads have left their loops; joining them here is short.
   ended.clear();
+  Report(outcome, error);
+}
+
+void CTCPRunner::Report(Outcome outcome, int error) {
+  const Outcome previous = std::exchange(previous_, outcome);
+  if (outcome == previous || outcome == Outcome::kServed) return;
+  switch (outcome) {
+    case Outcome::kOldestDropped:
+      runner_.PostEvent(ServerEvent(
+          LOG_INFO,
+          {"TCP: too many connections without a login (at most " +
+           std::to_string(limits_.maxUnauthenticated) + " of " +
+           std::to_string(limits_.maxConnections) + "); the oldest ones are closed to make room"}));
+      break;
+    case Outcome::kRefused:
+      runner_.PostEvent(
+          ServerEvent(LOG_FAILURE, {"TCP: " + std::to_string(limits_.maxConnections) +
+                                    " clients are logged in; new connections are closed"}));
+      break;
+    case Outcome::kNoThread:
+      TraceAndDebug("ERROR: CTCPRunner::Adopt : thread creation failed.\n");
+      runner_.PostEvent(
+          ServerEvent(LOG_FAILURE, {std::string("TCP: a connection could not get a thread (") +
+                                    std::strerror(error) + "); it was closed"}));
+      break;
+    case Outcome::kServed:
+      break;
+  }
 }
 
 std::size_t CTCPRunner::LiveConnections() const {

@@ -94,7 +94,7 @@ void FcastSenderThread::Run() {
 }
 
 bool FcastSenderThread::Send(const CDocInfo& entry) {
-  struct stat st{};
+  struct stat st {};
   std::ifstream probe(entry.path(), std::ios::binary);
   if (!probe || ::stat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     DebugOut("FcastSendThread incorrect file size.\n");
@@ -113,7 +113,8 @@ bool FcastSenderThread::Send(const CDocInfo& entry) {
     long st_units = 0;
     long sr = 0;
     sender_->GetStatistics(&st_units, &sr, nullptr, nullptr, nullptr);
-    DebugOut(Format("FileSize = %lld, tpts<%lld>, sr<%lld>, st<%lld> \n", size, target, sr, st_units));
+    DebugOut(
+        Format("FileSize = %lld, tpts<%lld>, sr<%lld>, st<%lld> \n", size, target, sr, st_units));
     if (static_cast<unsigned long>(st_units) >= static_cast<unsigned long long>(target)) break;
   }
   sender_->Stop();

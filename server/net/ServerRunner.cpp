@@ -1,5 +1,9 @@
 #include "server/net/ServerRunner.h"
 
+#include <sys/resource.h>
+
+#include <algorithm>
+
 #include "common/WinsockStartup.h"
 #include "platform/Trace.h"
 #include "server/net/CMULTICASTRunner.h"
@@ -12,6 +16,39 @@ namespace {
 // The largest playlist announcement, line feed included, is one byte below this.
 constexpr std::size_t kPlaylistDatagramLimit = 1000;
 
+// Raises the soft descriptor limit to the hard one; returns the soft limit then in force.
+std::size_t RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+  if (limit.rlim_cur < limit.rlim_max) {
+    const rlim_t raised = limit.rlim_max;
+    limit.rlim_cur = raised;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  constexpr rlim_t kLargest = 1 << 20;
+  return static_cast<std::size_t>(std::min(limit.rlim_cur, kLargest));
+}
+
+ConnectionLimits ResolveLimits(const ServerRunner::Settings& settings) {
+  const std::size_t descriptors = RaiseDescriptorLimit();
+  const std::size_t reserve = ServerRunner::kDescriptorReserve;
+  ConnectionLimits limits;
+  limits.maxConnections =
+      settings.maxConnections > 0
+          ? static_cast<std::size_t>(settings.maxConnections)
+          : (descriptors > 2 * reserve ? descriptors - reserve : descriptors / 2);
+  limits.maxConnections = std::max<std::size_t>(limits.maxConnections, 1);
+  limits.maxUnauthenticated =
+      settings.maxUnauthenticated > 0
+          ? std::min(static_cast<std::size_t>(settings.maxUnauthenticated), limits.maxConnections)
+          : std::max<std::size_t>(limits.maxConnections / 4, 1);
+  limits.loginTimeout =
+      std::chrono::seconds(settings.loginTimeoutSeconds > 0 ? settings.loginTimeoutSeconds
+                                                            : ServerRunner::kDefaultLoginTimeout);
+  limits.threadCreate = settings.threadCreate;
+  return limits;
+}
+
 }  // namespace
 
 ServerRunner::ServerRunner(DocumentDatabase& documents, UserDatabase& users,
@@ -21,9 +58,8 @@ ServerRunner::ServerRunner(DocumentDatabase& documents, UserDatabase& users,
       protocol_(*this),
       fcastSenderFactory_(fcastSenderFactory
                               ? std::move(fcastSenderFactory)
-                              : FcastSenderThread::ComponentFactory([](const std::string& text) {
-                                  TraceLine(text);
-                                })) {
+                              : FcastSenderThread::ComponentFactory(
+                                    [](const std::string& text) { TraceLine(text); })) {
   TraceLine("ServerRunner::ServerRunner() [ENTER]");
   WinsockStartup();
   TraceLine("ServerRunner::ServerRunner() [EXIT]");
@@ -104,7 +140,7 @@ void ServerRunner::Start(const Settings& settings) {
   announcer->Resume();
 
   DebugOut("TCP LAUNCH\n");
-  auto listener = std::make_unique<CTCPRunner>(*this, settings.tcpPort);
+  auto listener = std::make_unique<CTCPRunner>(*this, settings.tcpPort, ResolveLimits(settings));
   listener->Resume();
 
   DebugOut("Fcast LAUNCH\n");

@@ -17,6 +17,7 @@
 #include "server/data/ServerEventListener.h"
 #include "server/net/FcastSenderThread.h"
 #include "server/net/MavoraProtocolServer.h"
+#include "server/net/SessionThread.h"
 
 namespace ondavox::server {
 
@@ -48,7 +49,19 @@ class ServerRunner final : public FcastSenderHost {
     int32_t fcastPort = kDefaultFcastPort;
     int32_t fcastRound = kDefaultFcastRounds;
     int32_t fcastRate = kDefaultFcastRate;
+    // Connection limits; 0 or less takes the default: all connections, the soft descriptor
+    // limit less kDescriptorReserve; those not logged in yet, a quarter of that; the login time
+    // limit, kDefaultLoginTimeout seconds.
+    int32_t maxConnections = 0;
+    int32_t maxUnauthenticated = 0;
+    int32_t loginTimeoutSeconds = 0;
+    // Creates each connection's thread.
+    SessionThread::CreateFn threadCreate = &::pthread_create;
   };
+  // Descriptors kept for the databases, the announcer, the Fcast sender and the trace.
+  static constexpr int32_t kDescriptorReserve = 64;
+  // A real client sends its first request within a few seconds of connecting.
+  static constexpr int32_t kDefaultLoginTimeout = 30;
 
   ServerRunner(DocumentDatabase& documents, UserDatabase& users,
                FcastSenderFactory fcastSenderFactory = nullptr);
@@ -72,8 +85,9 @@ class ServerRunner final : public FcastSenderHost {
   void SendFCAST() override EXCLUDES(workersMu_);
 
   // Starts the announcer, the listener and the Fcast sender; does nothing while running.
-  // Returns once the workers' sockets are set up, so clients may connect at once. Failures of
-  // the workers' set-up show only in their trace lines.
+  // First raises the soft descriptor limit to the hard one. Returns once the workers' sockets are
+  // set up, so clients may connect at once. Failures of the workers' set-up show only in their
+  // trace lines.
   void Start(const Settings& settings) EXCLUDES(workersMu_);
   // Stops the announcer, the listener with every connection, and the Fcast sender, in that
   // order. A second call, while one is under way or after it, does nothing. Must not be called
