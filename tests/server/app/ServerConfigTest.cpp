@@ -47,9 +47,13 @@ TEST(ServerConfig, PresentSectionsTakeDefaultsWithoutWritingThem) {
       "[Server]\npath=\nclientDatabase=/data/users.dat\n"
       "[TCP]\nPort=12ab\n"
       "[UDP]\nMulticastPort=0\n"
-      "[Fcast]\nFcastRound=abc\nFcastIP=\nFcastPort= -7\n";
+      "[Fcast]\nFcastRound=abc\nFcastIP=\nFcastPort= -7\n"
+      "[Limits]\nMaxConnections=500\nLoginTimeout=9\n";
   WriteFile(ini, content);
   ServerConfig config(ini, "/cwd");
+  EXPECT_EQ(config.MaxConnections, 500);
+  EXPECT_EQ(config.MaxUnauthenticated, 0);  // absent: the server's default
+  EXPECT_EQ(config.LoginTimeout, 9);
   EXPECT_EQ(config.path, "/cwd");
   EXPECT_EQ(config.clientDatabase, "/data/users.dat");
   EXPECT_EQ(config.documentDatabase, "/cwd/DocumentDB.dat");
