@@ -155,11 +155,30 @@ bool IncomingFile::EnsureGroup(std::uint32_t group) {
   const std::uint32_t last = first + layout_.GroupSize(group) - 1;
   for (std::uint32_t c = first / kChunkBlocks; c <= last / kChunkBlocks; ++c) {
     if (chunks_[c] || chunksWhole_[c]) continue;
-    if (!budget_->Take(sizeof(Chunk))) return false;
-    held_ += sizeof(Chunk);
+    if (!Take(sizeof(Chunk))) return false;
     chunks_[c] = std::make_unique<Chunk>();
   }
   return true;
+}
+
+bool IncomingFile::Take(std::uint64_t bytes) {
+  if (!budget_->Take(bytes)) return false;
+  held_ += bytes;
+  return true;
+}
+
+template <typename T>
+bool IncomingFile::RoomForOneMore(std::vector<T>& standIns) {
+  if (standIns.size() < standIns.capacity()) return true;
+  const std::size_t more = std::max<std::size_t>(4, standIns.capacity());
+  if (!Take(more * sizeof(T))) return false;
+  standIns.reserve(standIns.capacity() + more);
+  return true;
+}
+
+void IncomingFile::EraseGroup(GroupMap::iterator group) {
+  Release(kGroupEntryBytes + group->second.capacity() * sizeof(GroupStandIn));
+  groups_.erase(group);
 }
 
 void IncomingFile::Charge(std::uint64_t bytes) {
@@ -289,6 +308,7 @@ IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
     for (const StandIn& held : block.repair) {
       if (held.id == id) return Result::kIgnored;
     }
+    if (!RoomForOneMore(block.repair)) return Result::kIgnored;
     const std::optional<std::uint32_t> place = MakeRoom(symbol.block);
     if (!place || !WritePlace(symbol.block, *place, symbol.data.data())) return Result::kFailed;
     block.repair.push_back({static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(*place)});
@@ -312,10 +332,12 @@ IncomingFile::Result IncomingFile::Accept(const GroupSymbolPacket& symbol) {
   // Only while a block of the group lacks symbols, and then it has a free place.
   const std::optional<Place> place = FreePlaceInGroup(symbol.group, std::nullopt);
   if (!place || !EnsureGroup(symbol.group)) return Result::kIgnored;
+  if (held == groups_.end() && !Take(kGroupEntryBytes)) return Result::kIgnored;
+  std::vector<GroupStandIn>& symbols = groups_[symbol.group];
+  if (!RoomForOneMore(symbols)) return Result::kIgnored;
   if (!WritePlace(place->block, place->place, symbol.data.data())) return Result::kFailed;
-  if (held == groups_.end()) Charge(kGroupEntryBytes);
-  groups_[symbol.group].push_back({static_cast<std::uint8_t>(symbol.symbolId), symbol.combination,
-                                   static_cast<std::uint8_t>(place->place), place->block});
+  symbols.push_back({static_cast<std::uint8_t>(symbol.symbolId), symbol.combination,
+                     static_cast<std::uint8_t>(place->place), place->block});
   MutableBlock(place->block).taken.set(place->place);
   Stored();
   return Progress(symbol.group);
@@ -339,6 +361,7 @@ void IncomingFile::Done(std::uint32_t index) {
   Chunk& chunk = *chunks_[c];
   Block& block = chunk.blocks[index % kChunkBlocks];
   block.done = true;
+  Release(block.repair.capacity() * sizeof(StandIn));
   block.repair = {};
   ++blocksDone_;
   bytesDone_ += layout_.BlockBytes(index);
@@ -366,8 +389,7 @@ IncomingFile::Result IncomingFile::Progress(std::uint32_t group) {
   const auto held = groups_.find(group);
   if (held != groups_.end()) {
     if (shortfall == 0) {
-      groups_.erase(held);
-      Release(kGroupEntryBytes);
+      EraseGroup(held);
     } else if (held->second.size() >= shortfall && !RebuildGroup(group)) {
       return Result::kFailed;
     }
@@ -473,8 +495,7 @@ bool IncomingFile::RebuildGroup(std::uint32_t group) {
     }
     if (!BlockAt(first + i).done) Done(first + i);
   }
-  groups_.erase(group);
-  Release(kGroupEntryBytes);
+  EraseGroup(groups_.find(group));
   return true;
 }
 

@@ -140,8 +140,16 @@ class IncomingFile {
   }
   // Makes the chunks of |group|'s blocks; false when they do not fit the budget.
   bool EnsureGroup(std::uint32_t group);
+  using GroupMap = std::unordered_map<std::uint32_t, std::vector<GroupStandIn>>;
+  // Charges to the budget: Take when the bytes fit under its limit, Charge whatever it holds.
+  bool Take(std::uint64_t bytes);
   void Charge(std::uint64_t bytes);
   void Release(std::uint64_t bytes);
+  // Room in |standIns| for one more, its growth taken from the budget; false when it does not
+  // fit.
+  template <typename T>
+  bool RoomForOneMore(std::vector<T>& standIns);
+  void EraseGroup(GroupMap::iterator group);
   // Counts a stored symbol towards the file's progress.
   void Stored();
   // The buffers that rebuild and hash a block, made on first use.
@@ -189,7 +197,7 @@ class IncomingFile {
   std::vector<std::unique_ptr<Chunk>> chunks_;  // null: not made yet, or released when whole
   std::vector<bool> chunksWhole_;
   // Stand-in group symbols by group, for the groups that hold some.
-  std::unordered_map<std::uint32_t, std::vector<GroupStandIn>> groups_;
+  GroupMap groups_;
   std::uint32_t blocksDone_ = 0;
   std::uint64_t bytesDone_ = 0;
   std::uint32_t blocksHashed_ = 0;  // blocks [0, blocksHashed_) are in hash_
