@@ -53,18 +53,20 @@ struct ReceiverStatistics {
 // file's first descriptor wait in a bounded queue for it), and reports FCASTRE_FILE_START,
 // FCASTRE_FILE_COMPLETE, FCASTRE_ERROR and FCASTRE_FATAL_ERROR through the event callback,
 // which runs on the receiver's thread. The files' receiving state is charged to a budget of
-// kMaxHeldBytes. A file that completed or was refused is not received
-// again from the same sender run (its file id is remembered).
+// kMaxHeldBytes; a stalled file makes way for another. A file that completed or was refused is
+// not received again from the same sender run (its file id is remembered).
 //
 // Create, Start and destruction from one controlling thread.
 class CarouselReceiver {
  public:
   using EventSink = std::function<void(const ReceiverEvent&)>;
 
-  // A receiver bound to the group, or why the options or the socket fail. Removes the
-  // temporary files that receivers stopped by a signal left in the folder.
+  // The most bytes of receiving state that the files in progress hold together: block state,
+  // stand-ins and buffers (fcast/README.md).
   static constexpr std::uint64_t kMaxHeldBytes = std::uint64_t{40} << 20;
 
+  // A receiver bound to the group, or why the options or the socket fail. Removes the
+  // temporary files that receivers stopped by a signal left in the folder.
   static StatusOr<std::unique_ptr<CarouselReceiver>> Create(const ReceiverOptions& options,
                                                             EventSink sink);
   ~CarouselReceiver();
