@@ -21,7 +21,6 @@ namespace {
 constexpr int kBatch = 64;
 constexpr std::size_t kReceiveBuffer = 2048;  // more than any valid datagram
 constexpr std::size_t kMaxActiveFiles = 8;
-constexpr auto kIdleBeforeEviction = std::chrono::seconds(5);
 constexpr std::size_t kRememberedIds = 1024;
 // Symbols kept while their file's descriptor is awaited: more than a sender sends between two
 // descriptors, and a few MiB at most.
@@ -68,7 +67,7 @@ void CarouselReceiver::Start() {
 }
 
 ReceiverStatistics CarouselReceiver::Statistics() const {
-  return {datagrams_.load(), rejected_.load()};
+  return {datagrams_.load(), rejected_.load(), static_cast<std::int64_t>(budget_.Held())};
 }
 
 void CarouselReceiver::Run() {
@@ -162,33 +161,51 @@ std::optional<FileLayout> CarouselReceiver::ReceivableLayout(const DescriptorPac
   return layout;
 }
 
+std::optional<std::uint32_t> CarouselReceiver::Stalled() const {
+  const auto idlest =
+      std::min_element(files_.begin(), files_.end(), [](const auto& a, const auto& b) {
+        return a.second->LastProgress() < b.second->LastProgress();
+      });
+  if (idlest == files_.end() ||
+      std::chrono::steady_clock::now() - idlest->second->LastProgress() < options_.stallTime) {
+    return std::nullopt;
+  }
+  return idlest->first;
+}
+
+std::uint64_t CarouselReceiver::Reserved() const {
+  std::uint64_t reserved = 0;
+  for (const auto& [id, file] : files_) reserved += file->Outstanding();
+  return reserved;
+}
+
 bool CarouselReceiver::MakeRoomFor(const FileLayout& layout) {
-  // A bounded number of files, and of blocks tracked over all of them (a block's state is the
-  // memory that a descriptor makes the receiver spend); the idlest file makes way when it has
-  // been idle long enough.
+  // A bounded number of files, of blocks tracked over all of them, and of disk space promised
+  // to them; a stalled file makes way, so that descriptors alone hold none of these.
   const auto trackedBlocks = [this] {
     std::uint64_t blocks = 0;
     for (const auto& [id, file] : files_) blocks += file->BlockCount();
     return blocks;
   };
+  // A file larger than the free space is refused by IncomingFile::Create, whatever makes way.
+  const std::uint64_t footprint = IncomingFile::Footprint(layout);
+  const std::uint64_t available =
+      IncomingFile::FreeSpace(options_.folder).value_or(std::uint64_t{0});
+  const auto lacksDisk = [&] {
+    return footprint <= available && footprint + Reserved() > available;
+  };
   while (files_.size() >= kMaxActiveFiles ||
-         trackedBlocks() + layout.BlockCount() > FileLayout::kMaxBlocks) {
-    auto idlest = std::min_element(files_.begin(), files_.end(), [](const auto& a, const auto& b) {
-      return a.second->LastActivity() < b.second->LastActivity();
-    });
-    if (std::chrono::steady_clock::now() - idlest->second->LastActivity() < kIdleBeforeEviction) {
-      return false;
-    }
-    Fail(idlest->first, kFcastErrorAbandoned);
+         trackedBlocks() + layout.BlockCount() > FileLayout::kMaxBlocks || lacksDisk()) {
+    const std::optional<std::uint32_t> stalled = Stalled();
+    if (!stalled) return false;
+    Fail(*stalled, kFcastErrorAbandoned);
   }
   return true;
 }
 
 void CarouselReceiver::StartFile(const DescriptorPacket& descriptor, const FileLayout& layout) {
-  std::uint64_t reserved = 0;
-  for (const auto& [id, file] : files_) reserved += file->Outstanding();
   IncomingFile::Created created =
-      IncomingFile::Create(options_.folder, descriptor, layout, reserved);
+      IncomingFile::Create(options_.folder, descriptor, layout, Reserved(), &budget_);
   const std::string name = SanitizeFileName(descriptor.name, descriptor.fileId);
   const auto size = static_cast<std::int64_t>(descriptor.fileSize);
   if (!created.file) {

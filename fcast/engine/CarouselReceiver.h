@@ -26,6 +26,9 @@ struct ReceiverOptions {
   std::uint16_t port = 0;
   std::string folder;     // download folder, created when missing
   std::string interface;  // IPv4 address of the receiving interface; empty: the system's choice
+  // A file that stored fewer than IncomingFile::kProgressSymbols symbols for this long makes
+  // way, and gives back its disk space, when another file needs them.
+  std::chrono::milliseconds stallTime{5000};
 };
 
 // What the receiver reports: a code of FcastEventCode with its error, file and digest.
@@ -40,7 +43,8 @@ struct ReceiverEvent {
 
 struct ReceiverStatistics {
   std::int64_t datagrams = 0;
-  std::int64_t rejected = 0;  // failed parsing (length, CRC, fields)
+  std::int64_t rejected = 0;   // failed parsing (length, CRC, fields)
+  std::int64_t heldBytes = 0;  // receiving state of the files in progress
 };
 
 // Receives the files of one multicast group into a download folder, on its own thread: reads
@@ -48,13 +52,18 @@ struct ReceiverStatistics {
 // (made from the file's descriptor after the disk-space check; symbols that come before their
 // file's first descriptor wait in a bounded queue for it), and reports FCASTRE_FILE_START,
 // FCASTRE_FILE_COMPLETE, FCASTRE_ERROR and FCASTRE_FATAL_ERROR through the event callback,
-// which runs on the receiver's thread. A file that completed or was refused is not received
-// again from the same sender run (its file id is remembered).
+// which runs on the receiver's thread. The files' receiving state is charged to a budget of
+// kMaxHeldBytes; a stalled file makes way for another. A file that completed or was refused is
+// not received again from the same sender run (its file id is remembered).
 //
 // Create, Start and destruction from one controlling thread.
 class CarouselReceiver {
  public:
   using EventSink = std::function<void(const ReceiverEvent&)>;
+
+  // The most bytes of receiving state that the files in progress hold together: block state,
+  // stand-ins and buffers (fcast/README.md).
+  static constexpr std::uint64_t kMaxHeldBytes = std::uint64_t{40} << 20;
 
   // A receiver bound to the group, or why the options or the socket fail. Removes the
   // temporary files that receivers stopped by a signal left in the folder.
@@ -78,9 +87,13 @@ class CarouselReceiver {
   void LearnDigest(const DescriptorPacket& descriptor);
   // The descriptor's layout, when this receiver can rebuild its blocks.
   static std::optional<FileLayout> ReceivableLayout(const DescriptorPacket& descriptor);
-  // Room for a file of |layout| beside those in progress, evicting the idlest when it has been
-  // idle long enough; false when there is none yet.
+  // Room for a file of |layout| beside those in progress, in slots, blocks and disk space,
+  // evicting stalled files; false when there is none yet.
   bool MakeRoomFor(const FileLayout& layout);
+  // The file in progress that made no progress for the longest, when it is stalled.
+  std::optional<std::uint32_t> Stalled() const;
+  // Disk space promised to the files in progress.
+  std::uint64_t Reserved() const;
   // Creates the file's IncomingFile, reports its start or its refusal, and hands it the
   // symbols that came before the descriptor.
   void StartFile(const DescriptorPacket& descriptor, const FileLayout& layout);
@@ -105,6 +118,7 @@ class CarouselReceiver {
   std::atomic<bool> stop_{false};
   std::atomic<std::int64_t> datagrams_{0};
   std::atomic<std::int64_t> rejected_{0};
+  MemoryBudget budget_{kMaxHeldBytes};
 
   // Owned by the receiver's thread.
   struct Early {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 #include "common/FcastComponent.h"
 #include "fcast/engine/FileName.h"
@@ -59,25 +60,47 @@ bool SameFile(int fd, const std::filesystem::path& path) {
 
 }  // namespace
 
-IncomingFile::IncomingFile(const FileLayout& layout)
-    : layout_(layout), lastActivity_(std::chrono::steady_clock::now()) {}
+bool MemoryBudget::Take(std::uint64_t bytes) {
+  if (held_.load(std::memory_order_relaxed) + bytes > limit_) return false;
+  held_.fetch_add(bytes, std::memory_order_relaxed);
+  return true;
+}
+
+IncomingFile::IncomingFile(const FileLayout& layout, MemoryBudget* budget)
+    : layout_(layout),
+      ownBudget_(budget != nullptr
+                     ? nullptr
+                     : std::make_unique<MemoryBudget>(std::numeric_limits<std::uint64_t>::max())),
+      budget_(budget != nullptr ? budget : ownBudget_.get()),
+      lastProgress_(std::chrono::steady_clock::now()) {}
+
+std::optional<std::uint64_t> IncomingFile::FreeSpace(const std::string& folder) {
+  struct statvfs disk {};
+  if (::statvfs(folder.c_str(), &disk) != 0) return std::nullopt;
+  return std::uint64_t{disk.f_bavail} * disk.f_frsize;
+}
+
+std::uint64_t IncomingFile::Footprint(const FileLayout& layout) {
+  return layout.SymbolCount() * layout.SymbolSize();
+}
 
 IncomingFile::Created IncomingFile::Create(const std::string& folder,
                                            const DescriptorPacket& descriptor,
-                                           const FileLayout& layout, std::uint64_t reserved) {
-  struct statvfs disk {};
-  if (::statvfs(folder.c_str(), &disk) != 0) {
-    return {nullptr, kFcastErrorCreateFile, PosixError("statvfs " + folder, errno)};
-  }
-  const std::uint64_t available = std::uint64_t{disk.f_bavail} * disk.f_frsize;
+                                           const FileLayout& layout, std::uint64_t reserved,
+                                           MemoryBudget* budget) {
+  const std::optional<std::uint64_t> available = FreeSpace(folder);
+  if (!available) return {nullptr, kFcastErrorCreateFile, PosixError("statvfs " + folder, errno)};
   // While it is received, the file holds every symbol whole, the last one padded.
-  const std::uint64_t footprint = layout.SymbolCount() * layout.SymbolSize();
-  if (footprint > available || footprint + reserved > available) {
+  const std::uint64_t footprint = Footprint(layout);
+  if (footprint > *available || footprint + reserved > *available) {
     return {nullptr, kFcastErrorDiskSpace, Status::IoError("not enough free space in " + folder)};
+  }
+  if (layout.K() > static_cast<std::uint32_t>(kMaxCodeSourceSymbols)) {
+    return {nullptr, kFcastErrorCreateFile, Status::InvalidArgument("blocks wider than the code")};
   }
   StatusOr<Temporary> temporary = CreateLockedTemporary(folder);
   if (!temporary.ok()) return {nullptr, kFcastErrorCreateFile, temporary.status()};
-  std::unique_ptr<IncomingFile> file(new IncomingFile(layout));
+  std::unique_ptr<IncomingFile> file(new IncomingFile(layout, budget));
   file->fileId_ = descriptor.fileId;
   file->name_ = SanitizeFileName(descriptor.name, descriptor.fileId);
   file->finalPath_ = (std::filesystem::path(folder) / file->name_).string();
@@ -89,10 +112,10 @@ IncomingFile::Created IncomingFile::Create(const std::string& folder,
     // The destructor removes the temporary file.
     return {nullptr, kFcastErrorCreateFile, PosixError(file->tempPath_, errno)};
   }
-  file->blocks_.resize(layout.BlockCount());
-  file->groups_.resize(layout.GroupCount());
-  file->scratch_.resize(std::size_t{layout.K()} * layout.SymbolSize());
-  file->repair_.resize(file->scratch_.size());
+  const std::size_t chunks = (layout.BlockCount() + kChunkBlocks - 1) / kChunkBlocks;
+  file->chunks_.resize(chunks);
+  file->chunksWhole_.resize(chunks);
+  file->Charge(chunks * sizeof(std::unique_ptr<Chunk>) + chunks / 8);
   return {std::move(file), kFcastErrorNone, Status()};
 }
 
@@ -112,6 +135,74 @@ void IncomingFile::RemoveStaleTemporaries(const std::string& folder) {
 
 IncomingFile::~IncomingFile() {
   if (!finished_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
+  budget_->Release(held_);
+}
+
+const IncomingFile::Block& IncomingFile::BlockAt(std::uint32_t block) const {
+  static const Block kBlank{};
+  static const Block kWhole = [] {
+    Block whole;
+    whole.done = true;
+    return whole;
+  }();
+  const std::unique_ptr<Chunk>& chunk = chunks_[block / kChunkBlocks];
+  if (chunk) return chunk->blocks[block % kChunkBlocks];
+  return chunksWhole_[block / kChunkBlocks] ? kWhole : kBlank;
+}
+
+bool IncomingFile::EnsureGroup(std::uint32_t group) {
+  const std::uint32_t first = layout_.GroupFirstBlock(group);
+  const std::uint32_t last = first + layout_.GroupSize(group) - 1;
+  for (std::uint32_t c = first / kChunkBlocks; c <= last / kChunkBlocks; ++c) {
+    if (chunks_[c] || chunksWhole_[c]) continue;
+    if (!Take(sizeof(Chunk))) return false;
+    chunks_[c] = std::make_unique<Chunk>();
+  }
+  return true;
+}
+
+bool IncomingFile::Take(std::uint64_t bytes) {
+  if (!budget_->Take(bytes)) return false;
+  held_ += bytes;
+  return true;
+}
+
+template <typename T>
+bool IncomingFile::RoomForOneMore(std::vector<T>& standIns) {
+  if (standIns.size() < standIns.capacity()) return true;
+  const std::size_t more = std::max<std::size_t>(4, standIns.capacity());
+  if (!Take(more * sizeof(T))) return false;
+  standIns.reserve(standIns.capacity() + more);
+  return true;
+}
+
+void IncomingFile::EraseGroup(GroupMap::iterator group) {
+  Release(kGroupEntryBytes + group->second.capacity() * sizeof(GroupStandIn));
+  groups_.erase(group);
+}
+
+void IncomingFile::Charge(std::uint64_t bytes) {
+  budget_->Charge(bytes);
+  held_ += bytes;
+}
+
+void IncomingFile::Release(std::uint64_t bytes) {
+  budget_->Release(bytes);
+  held_ -= bytes;
+}
+
+void IncomingFile::Stored() {
+  if (++storedSinceProgress_ == kProgressSymbols) {
+    storedSinceProgress_ = 0;
+    lastProgress_ = std::chrono::steady_clock::now();
+  }
+}
+
+void IncomingFile::EnsureScratch() {
+  if (!scratch_.empty()) return;
+  scratch_.resize(std::size_t{layout_.K()} * layout_.SymbolSize());
+  repair_.resize(scratch_.size());
+  Charge(2 * scratch_.size());
 }
 
 std::uint64_t IncomingFile::Outstanding() const { return layout_.FileSize() - bytesDone_; }
@@ -121,13 +212,14 @@ bool IncomingFile::WritePlace(std::uint32_t block, std::uint32_t place, const st
 }
 
 bool IncomingFile::MovePlace(Place from, Place to) {
+  EnsureScratch();
   return ReadAt(fd_.Get(), repair_.data(), layout_.SymbolSize(),
                 layout_.Offset(from.block, from.place)) &&
          WritePlace(to.block, to.place, repair_.data());
 }
 
 std::optional<std::uint32_t> IncomingFile::FreePlace(std::uint32_t index) const {
-  const Block& block = blocks_[index];
+  const Block& block = BlockAt(index);
   const std::uint32_t k = layout_.SourceSymbols(index);
   if (block.done) return std::nullopt;
   std::uint32_t place = 0;
@@ -147,11 +239,11 @@ std::optional<IncomingFile::Place> IncomingFile::FreePlaceInGroup(
 }
 
 bool IncomingFile::EvictGroupSymbol(Place at) {
-  auto& symbols = groups_[layout_.GroupOf(at.block)];
+  auto& symbols = groups_.at(layout_.GroupOf(at.block));
   const auto standIn = std::find_if(symbols.begin(), symbols.end(), [at](const GroupStandIn& s) {
     return s.block == at.block && s.place == at.place;
   });
-  blocks_[at.block].taken.reset(at.place);
+  MutableBlock(at.block).taken.reset(at.place);
   const std::optional<Place> to = FreePlaceInGroup(layout_.GroupOf(at.block), at.block);
   if (!to) {
     symbols.erase(standIn);
@@ -160,14 +252,16 @@ bool IncomingFile::EvictGroupSymbol(Place at) {
   if (!MovePlace(at, *to)) return false;
   standIn->block = to->block;
   standIn->place = static_cast<std::uint8_t>(to->place);
-  blocks_[to->block].taken.set(to->place);
+  MutableBlock(to->block).taken.set(to->place);
   return true;
 }
 
 std::optional<std::uint32_t> IncomingFile::MakeRoom(std::uint32_t index) {
   if (const auto place = FreePlace(index)) return place;
   // Every place is taken, and the block is incomplete: some hold group symbols.
-  for (const GroupStandIn& s : groups_[layout_.GroupOf(index)]) {
+  const auto symbols = groups_.find(layout_.GroupOf(index));
+  if (symbols == groups_.end()) return std::nullopt;
+  for (const GroupStandIn& s : symbols->second) {
     if (s.block == index) {
       const std::uint32_t place = s.place;
       if (!EvictGroupSymbol({index, place})) return std::nullopt;
@@ -182,9 +276,10 @@ IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
       symbol.data.size() != layout_.SymbolSize()) {
     return Result::kIgnored;
   }
-  Block& block = blocks_[symbol.block];
-  if (block.done) return Result::kIgnored;
-  lastActivity_ = std::chrono::steady_clock::now();
+  if (BlockAt(symbol.block).done || !EnsureGroup(layout_.GroupOf(symbol.block))) {
+    return Result::kIgnored;
+  }
+  Block& block = MutableBlock(symbol.block);
   const std::uint32_t k = layout_.SourceSymbols(symbol.block);
   const std::uint32_t id = symbol.symbolId;
   if (id < k) {
@@ -213,11 +308,13 @@ IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
     for (const StandIn& held : block.repair) {
       if (held.id == id) return Result::kIgnored;
     }
+    if (!RoomForOneMore(block.repair)) return Result::kIgnored;
     const std::optional<std::uint32_t> place = MakeRoom(symbol.block);
     if (!place || !WritePlace(symbol.block, *place, symbol.data.data())) return Result::kFailed;
     block.repair.push_back({static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(*place)});
     block.taken.set(*place);
   }
+  Stored();
   return Settle(symbol.block);
 }
 
@@ -226,20 +323,23 @@ IncomingFile::Result IncomingFile::Accept(const GroupSymbolPacket& symbol) {
       symbol.data.size() != layout_.SymbolSize()) {
     return Result::kIgnored;
   }
-  auto& symbols = groups_[symbol.group];
-  for (const GroupStandIn& held : symbols) {
-    if (held.id == symbol.symbolId && held.combination == symbol.combination) {
-      return Result::kIgnored;
+  const auto held = groups_.find(symbol.group);
+  if (held != groups_.end()) {
+    for (const GroupStandIn& s : held->second) {
+      if (s.id == symbol.symbolId && s.combination == symbol.combination) return Result::kIgnored;
     }
   }
   // Only while a block of the group lacks symbols, and then it has a free place.
   const std::optional<Place> place = FreePlaceInGroup(symbol.group, std::nullopt);
-  if (!place) return Result::kIgnored;
-  lastActivity_ = std::chrono::steady_clock::now();
+  if (!place || !EnsureGroup(symbol.group)) return Result::kIgnored;
+  if (held == groups_.end() && !Take(kGroupEntryBytes)) return Result::kIgnored;
+  std::vector<GroupStandIn>& symbols = groups_[symbol.group];
+  if (!RoomForOneMore(symbols)) return Result::kIgnored;
   if (!WritePlace(place->block, place->place, symbol.data.data())) return Result::kFailed;
   symbols.push_back({static_cast<std::uint8_t>(symbol.symbolId), symbol.combination,
                      static_cast<std::uint8_t>(place->place), place->block});
-  blocks_[place->block].taken.set(place->place);
+  MutableBlock(place->block).taken.set(place->place);
+  Stored();
   return Progress(symbol.group);
 }
 
@@ -247,7 +347,7 @@ std::uint32_t IncomingFile::Shortfall(std::uint32_t group) const {
   std::uint32_t shortfall = 0;
   const std::uint32_t first = layout_.GroupFirstBlock(group);
   for (std::uint32_t b = first; b < first + layout_.GroupSize(group); ++b) {
-    const Block& block = blocks_[b];
+    const Block& block = BlockAt(b);
     if (!block.done) {
       shortfall += layout_.SourceSymbols(b) - block.sources -
                    static_cast<std::uint32_t>(block.repair.size());
@@ -257,15 +357,24 @@ std::uint32_t IncomingFile::Shortfall(std::uint32_t group) const {
 }
 
 void IncomingFile::Done(std::uint32_t index) {
-  Block& block = blocks_[index];
+  const std::uint32_t c = index / kChunkBlocks;
+  Chunk& chunk = *chunks_[c];
+  Block& block = chunk.blocks[index % kChunkBlocks];
   block.done = true;
+  Release(block.repair.capacity() * sizeof(StandIn));
   block.repair = {};
   ++blocksDone_;
   bytesDone_ += layout_.BlockBytes(index);
+  // A chunk of whole blocks is only their "done": its state goes.
+  if (++chunk.done == std::min(kChunkBlocks, layout_.BlockCount() - c * kChunkBlocks)) {
+    chunks_[c].reset();
+    chunksWhole_[c] = true;
+    Release(sizeof(Chunk));
+  }
 }
 
 IncomingFile::Result IncomingFile::Settle(std::uint32_t index) {
-  const Block& block = blocks_[index];
+  const Block& block = BlockAt(index);
   const std::uint32_t group = layout_.GroupOf(index);
   if (block.sources + block.repair.size() >= layout_.SourceSymbols(index)) {
     // Whole on its own: every place holds one of its own symbols.
@@ -277,10 +386,13 @@ IncomingFile::Result IncomingFile::Settle(std::uint32_t index) {
 
 IncomingFile::Result IncomingFile::Progress(std::uint32_t group) {
   const std::uint32_t shortfall = Shortfall(group);
-  if (shortfall == 0) {
-    groups_[group] = {};
-  } else if (groups_[group].size() >= shortfall && !RebuildGroup(group)) {
-    return Result::kFailed;
+  const auto held = groups_.find(group);
+  if (held != groups_.end()) {
+    if (shortfall == 0) {
+      EraseGroup(held);
+    } else if (held->second.size() >= shortfall && !RebuildGroup(group)) {
+      return Result::kFailed;
+    }
   }
   if (!AdvanceHash()) return Result::kFailed;
   return Ready() ? Result::kComplete : Result::kStored;
@@ -291,7 +403,8 @@ void IncomingFile::LearnDigest(const Sha256Digest& digest) {
 }
 
 bool IncomingFile::Rebuild(std::uint32_t index) {
-  Block& block = blocks_[index];
+  EnsureScratch();
+  Block& block = MutableBlock(index);
   const std::uint32_t k = layout_.SourceSymbols(index);
   const std::size_t symbolSize = layout_.SymbolSize();
   if (!ReadAt(fd_.Get(), scratch_.data(), std::size_t{k} * symbolSize, layout_.Offset(index, 0))) {
@@ -328,11 +441,13 @@ bool IncomingFile::RebuildGroup(std::uint32_t group) {
   const std::uint32_t size = layout_.GroupSize(group);
   const std::uint32_t k = layout_.SourceSymbols(first);
   const std::size_t symbolSize = layout_.SymbolSize();
-  auto& symbols = groups_[group];
+  auto& symbols = groups_.at(group);
   // The group's places, then a copy of every stand-in, which leave the places they fill.
   std::size_t standIns = symbols.size();
-  for (std::uint32_t b = first; b < first + size; ++b) standIns += blocks_[b].repair.size();
+  for (std::uint32_t b = first; b < first + size; ++b) standIns += BlockAt(b).repair.size();
+  const std::size_t capacity = groupScratch_.capacity();
   groupScratch_.resize((std::size_t{size} * k + standIns) * symbolSize);
+  Charge(groupScratch_.capacity() - capacity);
   const auto placeAt = [&](std::size_t index) { return &groupScratch_[index * symbolSize]; };
   if (!ReadAt(fd_.Get(), groupScratch_.data(), std::size_t{size} * k * symbolSize,
               layout_.Offset(first, 0))) {
@@ -350,7 +465,7 @@ bool IncomingFile::RebuildGroup(std::uint32_t group) {
   std::vector<std::vector<const std::uint8_t*>> repair(size);
   std::vector<GroupCoder::Block> blocks(size);
   for (std::uint32_t i = 0; i < size; ++i) {
-    const Block& block = blocks_[first + i];
+    const Block& block = BlockAt(first + i);
     for (std::uint32_t j = 0; j < k; ++j) {
       places[i].push_back(placeAt(std::size_t{i} * k + j));
       if (!block.done && !block.have.test(j)) missing[i].push_back(static_cast<std::uint8_t>(j));
@@ -369,7 +484,7 @@ bool IncomingFile::RebuildGroup(std::uint32_t group) {
   if (!groupCoder_.Solve(static_cast<int>(k), symbolSize, blocks, equations, &useless)) {
     for (auto it = useless.rbegin(); it != useless.rend(); ++it) {
       const GroupStandIn& s = symbols[*it];
-      blocks_[s.block].taken.reset(s.place);
+      MutableBlock(s.block).taken.reset(s.place);
       symbols.erase(symbols.begin() + static_cast<std::ptrdiff_t>(*it));
     }
     return true;
@@ -378,14 +493,15 @@ bool IncomingFile::RebuildGroup(std::uint32_t group) {
     for (std::uint8_t m : missing[i]) {
       if (!WritePlace(first + i, m, places[i][m])) return false;
     }
-    if (!blocks_[first + i].done) Done(first + i);
+    if (!BlockAt(first + i).done) Done(first + i);
   }
-  symbols = {};
+  EraseGroup(groups_.find(group));
   return true;
 }
 
 bool IncomingFile::AdvanceHash() {
-  while (blocksHashed_ < layout_.BlockCount() && blocks_[blocksHashed_].done) {
+  while (blocksHashed_ < layout_.BlockCount() && BlockAt(blocksHashed_).done) {
+    EnsureScratch();
     const auto bytes = static_cast<std::size_t>(layout_.BlockBytes(blocksHashed_));
     if (!ReadAt(fd_.Get(), scratch_.data(), bytes, layout_.Offset(blocksHashed_, 0))) return false;
     hash_.Update({scratch_.data(), bytes});

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <atomic>
 #include <bitset>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "fcast/code/ErasureCode.h"
@@ -18,9 +20,30 @@
 
 namespace ondavox::fcast {
 
+// The bytes of receiving state that the IncomingFiles of one receiver hold, against a limit, so
+// that what a receiver keeps in memory is bounded whatever it is sent. Owned by the receiver;
+// charged and released on the receiver's thread, read from any thread.
+class MemoryBudget {
+ public:
+  explicit MemoryBudget(std::uint64_t limit) : limit_(limit) {}
+  // Takes |bytes| when they fit under the limit; false, taking nothing, when they do not.
+  bool Take(std::uint64_t bytes);
+  // Takes |bytes| whatever the limit: state too small to refuse.
+  void Charge(std::uint64_t bytes) { held_.fetch_add(bytes, std::memory_order_relaxed); }
+  void Release(std::uint64_t bytes) { held_.fetch_sub(bytes, std::memory_order_relaxed); }
+  std::uint64_t Held() const { return held_.load(std::memory_order_relaxed); }
+
+ private:
+  const std::uint64_t limit_;
+  std::atomic<std::uint64_t> held_{0};
+};
+
 // One file being received into a locked temporary file in the download folder, symbol by
 // symbol, until every block is rebuilt and its SHA-256 checked; then it takes its final name
-// (fcast/README.md describes the layout on disk). Owned and used by the receiver's thread only.
+// (fcast/README.md describes the layout on disk). Its memory grows with the symbols it takes,
+// not with the size its descriptor announces: the state of a block is made, 64 blocks at a
+// time and charged to a MemoryBudget, when a symbol of its group comes, and released when the
+// 64 blocks are whole. Owned and used by the receiver's thread only.
 class IncomingFile {
  public:
   enum class Result { kIgnored, kStored, kComplete, kFailed };
@@ -34,9 +57,15 @@ class IncomingFile {
 
   // Creates the temporary file for |descriptor| in |folder|, after checking that the file fits
   // the free disk space (|reserved| bytes are promised to other files already), and holds an
-  // exclusive flock on it for its lifetime. On failure nothing is left behind.
+  // exclusive flock on it for its lifetime. On failure nothing is left behind. |budget|, when
+  // given, must outlive the file; without it the file has a budget of its own, unlimited.
   static Created Create(const std::string& folder, const DescriptorPacket& descriptor,
-                        const FileLayout& layout, std::uint64_t reserved);
+                        const FileLayout& layout, std::uint64_t reserved,
+                        MemoryBudget* budget = nullptr);
+  // The disk space a file of |layout| takes while it is received: every symbol whole.
+  static std::uint64_t Footprint(const FileLayout& layout);
+  // The bytes free for this user in |folder|'s file system; nothing when it cannot be read.
+  static std::optional<std::uint64_t> FreeSpace(const std::string& folder);
   // Removes the temporary files in |folder| that no live IncomingFile holds locked: those of a
   // receiver that was killed. Any thread.
   static void RemoveStaleTemporaries(const std::string& folder);
@@ -44,7 +73,8 @@ class IncomingFile {
   IncomingFile(const IncomingFile&) = delete;
   IncomingFile& operator=(const IncomingFile&) = delete;
 
-  // Takes one symbol of this file. kComplete when it made the file whole and ready to finish.
+  // Takes one symbol of this file. kComplete when it made the file whole and ready to finish;
+  // kIgnored when it adds nothing, or when its block's state does not fit the budget.
   Result Accept(const SymbolPacket& symbol);
   Result Accept(const GroupSymbolPacket& symbol);
   bool Whole() const { return blocksDone_ == layout_.BlockCount(); }
@@ -63,7 +93,12 @@ class IncomingFile {
   const std::optional<Sha256Digest>& Digest() const { return sha256_; }
   // Bytes still to be written to disk for this file.
   std::uint64_t Outstanding() const;
-  std::chrono::steady_clock::time_point LastActivity() const { return lastActivity_; }
+  // When the file was made, or last stored kProgressSymbols useful symbols since the time
+  // before: a file whose sender trickles symbols makes no progress.
+  std::chrono::steady_clock::time_point LastProgress() const { return lastProgress_; }
+  static constexpr std::uint32_t kProgressSymbols = 16;
+  // Bytes of this file's state charged to its budget.
+  std::uint64_t HeldBytes() const { return held_; }
 
  private:
   struct StandIn {
@@ -77,18 +112,48 @@ class IncomingFile {
     std::uint32_t block = 0;
   };
   struct Block {
-    std::bitset<kMaxSymbolsPerBlock> have;   // source ids held in their own places
-    std::bitset<kMaxSymbolsPerBlock> taken;  // places holding a symbol of any kind
+    std::bitset<kMaxCodeSourceSymbols> have;   // source ids held in their own places
+    std::bitset<kMaxCodeSourceSymbols> taken;  // places holding a symbol of any kind
     std::uint16_t sources = 0;
     bool done = false;
     std::vector<StandIn> repair;
   };
+  static constexpr std::uint32_t kChunkBlocks = 64;
+  struct Chunk {
+    Block blocks[kChunkBlocks];
+    std::uint32_t done = 0;
+  };
+  // A group's stand-in group symbols, and what the entry is charged for.
+  static constexpr std::uint64_t kGroupEntryBytes = 64;
   struct Place {
     std::uint32_t block = 0;
     std::uint32_t place = 0;
   };
 
-  explicit IncomingFile(const FileLayout& layout);
+  IncomingFile(const FileLayout& layout, MemoryBudget* budget);
+  // The state of |block|: a blank one before its chunk is made, a whole one after its chunk
+  // was released.
+  const Block& BlockAt(std::uint32_t block) const;
+  // The state of |block|, whose chunk EnsureGroup made.
+  Block& MutableBlock(std::uint32_t block) {
+    return chunks_[block / kChunkBlocks]->blocks[block % kChunkBlocks];
+  }
+  // Makes the chunks of |group|'s blocks; false when they do not fit the budget.
+  bool EnsureGroup(std::uint32_t group);
+  using GroupMap = std::unordered_map<std::uint32_t, std::vector<GroupStandIn>>;
+  // Charges to the budget: Take when the bytes fit under its limit, Charge whatever it holds.
+  bool Take(std::uint64_t bytes);
+  void Charge(std::uint64_t bytes);
+  void Release(std::uint64_t bytes);
+  // Room in |standIns| for one more, its growth taken from the budget; false when it does not
+  // fit.
+  template <typename T>
+  bool RoomForOneMore(std::vector<T>& standIns);
+  void EraseGroup(GroupMap::iterator group);
+  // Counts a stored symbol towards the file's progress.
+  void Stored();
+  // The buffers that rebuild and hash a block, made on first use.
+  void EnsureScratch();
   bool WritePlace(std::uint32_t block, std::uint32_t place, const std::uint8_t* data);
   bool MovePlace(Place from, Place to);
   // The lowest place of |block| that holds nothing, if any.
@@ -126,8 +191,13 @@ class IncomingFile {
   std::optional<Sha256Digest> sha256_;
   UniqueFd fd_;
   bool finished_ = false;
-  std::vector<Block> blocks_;
-  std::vector<std::vector<GroupStandIn>> groups_;
+  std::unique_ptr<MemoryBudget> ownBudget_;  // when Create was given none
+  MemoryBudget* const budget_;
+  std::uint64_t held_ = 0;
+  std::vector<std::unique_ptr<Chunk>> chunks_;  // null: not made yet, or released when whole
+  std::vector<bool> chunksWhole_;
+  // Stand-in group symbols by group, for the groups that hold some.
+  GroupMap groups_;
   std::uint32_t blocksDone_ = 0;
   std::uint64_t bytesDone_ = 0;
   std::uint32_t blocksHashed_ = 0;  // blocks [0, blocksHashed_) are in hash_
@@ -137,7 +207,8 @@ class IncomingFile {
   const std::unique_ptr<ErasureCode> code_ = MakeErasureCode();
   GroupCoder groupCoder_;
   std::vector<std::uint8_t> groupScratch_;  // a group's places, then its stand-ins
-  std::chrono::steady_clock::time_point lastActivity_;
+  std::chrono::steady_clock::time_point lastProgress_;
+  std::uint32_t storedSinceProgress_ = 0;
 };
 
 }  // namespace ondavox::fcast

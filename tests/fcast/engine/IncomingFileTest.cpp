@@ -359,3 +359,47 @@ TEST(IncomingFile, StaleTemporariesGoButThoseOfALiveFileStay) {
 
 }  // namespace
 }  // namespace ondavox::fcast
+
+namespace ondavox::fcast {
+namespace {
+
+TEST(IncomingFile, BlockStateIsMadeAsSymbolsComeWithinItsBudgetAndGoesWhenWhole) {
+  // 200 blocks of two source symbols: a block's state is made by its first symbol, within a
+  // budget that holds one chunk of 64 blocks' state beside the file's directory.
+  TempDir dir;
+  const std::string content = RandomBytes(kSymbol * 2 * 200, 14);
+  const DescriptorPacket d = Describe(content, "budget.bin", 2);
+  const FileLayout layout = *FileLayout::Make(d.fileSize, kSymbol, 2, 4);
+  MemoryBudget budget(8 << 10);
+  auto created = IncomingFile::Create(dir.path().string(), d, layout, 0, &budget);
+  ASSERT_TRUE(created.file) << created.status.message();
+  IncomingFile& file = *created.file;
+  const std::uint64_t directory = budget.Held();
+  EXPECT_EQ(file.HeldBytes(), directory);
+  EXPECT_LT(directory, 1024u);
+  SymbolSource source(content, layout);
+  using R = IncomingFile::Result;
+  // A second chunk does not fit beside a first that is still in progress.
+  EXPECT_EQ(Feed(file, source, 0, 0), R::kStored);
+  const std::uint64_t oneChunk = budget.Held();
+  EXPECT_GT(oneChunk, directory + 64 * 32);
+  EXPECT_EQ(Feed(file, source, 64, 0), R::kIgnored);
+  EXPECT_EQ(Feed(file, source, 64, 2), R::kIgnored);
+  // Chunk by chunk, each released when its blocks are whole; the buffers that hash blocks stay.
+  const std::uint64_t buffers = 2 * 2 * kSymbol;
+  int completions = 0;
+  for (std::uint32_t block = 0; block < layout.BlockCount(); ++block) {
+    EXPECT_NE(Feed(file, source, block, 1), R::kIgnored) << block;
+    completions += Feed(file, source, block, 0) == R::kComplete;
+    EXPECT_LE(budget.Held(), oneChunk + buffers);
+  }
+  EXPECT_EQ(completions, 1);
+  EXPECT_EQ(budget.Held(), directory + buffers);
+  EXPECT_EQ(file.Finish(), kFcastErrorNone);
+  EXPECT_EQ(ReadFile(dir.path() / "budget.bin"), content);
+  created.file.reset();
+  EXPECT_EQ(budget.Held(), 0u);
+}
+
+}  // namespace
+}  // namespace ondavox::fcast

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -13,6 +14,7 @@
 #include "fcast/engine/CarouselReceiver.h"
 #include "fcast/engine/CarouselSender.h"
 #include "fcast/engine/FileLayout.h"
+#include "fcast/engine/IncomingFile.h"
 #include "fcast/engine/Sha256.h"
 #include "platform/Ipv4Endpoint.h"
 #include "platform/Mutex.h"
@@ -66,12 +68,14 @@ std::vector<std::uint8_t> Padded(const std::string& content, std::size_t symbolS
   return bytes;
 }
 
-std::unique_ptr<CarouselReceiver> MakeReceiver(std::uint16_t port, const std::string& folder,
-                                               Events& events) {
+std::unique_ptr<CarouselReceiver> MakeReceiver(
+    std::uint16_t port, const std::string& folder, Events& events,
+    std::chrono::milliseconds stallTime = std::chrono::seconds(5)) {
   ReceiverOptions options;
   options.group = kGroup;
   options.port = port;
   options.folder = folder;
+  options.stallTime = stallTime;
   auto created = CarouselReceiver::Create(options, events.Sink());
   EXPECT_TRUE(created.ok()) << created.status().message();
   if (!created.ok()) return nullptr;
@@ -382,6 +386,134 @@ TEST(FcastTransfer, AWholeFileWaitsForTheDigestThatTheSenderHadNotYetSent) {
   EXPECT_EQ(ReadFile(root.path() / "file80"), content);
   EXPECT_EQ(ReadFile(root.path() / "file81"), "");
   EXPECT_EQ(events.Count(FCASTRE_ERROR), 0);
+}
+
+// Forged descriptors of files that never come, and forged files kept alive by a trickle of
+// datagrams: what they cost a receiver, and that genuine files still get through.
+
+// The process's resident memory.
+std::int64_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::int64_t size = 0;
+  std::int64_t resident = 0;
+  statm >> size >> resident;
+  return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+DescriptorPacket Forged(std::uint32_t fileId, std::uint64_t fileSize, std::uint16_t symbolSize,
+                        std::uint16_t k) {
+  DescriptorPacket d;
+  d.fileId = fileId;
+  d.fileSize = fileSize;
+  d.symbolSize = symbolSize;
+  d.sourceSymbols = k;
+  d.symbolIds = 255;
+  d.sha256 = Sha256Digest{};
+  d.name = "forged" + std::to_string(fileId);
+  return d;
+}
+
+TEST(FcastReceiverLimits, ForgedDescriptorsOfHugeFilesCostTheReceiverLittleMemory) {
+  TempDir root;
+  Events events;
+  // Each forged file stalls at once and makes way for the next.
+  auto receiver = MakeReceiver(1717, root.path().string(), events, std::chrono::milliseconds(100));
+  ASSERT_TRUE(receiver);
+  GroupSender out(1717);
+  std::vector<std::uint8_t> bytes;
+  const std::int64_t residentBefore = ResidentBytes();
+  std::int64_t mostHeld = 0;
+  for (std::uint32_t i = 0; i < 8; ++i) {
+    // Refused: more blocks than a receiver takes, then more than the disk holds.
+    EncodeDescriptor(Forged(0xF000 + i, kMaxFileSize, 1448, 128), bytes);
+    out.Send(bytes);
+    EncodeDescriptor(Forged(0xF100 + i, (FileLayout::kMaxBlocks - 1) * 128 * 1448, 1448, 128),
+                     bytes);
+    out.Send(bytes);
+    // Started: the most blocks a file may have, each of one 16-byte symbol, and one symbol.
+    EncodeDescriptor(Forged(0xF200 + i, FileLayout::kMaxBlocks * 16, 16, 1), bytes);
+    out.Send(bytes);
+    ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_START) == int(i) + 1; }));
+    EncodeSymbol(0xF200 + i, i * 1000, 0, std::vector<std::uint8_t>(16, 1), bytes);
+    out.Send(bytes);
+    ASSERT_TRUE(WaitFor([&] { return receiver->Statistics().datagrams == 4 * (i + 1); }));
+    mostHeld = std::max(mostHeld, receiver->Statistics().heldBytes);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  }
+  // A million blocks' directory and one chunk of block state, not a million blocks' state.
+  EXPECT_LT(mostHeld, 1 << 20);
+  EXPECT_LT(ResidentBytes() - residentBefore, std::int64_t{16} << 20);
+  EXPECT_EQ(events.Count(FCASTRE_FILE_START), 8);
+}
+
+TEST(FcastReceiverLimits, StalledForgedFilesMakeWayForAGenuineFile) {
+  TempDir source;
+  TempDir download;
+  Events events;
+  auto receiver =
+      MakeReceiver(1718, download.path().string(), events, std::chrono::milliseconds(1000));
+  ASSERT_TRUE(receiver);
+  GroupSender out(1718);
+  std::vector<std::uint8_t> bytes;
+  // Eight forged files hold every slot; each gets its descriptor and a symbol again every
+  // second, one of them new.
+  const auto trickle = [&](std::uint16_t tick) {
+    for (std::uint32_t i = 0; i < 8; ++i) {
+      EncodeDescriptor(Forged(0xE000 + i, 1 << 20, 1024, 64), bytes);
+      out.Send(bytes);
+      EncodeSymbol(0xE000 + i, 0, tick, std::vector<std::uint8_t>(1024, 2), bytes);
+      out.Send(bytes);
+    }
+  };
+  trickle(0);
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_START) == 8; }));
+  const std::string content = RandomBytes(300'000, 12);
+  WriteFile(source.path() / "genuine.bin", content);
+  auto sender = MakeSender(1718, 0, 2'000'000);
+  ASSERT_TRUE(sender);
+  ASSERT_TRUE(sender->SendFile(source.File("genuine.bin")).ok());
+  const auto start = std::chrono::steady_clock::now();
+  for (std::uint16_t tick = 1; tick < 8 && events.Count(FCASTRE_FILE_COMPLETE) == 0; ++tick) {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    trickle(tick);
+  }
+  ASSERT_TRUE(
+      WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 1; }, std::chrono::seconds(1)));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(ReadFile(download.path() / "genuine.bin"), content);
+  EXPECT_EQ(events.All().back().fileId, events.All()[events.All().size() - 2].fileId);
+  sender->Stop();
+}
+
+TEST(FcastReceiverLimits, AStalledForgedFileGivesBackTheDiskSpaceItWasPromised) {
+  TempDir source;
+  TempDir download;
+  Events events;
+  auto receiver =
+      MakeReceiver(1719, download.path().string(), events, std::chrono::milliseconds(1000));
+  ASSERT_TRUE(receiver);
+  GroupSender out(1719);
+  std::vector<std::uint8_t> bytes;
+  // A forged file promised all but half of a genuine file's footprint of the free space: the
+  // genuine file fits only once the forged one gives its reservation back. The free space
+  // moves with what else runs on the disk: a forged file refused is tried again.
+  const std::string content = RandomBytes(2 << 20, 13);
+  for (std::uint32_t attempt = 0; events.Count(FCASTRE_FILE_START) == 0; ++attempt) {
+    ASSERT_LT(attempt, 3u);
+    const std::optional<std::uint64_t> available = IncomingFile::FreeSpace(download.path());
+    ASSERT_TRUE(available && *available > content.size());
+    EncodeDescriptor(Forged(0xD000 + attempt, *available - content.size() / 2, 1448, 128), bytes);
+    out.Send(bytes);
+    WaitFor([&] { return !events.All().empty(); }, std::chrono::seconds(2));
+  }
+  WriteFile(source.path() / "genuine.bin", content);
+  auto sender = MakeSender(1719, 0, 20'000'000);
+  ASSERT_TRUE(sender);
+  ASSERT_TRUE(sender->SendFile(source.File("genuine.bin")).ok());
+  ASSERT_TRUE(
+      WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 1; }, std::chrono::seconds(5)));
+  EXPECT_EQ(ReadFile(download.path() / "genuine.bin"), content);
+  sender->Stop();
 }
 
 }  // namespace
