@@ -1,7 +1,6 @@
 #include "platform/AtomicFile.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,8 +9,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
 
+#include "platform/LockedTemporary.h"
 #include "platform/UniqueFd.h"
 
 namespace ondavox {
@@ -37,10 +36,11 @@ mode_t ModeFor(const std::string& path) {
 }  // namespace
 
 Status WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  std::string temp = path + kTemporarySuffix;
-  UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (!fd.Valid()) return PosixError("cannot create a temporary file beside " + path, errno);
-  ::flock(fd.Get(), LOCK_EX);  // tells RemoveStaleTemporaries that a writer is alive
+  StatusOr<LockedTemporary> temporary = CreateLockedTemporary(
+      path + kTemporarySuffix, "cannot create a temporary file beside " + path);
+  if (!temporary.ok()) return temporary.status();
+  UniqueFd& fd = temporary->fd;
+  const std::string& temp = temporary->path;
 
   bool ok = ::fchmod(fd.Get(), ModeFor(path)) == 0;
   std::string_view rest = bytes;
@@ -70,27 +70,13 @@ Status WriteFileAtomically(const std::string& path, std::string_view bytes) {
 }
 
 int RemoveStaleTemporaries(const std::string& path) {
-  const std::filesystem::path target(path);
-  const std::string prefix = target.filename().string() + ".";
+  const std::string prefix = std::filesystem::path(path).filename().string() + ".";
   const std::size_t length = prefix.size() + std::strlen(kTemporarySuffix) - 1;
-  std::error_code error;
-  std::filesystem::directory_iterator entries(DirectoryOf(path), error);
-  int removed = 0;
-  for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
-    const std::string name = entries->path().filename().string();
-    if (name.size() != length || !name.starts_with(prefix) ||
-        !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                     [](unsigned char c) { return std::isalnum(c) != 0; })) {
-      continue;
-    }
-    const UniqueFd file(::open(entries->path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!file.Valid() || !entries->is_regular_file(error) ||
-        ::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
-      continue;
-    }
-    if (::unlink(entries->path().c_str()) == 0) ++removed;
-  }
-  return removed;
+  return RemoveUnlockedFiles(DirectoryOf(path), [&](std::string_view name) {
+    return name.size() == length && name.starts_with(prefix) &&
+           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                       [](unsigned char c) { return std::isalnum(c) != 0; });
+  });
 }
 
 }  // namespace ondavox

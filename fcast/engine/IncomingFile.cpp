@@ -1,7 +1,6 @@
 #include "fcast/engine/IncomingFile.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -17,46 +16,13 @@
 #include "fcast/engine/FileName.h"
 #include "fcast/engine/PositionedIo.h"
 #include "fcast/engine/Sha256.h"
+#include "platform/LockedTemporary.h"
 
 namespace ondavox::fcast {
 
 namespace {
 
 constexpr char kTemporaryPrefix[] = ".fcast-";
-// Temporary files made in turn when a clean-up removes each before it is locked.
-constexpr int kCreateAttempts = 4;
-
-struct Temporary {
-  UniqueFd fd;
-  std::string path;
-};
-
-// A temporary file in |folder|, locked. Another receiver's clean-up may remove the file between
-// its creation and the lock; another is then made.
-StatusOr<Temporary> CreateLockedTemporary(const std::string& folder) {
-  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    Temporary temporary;
-    temporary.path = (std::filesystem::path(folder) / kTemporaryPrefix).string() + "XXXXXX";
-    temporary.fd.Reset(::mkostemp(temporary.path.data(), O_CLOEXEC));
-    if (!temporary.fd.Valid()) return PosixError("cannot create a file in " + folder, errno);
-    struct stat info {};
-    if (::flock(temporary.fd.Get(), LOCK_EX) != 0 || ::fstat(temporary.fd.Get(), &info) != 0) {
-      const int error = errno;
-      ::unlink(temporary.path.c_str());
-      return PosixError(temporary.path, error);
-    }
-    if (info.st_nlink > 0) return temporary;
-  }
-  return Status::IoError("cannot keep a file in " + folder + ": removed while created");
-}
-
-// True when |path| names the file open as |fd|.
-bool SameFile(int fd, const std::filesystem::path& path) {
-  struct stat opened {};
-  struct stat named {};
-  return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-         S_ISREG(opened.st_mode) && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
-}
 
 }  // namespace
 
@@ -98,7 +64,9 @@ IncomingFile::Created IncomingFile::Create(const std::string& folder,
   if (layout.K() > static_cast<std::uint32_t>(kMaxCodeSourceSymbols)) {
     return {nullptr, kFcastErrorCreateFile, Status::InvalidArgument("blocks wider than the code")};
   }
-  StatusOr<Temporary> temporary = CreateLockedTemporary(folder);
+  StatusOr<LockedTemporary> temporary =
+      CreateLockedTemporary((std::filesystem::path(folder) / kTemporaryPrefix).string() + "XXXXXX",
+                            "cannot create a file in " + folder);
   if (!temporary.ok()) return {nullptr, kFcastErrorCreateFile, temporary.status()};
   std::unique_ptr<IncomingFile> file(new IncomingFile(layout, budget));
   file->fileId_ = descriptor.fileId;
@@ -120,17 +88,9 @@ IncomingFile::Created IncomingFile::Create(const std::string& folder,
 }
 
 void IncomingFile::RemoveStaleTemporaries(const std::string& folder) {
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    const std::filesystem::path& path = it->path();
-    if (path.filename().string().rfind(kTemporaryPrefix, 0) != 0) continue;
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    // A live receiver holds the lock of each temporary file it writes.
-    if (fd.Valid() && ::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 && SameFile(fd.Get(), path)) {
-      ::unlink(path.c_str());
-    }
-  }
+  // A live receiver holds the lock of each temporary file it writes.
+  RemoveUnlockedFiles(folder,
+                      [](std::string_view name) { return name.starts_with(kTemporaryPrefix); });
 }
 
 IncomingFile::~IncomingFile() {

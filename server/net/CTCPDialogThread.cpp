@@ -51,22 +51,18 @@ void CTCPDialogThread::ThreadMain() {
 void CTCPDialogThread::Run() {
   TraceLine("CTCPDialogThread::Run() [ENTER]");
   MavoraProtocolServer& protocol = runner_.protocol();
+  LineReader reader = LineReader::ForSocket(fd_);
   bool timedOut = false;
-  LineReader reader([this, &timedOut](char* buffer, std::size_t capacity) -> long {
-    for (;;) {
-      const ssize_t n = ::recv(fd_, buffer, capacity, 0);
-      if (n >= 0 || errno != EINTR) {
-        timedOut = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-        return n;
-      }
-    }
-  });
   std::string login;  // the login accepted on this connection
   SetReadTimeout(loginTimeout_);
   for (;;) {
     const std::optional<std::string> message = reader.ReadLine();
     if (stopping_.load()) return;  // closed by the server: nothing more is processed
-    if (!message) break;
+    if (!message) {
+      // The read ended in the receive timeout, which only a connection without a login has.
+      timedOut = errno == EAGAIN || errno == EWOULDBLOCK;
+      break;
+    }
     DebugOut("[RECEIVE : " + *message + "]\n");
     TraceLine("command received: " + *message);
     const std::string reply = protocol.invoke(*message, login);
