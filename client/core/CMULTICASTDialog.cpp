@@ -31,7 +31,9 @@ bool CMULTICASTDialog::Stopped() {
 
 bool CMULTICASTDialog::InitInstance() {
   TraceLine("CMULTICASTDialog::InitInstance() [ENTER]");
-  return InitMULTICAST();
+  const bool joined = InitMULTICAST();
+  settled_.Signal();
+  return joined;
 }
 
 int CMULTICASTDialog::ExitInstance() {
@@ -107,6 +109,7 @@ int CMULTICASTDialog::Run() {
 
 void CMULTICASTDialog::Close() {
   TraceLine("CMULTICASTDialog::Close() [ENTER]");
+  settled_.Signal();
   bool leaveFailed = false;
   {
     MutexLock lock(mu_);

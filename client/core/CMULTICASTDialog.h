@@ -2,12 +2,14 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 
 #include "client/core/WorkerThread.h"
 #include "platform/Mutex.h"
 #include "platform/Socket.h"
+#include "platform/WakeUp.h"
 
 namespace ondavox::client {
 
@@ -34,6 +36,11 @@ class CMULTICASTDialog final : public WorkerThread {
 
   bool InitMULTICAST() EXCLUDES(mu_);
 
+  // Waits, at most |timeout|, until the thread has joined its group, failed to, or the session
+  // closed: the server answers a login with an announcement, which a client that has not yet
+  // joined would miss. One waiter (the TCP session thread).
+  void WaitSettled(std::chrono::milliseconds timeout) { settled_.WaitFor(timeout); }
+
  protected:
   bool InitInstance() override;
   int Run() override;
@@ -46,6 +53,7 @@ class CMULTICASTDialog final : public WorkerThread {
   const std::string groupAddress_;
   ClientRunner& runner_;
   const std::function<void()> closeSession_;
+  WakeUp settled_;  // signalled once InitMULTICAST has ended, and at Close
 
   Mutex mu_;
   Socket socket_ GUARDED_BY(mu_);

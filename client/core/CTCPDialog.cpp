@@ -33,11 +33,12 @@ std::string WithoutLineFeeds(std::string text) {
 }  // namespace
 
 CTCPDialog::CTCPDialog(int port, std::string serverAddress, ClientRunner& runner,
-                       std::function<void()> closeSession)
+                       std::function<void()> closeSession, std::function<void()> awaitListener)
     : port_(port),
       serverAddress_(std::move(serverAddress)),
       runner_(runner),
-      closeSession_(std::move(closeSession)) {
+      closeSession_(std::move(closeSession)),
+      awaitListener_(std::move(awaitListener)) {
   TraceLine("CTCPDialog::CTCPDialog() [ENTER]");
   TraceLine("CTCPDialog::CTCPDialog() [EXIT]");
 }
@@ -123,6 +124,7 @@ bool CTCPDialog::InitTCP() {
   if (const std::optional<Ipv4Endpoint> local = Ipv4Endpoint::LocalOf(fd)) {
     localAddress_ = local->AddressText();
   }
+  awaitListener_();
   TraceLine("CTCPDialog::InitTCP() [EXIT]");
   AppendLog("You are connected", "INFO");
   return true;

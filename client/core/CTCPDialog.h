@@ -26,8 +26,10 @@ class ClientRunner;
 class CTCPDialog final : public WorkerThread {
  public:
   // |closeSession| closes the whole session this thread belongs to; |runner| outlives it.
+  // |awaitListener| returns once the session's announcements can be heard; the thread calls
+  // it when connected, before it sends any command.
   CTCPDialog(int port, std::string serverAddress, ClientRunner& runner,
-             std::function<void()> closeSession);
+             std::function<void()> closeSession, std::function<void()> awaitListener);
   ~CTCPDialog() override;
 
   // Makes |command| the command to send next, replacing one not taken yet, and wakes the
@@ -57,6 +59,7 @@ class CTCPDialog final : public WorkerThread {
   const std::string serverAddress_;
   ClientRunner& runner_;
   const std::function<void()> closeSession_;
+  const std::function<void()> awaitListener_;
   // The local address of the connection, sent with LOGIN and REGISTER; its own thread only.
   std::string localAddress_;
 

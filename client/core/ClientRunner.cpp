@@ -4,6 +4,12 @@
 #include "platform/Trace.h"
 
 namespace ondavox::client {
+namespace {
+
+// The longest the TCP session waits for the listener to join its group.
+constexpr std::chrono::milliseconds kListenerPatience{2000};
+
+}  // namespace
 
 std::shared_ptr<FcastReceiverObject> ClientRunner::LoadFcastReceiver(
     const FcastMessageHook& message, const std::vector<std::string>& candidates) {
@@ -64,7 +70,10 @@ void ClientRunner::Connect(int tcpPort, int multicastPort, const std::string& se
     auto close = [this, id] { CloseSession(id); };
     session->listener =
         std::make_unique<CMULTICASTDialog>(multicastPort_, groupAddress_, *this, close);
-    session->tcp = std::make_unique<CTCPDialog>(tcpPort_, serverAddress_, *this, close);
+    // LOGIN waits until the listener can hear the playlist announced in answer.
+    session->tcp = std::make_unique<CTCPDialog>(
+        tcpPort_, serverAddress_, *this, close,
+        [listener = session->listener.get()] { listener->WaitSettled(kListenerPatience); });
     // Both threads start under the lock, so a thread that fails at once closes a complete
     // session.
     session->listener->Start();
