@@ -46,4 +46,15 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
   return hook;
 }
 
+bool ShowFailure(QWidget* parent, const Status& status, const QString& title) {
+  if (status.ok()) return true;
+  const QString text = QString::fromStdString(status.message());
+  if (status.code() == Status::Code::kInvalidArgument) {
+    ShowMessageBox(parent, text, title, MessageIcon::kWarning);
+  } else {
+    ShowMessageBox(parent, text, MessageIcon::kError);
+  }
+  return false;
+}
+
 }  // namespace ondavox

@@ -3,6 +3,8 @@
 #include <QString>
 #include <functional>
 
+#include "platform/Status.h"
+
 class QWidget;
 
 namespace ondavox {
@@ -27,6 +29,9 @@ void ShowMessageBox(QWidget* parent, const QString& text, const QString& title,
                     MessageIcon icon = MessageIcon::kNone);
 // A message without a title of its own: the program's name is its title.
 void ShowMessageBox(QWidget* parent, const QString& text, MessageIcon icon);
+// Shows a failed |status|: a refusal (InvalidArgument) as a warning titled |title|, any other
+// failure as an error under the program's name. Nothing when it is ok; returns status.ok().
+bool ShowFailure(QWidget* parent, const Status& status, const QString& title);
 // Replaces the hook (an empty hook restores the modal box) and returns the previous one.
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 

@@ -1,7 +1,6 @@
 #include "server/admin/CAddFileDlg.h"
 
 #include <filesystem>
-#include <fstream>
 
 #include "platform/ui/FilePickers.h"
 #include "platform/ui/MessageBox.h"
@@ -32,8 +31,9 @@ void CAddFileDlg::OnBrowse() {
   const std::optional<QString> chosen = PickFile(request);
   if (!chosen) return;
   const std::string path = chosen->toStdString();
-  if (!std::ifstream(path, std::ios::binary).is_open()) {
-    ShowMessageBox(this, QStringLiteral("%1 cannot be opened.").arg(*chosen), MessageIcon::kError);
+  const Status readable = ServerAdministration::CheckReadable(path);
+  if (!readable.ok()) {
+    ShowMessageBox(this, QString::fromStdString(readable.message()), MessageIcon::kError);
     return;
   }
   fileName_ = std::filesystem::path(path).filename().string();
@@ -41,17 +41,20 @@ void CAddFileDlg::OnBrowse() {
   ui_->file->setText(*chosen);
 }
 
+ServerAdministration::NewDocument CAddFileDlg::document() const {
+  return {fullPath_, description(), streamable() == 1, persistent() == 1};
+}
+
 void CAddFileDlg::OnOk() {
-  const QString title = QStringLiteral("Error Adding File");
-  if (ui_->file->text().isEmpty()) {
-    ShowMessageBox(this, QStringLiteral("You must select a file to add."), title,
-                   MessageIcon::kWarning);
-  } else if (ui_->description->text().isEmpty()) {
-    ShowMessageBox(this, QStringLiteral("You must specify a description to the file."), title,
-                   MessageIcon::kWarning);
-  } else {
+  ServerAdministration::NewDocument chosen = document();
+  if (ui_->file->text().isEmpty()) chosen.path.clear();
+  const Status checked = ServerAdministration::CheckNewDocument(chosen);
+  if (checked.ok()) {
     accept();
+    return;
   }
+  ShowMessageBox(this, QString::fromStdString(checked.message()),
+                 QStringLiteral("Error Adding File"), MessageIcon::kWarning);
 }
 
 }  // namespace ondavox::server

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "server/app/ServerAdministration.h"
+
 namespace Ui {
 class CAddFileDlg;
 }
@@ -25,12 +27,12 @@ class CAddFileDlg final : public QDialog {
   void SetStartFolder(const std::string& folder) { startFolder_ = folder; }
 
   const std::string& fileName() const { return fileName_; }
-  const std::string& owner() const { return owner_; }
   const std::string& fullPath() const { return fullPath_; }
-  const std::string& mimeType() const { return mimeType_; }
   std::string description() const;
   int32_t persistent() const;
   int32_t streamable() const;
+  // The values as the administration's Add File takes them.
+  ServerAdministration::NewDocument document() const;
 
  private:
   void OnBrowse();
@@ -39,9 +41,7 @@ class CAddFileDlg final : public QDialog {
   std::unique_ptr<Ui::CAddFileDlg> ui_;
   std::string startFolder_;
   std::string fileName_;
-  std::string owner_ = "root";
   std::string fullPath_;
-  std::string mimeType_ = "unknown";
 };
 
 }  // namespace ondavox::server

@@ -5,6 +5,7 @@
 #include "platform/ui/MessageBox.h"
 #include "server/admin/CAddFileDlg.h"
 #include "server/app/COndavoxDoc.h"
+#include "server/app/ServerAdministration.h"
 #include "server/net/ServerDataAccess.h"
 #include "ui_CManageDocumentsDlg.h"
 
@@ -62,10 +63,6 @@ QTreeWidgetItem* CManageDocumentsDlg::SelectedRow() const {
   return selected.isEmpty() ? nullptr : selected.front();
 }
 
-std::string CManageDocumentsDlg::RowKey(const QTreeWidgetItem& row) {
-  return CDocInfo::MakeKey(row.text(kOwner).toStdString(), row.text(kFile).toStdString());
-}
-
 void CManageDocumentsDlg::OnSelectionChanged() {
   const QTreeWidgetItem* row = SelectedRow();
   if (row == nullptr) return;
@@ -74,65 +71,47 @@ void CManageDocumentsDlg::OnSelectionChanged() {
   ui_->persisting->setChecked(row->text(kPersisting) == QStringLiteral("Yes"));
 }
 
-bool CManageDocumentsDlg::SaveDatabase() {
-  Status saved;
-  {
-    ServerDataAccess access(document_.runner());
-    saved = document_.documents().Save();
-  }
-  if (saved.ok()) return true;
-  ShowMessageBox(this, QString::fromStdString(saved.message()), MessageIcon::kError);
-  return false;
-}
-
 void CManageDocumentsDlg::OnDelete() {
   QTreeWidgetItem* row = SelectedRow();
   if (row == nullptr) return;
-  const std::string key = RowKey(*row);
+  const std::string owner = row->text(kOwner).toStdString();
+  const std::string file = row->text(kFile).toStdString();
   delete row;
   ui_->documents->clearSelection();
-  {
-    ServerDataAccess access(document_.runner());
-    document_.documents().Remove(key);
-  }
-  SaveDatabase();
+  const Status removed = ServerAdministration(document_).DeleteDocument(owner, file);
+  if (removed.code() != Status::Code::kInvalidArgument) ShowFailure(this, removed, QString());
 }
 
 void CManageDocumentsDlg::OnModify() {
   QTreeWidgetItem* row = SelectedRow();
   if (row == nullptr) return;
-  const bool streamable = ui_->streamable->isChecked();
-  const bool persisting = ui_->persisting->isChecked();
-  {
-    ServerDataAccess access(document_.runner());
-    CDocInfo* record = document_.documents().Find(RowKey(*row));
-    if (record == nullptr) return;
-    row->setText(kDescription, ui_->description->text());
-    record->SetDescription(ui_->description->text().toStdString());
-    record->SetStreamable(streamable ? 1 : 0);
-    record->SetPersisting(persisting ? 1 : 0);
-  }
-  if (!SaveDatabase()) return;
-  row->setText(kStreamable, YesNo(streamable ? 1 : 0));
-  row->setText(kPersisting, YesNo(persisting ? 1 : 0));
+  ServerAdministration::DocumentChange change;
+  change.description = ui_->description->text().toStdString();
+  change.streamable = ui_->streamable->isChecked();
+  change.persisting = ui_->persisting->isChecked();
+  const Status changed = ServerAdministration(document_).ChangeDocument(
+      row->text(kOwner).toStdString(), row->text(kFile).toStdString(), change);
+  if (changed.code() == Status::Code::kInvalidArgument) return;  // deleted meanwhile
+  row->setText(kDescription, ui_->description->text());
+  if (!ShowFailure(this, changed, QString())) return;
+  row->setText(kStreamable, YesNo(*change.streamable ? 1 : 0));
+  row->setText(kPersisting, YesNo(*change.persisting ? 1 : 0));
 }
 
 void CManageDocumentsDlg::OnAdd() {
   CAddFileDlg add(this);
   add.SetStartFolder(document_.config().documentPath);
   if (add.exec() != QDialog::Accepted) return;
-  auto record = std::make_unique<CDocInfo>(add.fileName(), "root", add.fullPath(), "unknown",
-                                           add.streamable(), add.persistent(), add.description());
-  bool added = false;
-  {
-    ServerDataAccess access(document_.runner());
-    added = document_.documents().Add(record);
+  const StatusOr<CDocInfo> added = ServerAdministration(document_).AddDocument(add.document());
+  if (added.ok()) {
+    Fill();
+  } else if (added.status().code() == Status::Code::kInvalidArgument) {
+    // The dialog's own checks passed: the refusal is a document already stored.
+    ShowMessageBox(this, QString::fromStdString(added.status().message()), QStringLiteral("pb"));
+    Fill();
+  } else {
+    ShowFailure(this, added.status(), QString());
   }
-  if (!added) {
-    ShowMessageBox(this, QStringLiteral("pb : peut-ête déjà inséré dns la database"),
-                   QStringLiteral("pb"));
-  }
-  if (SaveDatabase()) Fill();
 }
 
 void CManageDocumentsDlg::OnOk() {
@@ -146,19 +125,14 @@ void CManageDocumentsDlg::OnOk() {
                    QStringLiteral("PlayList add file"), MessageIcon::kWarning);
     return;
   }
-  bool found = false;
-  {
-    ServerDataAccess access(document_.runner());
-    if (const CDocInfo* record = document_.documents().Find(RowKey(*row))) {
-      result_ = *record;
-      found = true;
-    }
-  }
-  if (found) {
+  StatusOr<CDocInfo> record = ServerAdministration(document_).FindDocument(
+      row->text(kOwner).toStdString(), row->text(kFile).toStdString());
+  if (record.ok()) {
+    result_ = std::move(*record);
     accept();
     return;
   }
-  ShowMessageBox(this, QStringLiteral("Unknow file ") + row->text(kFile),
+  ShowMessageBox(this, QString::fromStdString(record.status().message()),
                  QStringLiteral("Database Error"));
   reject();
 }

@@ -39,14 +39,11 @@ class CManageDocumentsDlg final : public QDialog {
   void Fill();
   // The selected row, or null.
   QTreeWidgetItem* SelectedRow() const;
-  static std::string RowKey(const QTreeWidgetItem& row);
   void OnSelectionChanged();
   void OnAdd();
   void OnModify();
   void OnDelete();
   void OnOk();
-  // Saves the database; false, after telling the user, when the file could not be written.
-  bool SaveDatabase();
 
   std::unique_ptr<Ui::CManageDocumentsDlg> ui_;
   COndavoxDoc& document_;

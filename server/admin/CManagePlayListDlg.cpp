@@ -1,11 +1,10 @@
 #include "server/admin/CManagePlayListDlg.h"
 
-#include <QCoreApplication>
 #include <QHeaderView>
-#include <QTimer>
 
 #include "server/admin/CManageDocumentsDlg.h"
 #include "server/app/COndavoxDoc.h"
+#include "server/app/ServerAdministration.h"
 #include "ui_CManagePlayListDlg.h"
 
 namespace ondavox::server {
@@ -39,16 +38,15 @@ void CManagePlayListDlg::RequestRefresh() {
 }
 
 void CManagePlayListDlg::Refresh() {
+  const int selected = SelectedRow();
   ui_->playlist->clear();
-  Playlist& playlist = document_.GetPlaylist();
-  for (int i = 0; i < playlist.GetCount(); ++i) {
-    const std::optional<CDocInfo> entry = playlist.GetAt(i);
-    if (!entry) break;  // the Fcast sender removed the head meanwhile
+  for (const CDocInfo& entry : ServerAdministration(document_).ListPlaylist()) {
     auto* row = new QTreeWidgetItem(ui_->playlist);
-    row->setText(0, QString::fromStdString(entry->fileName()));
-    row->setText(1, QString::fromStdString(entry->owner()));
-    row->setText(2, QString::fromStdString(entry->description()));
+    row->setText(0, QString::fromStdString(entry.fileName()));
+    row->setText(1, QString::fromStdString(entry.owner()));
+    row->setText(2, QString::fromStdString(entry.description()));
   }
+  SelectRow(selected);
 }
 
 int CManagePlayListDlg::SelectedRow() const {
@@ -63,26 +61,21 @@ void CManagePlayListDlg::SelectRow(int row) {
   item->setSelected(true);
 }
 
-void CManagePlayListDlg::AnnounceIfRunning() {
-  if (document_.IsRunning()) document_.runner().SendPlaylist();
-}
-
 void CManagePlayListDlg::Move(int step) {
   const int row = SelectedRow();
-  if (row < 0 || (step > 0 && row == 0)) return;
-  const std::optional<int> position = document_.GetPlaylist().Move(row, step);
+  if (row < 0) return;
+  const StatusOr<int> position = ServerAdministration(document_).MoveEntry(row, step);
   Refresh();
   ui_->playlist->setFocus();
-  if (position) SelectRow(*position);
-  AnnounceIfRunning();
+  if (position.ok()) SelectRow(*position);
 }
 
 void CManagePlayListDlg::OnDelete() {
   const int row = SelectedRow();
   if (row < 0) return;
-  document_.GetPlaylist().RemoveAt(row);
-  delete ui_->playlist->takeTopLevelItem(row);
-  AnnounceIfRunning();
+  ServerAdministration(document_).RemoveEntry(row);
+  ui_->playlist->clearSelection();
+  Refresh();
 }
 
 void CManagePlayListDlg::OnChoose() {
@@ -99,16 +92,8 @@ void CManagePlayListDlg::OnChoose() {
 }
 
 void CManagePlayListDlg::OnEnqueue() {
-  document_.GetPlaylist().AddTail(chosen_);
+  ServerAdministration(document_).Enqueue(chosen_);
   Refresh();
-  if (document_.IsRunning()) {
-    document_.runner().SendPlaylist();
-    // The runner lives as long as the program, the dialog may not: the wake-up is the
-    // application's.
-    ServerRunner& runner = document_.runner();
-    QTimer::singleShot(kWakeDelayMs, QCoreApplication::instance(),
-                       [&runner] { runner.WakeFcastSender(); });
-  }
   ui_->enqueue->setEnabled(false);
   ui_->file->clear();
   ui_->description->clear();

@@ -27,9 +27,6 @@ class CManagePlayListDlg final : public QDialog, public RefreshTarget {
   Q_OBJECT
 
  public:
-  // How long Enqueue lets the announcement go before it wakes the Fcast sender.
-  static constexpr int kWakeDelayMs = 500;
-
   CManagePlayListDlg(QWidget* parent, COndavoxDoc& document);
   ~CManagePlayListDlg() override;
 
@@ -45,7 +42,6 @@ class CManagePlayListDlg final : public QDialog, public RefreshTarget {
   void OnDelete();
   void OnChoose();
   void OnEnqueue();
-  void AnnounceIfRunning();
 
   std::unique_ptr<Ui::CManagePlayListDlg> ui_;
   COndavoxDoc& document_;

@@ -4,6 +4,7 @@
 
 #include "platform/ui/MessageBox.h"
 #include "server/app/COndavoxDoc.h"
+#include "server/app/ServerAdministration.h"
 #include "server/net/ServerDataAccess.h"
 #include "ui_CManageUsersDlg.h"
 
@@ -85,93 +86,40 @@ void CManageUsersDlg::OnClear() {
   ui_->banned->setChecked(false);
 }
 
-void CManageUsersDlg::ReloadLists() {
-  {
-    ServerDataAccess access(document_.runner());
-    document_.RefreshLoginLists();
+void CManageUsersDlg::OnAddUser() {
+  const Status added = ServerAdministration(document_).AddUser(
+      ui_->login->text().toStdString(), ui_->password->text().toStdString(),
+      ui_->name->text().toStdString(), ui_->surname->text().toStdString(),
+      ui_->banned->isChecked());
+  if (!ShowFailure(this, added, QStringLiteral("Add User")) &&
+      added.code() == Status::Code::kInvalidArgument) {
+    FocusLogin();
+    return;
   }
   Refresh();
 }
 
-void CManageUsersDlg::SaveDatabase() {
-  Status saved;
-  {
-    ServerDataAccess access(document_.runner());
-    saved = document_.users().Save();
-  }
-  if (!saved.ok())
-    ShowMessageBox(this, QString::fromStdString(saved.message()), MessageIcon::kError);
-}
-
-void CManageUsersDlg::OnAddUser() {
-  const QString title = QStringLiteral("Add User");
-  const std::string login = ui_->login->text().toStdString();
-  if (login.empty()) {
-    ShowMessageBox(this, QStringLiteral("Specify a login for the user."), title,
-                   MessageIcon::kWarning);
-    FocusLogin();
-    return;
-  }
-  bool added = false;
-  {
-    ServerDataAccess access(document_.runner());
-    if (document_.users().Find(login) == nullptr) {
-      auto user = std::make_unique<CUserInfo>(
-          login, ui_->password->text().toStdString(), ui_->name->text().toStdString(),
-          ui_->surname->text().toStdString(), ui_->banned->isChecked() ? 1 : 0, 0, "", 0);
-      added = document_.users().Add(user);
-    }
-  }
-  if (!added) {  // message boxes never wait with the data lock held
-    ShowMessageBox(this, QStringLiteral("Login is already used by another user."), title,
-                   MessageIcon::kWarning);
-    FocusLogin();
-    return;
-  }
-  SaveDatabase();
-  ReloadLists();
-}
-
 void CManageUsersDlg::OnApplyChanges() {
-  bool found = false;
-  {
-    ServerDataAccess access(document_.runner());
-    if (CUserInfo* user = document_.users().Find(ui_->login->text().toStdString())) {
-      user->SetName(ui_->name->text().toStdString());
-      user->SetIpAddress(ui_->lastIp->text().toStdString());
-      user->SetBanned(ui_->banned->isChecked() ? 1 : 0);
-      user->SetPassword(ui_->password->text().toStdString());
-      user->SetLastName(ui_->surname->text().toStdString());
-      found = true;
-    }
-  }
-  if (!found) {
-    ShowMessageBox(this, QStringLiteral("User unknow"), QStringLiteral("Edit Unknow User"),
-                   MessageIcon::kWarning);
-    return;
-  }
-  SaveDatabase();
+  ServerAdministration::UserChange change;
+  change.name = ui_->name->text().toStdString();
+  change.ip = ui_->lastIp->text().toStdString();
+  change.banned = ui_->banned->isChecked();
+  change.password = ui_->password->text().toStdString();
+  change.lastName = ui_->surname->text().toStdString();
+  ShowFailure(this, ServerAdministration(document_).ChangeUser(ui_->login->text().toStdString(), change),
+         QStringLiteral("Edit Unknow User"));
 }
 
 void CManageUsersDlg::OnDeleteUser() {
-  const QString login = ui_->login->text();
-  bool removed = false;
-  {
-    ServerDataAccess access(document_.runner());
-    removed = document_.users().Remove(login.toStdString());
-  }
+  const std::string login = ui_->login->text().toStdString();
+  const Status removed = ServerAdministration(document_).DeleteUser(login);
   const QString title = QStringLiteral("Add User");
-  if (!removed) {
-    ShowMessageBox(this, QStringLiteral("Unknow user.\nDelete user progress abort."), title,
-                   MessageIcon::kWarning);
+  if (!ShowFailure(this, removed, title) && removed.code() == Status::Code::kInvalidArgument) {
     FocusLogin();
     return;
   }
-  SaveDatabase();
-  ShowMessageBox(
-      this, QStringLiteral("User ") + login + QStringLiteral(" has been removed from database."),
-      title);
-  ReloadLists();
+  ShowMessageBox(this, QString::fromStdString(ServerAdministration::UserDeletedText(login)), title);
+  Refresh();
 }
 
 }  // namespace ondavox::server

@@ -43,10 +43,6 @@ class CManageUsersDlg final : public QDialog, public RefreshTarget {
   void OnAddUser();
   void OnApplyChanges();
   void OnDeleteUser();
-  // Refills the document's login lists, then the list boxes.
-  void ReloadLists();
-  // Saves the user database; tells the user when the file could not be written.
-  void SaveDatabase();
   void FocusLogin();
 
   std::unique_ptr<Ui::CManageUsersDlg> ui_;

@@ -1,5 +1,6 @@
 #include "server/app/COndavoxDoc.h"
 
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -49,6 +50,7 @@ Status COndavoxDoc::Load() {
 }
 
 bool COndavoxDoc::Start() {
+  MutexLock lifecycle(lifecycleMu_);
   if (IsRunning()) return true;
   if (!IsPort(config_.Port) || !IsPort(config_.MulticastPort)) return false;
   ServerRunner::Settings settings;
@@ -71,6 +73,7 @@ bool COndavoxDoc::Start() {
 }
 
 Status COndavoxDoc::Stop() {
+  MutexLock lifecycle(lifecycleMu_);
   runner_.Close();  // outside the data scope: connections may be waiting for the lock
   running_ = false;
   ServerDataAccess access(runner_);
@@ -126,6 +129,7 @@ void COndavoxDoc::SetPlaylistDialog(RefreshTarget* dialog) {
 
 void COndavoxDoc::AppendLog(std::string_view line) {
   MutexLock lock(logMu_);
+  logHistory_.Add(line, std::time(nullptr));
   if (log_ != nullptr) {
     log_->AppendLog(line);
   } else {
@@ -140,10 +144,15 @@ void COndavoxDoc::RefreshLoginLists() {
   users_.ListLoginsByStatus(loggedIn_, 1);
 }
 
-void COndavoxDoc::LoginsChanged() {
+void COndavoxDoc::UsersChanged() {
   RefreshLoginLists();
   MutexLock lock(dialogsMu_);
   if (usersDialog_ != nullptr) usersDialog_->RequestRefresh();
+}
+
+void COndavoxDoc::PlaylistChanged() {
+  MutexLock lock(dialogsMu_);
+  if (playlistDialog_ != nullptr) playlistDialog_->RequestRefresh();
 }
 
 void COndavoxDoc::OnServerEvent(const ServerEvent& event) {
@@ -156,25 +165,22 @@ void COndavoxDoc::OnServerEvent(const ServerEvent& event) {
     switch (event.GetType()) {
       case USER_NEW:
         AppendLog("A new client was added to the database : " + param);
-        LoginsChanged();
+        UsersChanged();
         break;
       case USER_DEL:
         AppendLog("A client was removed from the database : " + param);
-        LoginsChanged();
+        UsersChanged();
         break;
       case USER_ONLINE:
         AppendLog("New client logged : " + param);
-        LoginsChanged();
+        UsersChanged();
         break;
       case USER_OFFLINE:
         AppendLog(param + " has logged out.");
-        LoginsChanged();
+        UsersChanged();
         break;
       case PLAYLIST_UPDATED: {
-        {
-          MutexLock lock(dialogsMu_);
-          if (playlistDialog_ != nullptr) playlistDialog_->RequestRefresh();
-        }
+        PlaylistChanged();
         AppendLog("The playlist has been updated.");
         announce = IsRunning();
         break;

@@ -7,6 +7,7 @@
 
 #include "platform/Mutex.h"
 #include "platform/Status.h"
+#include "server/app/LogHistory.h"
 #include "server/app/ServerConfig.h"
 #include "server/app/ServerLog.h"
 #include "server/data/DocumentDatabase.h"
@@ -22,8 +23,9 @@ namespace ondavox::server {
 // and into refreshes of the open dialogs. Both programs, with and without a window, are thin
 // mains over it.
 //
-// Threads: construction, Load, Start, Stop, the settings, the document file and SetLog run on
-// the program's main (window) thread. OnServerEvent runs on the posting thread. The databases
+// Threads: construction, Load, the settings, the document file and SetLog run on the program's
+// main (window) thread. Start and Stop run on any thread, one at a time (the window's buttons
+// and the administration channel). OnServerEvent and AppendLog run on the calling thread. The databases
 // and the login lists are shared with the connection threads: use them only inside a
 // ServerDataAccess scope on runner() (the server data lock).
 class COndavoxDoc final : public ServerEventListener {
@@ -45,12 +47,12 @@ class COndavoxDoc final : public ServerEventListener {
 
   // Starts the server with the settings. False, with nothing started, when the TCP port or the
   // multicast port is outside 1 to 65535 (it could not be bound as given).
-  bool Start();
+  bool Start() EXCLUDES(lifecycleMu_);
   // Stops the server: closes the runner first, so that no request changes the data after it is
   // saved, then empties the login lists, marks every user offline and saves the user database
   // and the document database. The result is the first save that failed; the server is stopped
   // either way and the data stays in memory.
-  Status Stop();
+  Status Stop() EXCLUDES(lifecycleMu_);
   bool IsRunning() const { return running_.load(); }
 
   // Writes every setting to server.ini.
@@ -71,6 +73,17 @@ class COndavoxDoc final : public ServerEventListener {
 
   void OnServerEvent(const ServerEvent& event) override;
 
+  // Adds |line| to the log (and to its history). Any thread.
+  void AppendLog(std::string_view line) EXCLUDES(logMu_);
+  // The last lines logged, and their live readers.
+  LogHistory& logHistory() { return logHistory_; }
+
+  // After the users changed: refreshes the login lists and asks the users dialog to reload.
+  // REQUIRES: a ServerDataAccess scope on runner().
+  void UsersChanged() EXCLUDES(dialogsMu_);
+  // After the playlist changed: asks the playlist dialog to reload. Any thread.
+  void PlaylistChanged() EXCLUDES(dialogsMu_);
+
   ServerRunner& runner() { return runner_; }
   Playlist& GetPlaylist() { return runner_.playlist(); }
   // REQUIRES: a ServerDataAccess scope on runner().
@@ -83,16 +96,13 @@ class COndavoxDoc final : public ServerEventListener {
   void RefreshLoginLists();
 
  private:
-  void AppendLog(std::string_view line) EXCLUDES(logMu_);
-  // Refreshes the login lists and asks the users dialog to reload them.
-  void LoginsChanged() EXCLUDES(dialogsMu_);
-
   const std::string directory_;
   ServerConfig config_;
   UserDatabase users_;
   DocumentDatabase documents_;
   ServerRunner runner_;  // after the databases: it refers to them
   std::atomic<bool> running_{false};
+  Mutex lifecycleMu_;  // held through Start and Stop
 
   // Under the server data lock.
   std::vector<std::string> loggedOut_;
@@ -101,6 +111,7 @@ class COndavoxDoc final : public ServerEventListener {
   Mutex logMu_;
   ServerLog* log_ GUARDED_BY(logMu_) = nullptr;
   std::vector<std::string> pendingLines_ GUARDED_BY(logMu_);
+  LogHistory logHistory_;
 
   Mutex dialogsMu_;
   RefreshTarget* usersDialog_ GUARDED_BY(dialogsMu_) = nullptr;

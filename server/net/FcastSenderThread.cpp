@@ -51,6 +51,20 @@ void FcastSenderThread::Close() {
   if (thread_.joinable()) thread_.join();
 }
 
+void FcastSenderThread::DelayNextTransfer(std::chrono::milliseconds delay) {
+  notBefore_ = (std::chrono::steady_clock::now() + delay).time_since_epoch().count();
+}
+
+std::optional<FcastSenderThread::Progress> FcastSenderThread::progress() const {
+  MutexLock lock(progressMu_);
+  return progress_;
+}
+
+void FcastSenderThread::Report(std::optional<Progress> progress) {
+  MutexLock lock(progressMu_);
+  progress_ = std::move(progress);
+}
+
 bool FcastSenderThread::Pause(std::chrono::milliseconds timeout) {
   if (stopping_.load()) return false;
   wake_.WaitFor(timeout);
@@ -71,6 +85,12 @@ void FcastSenderThread::Run() {
     DebugOut("playlist size = " + std::to_string(playlist.GetCount()) + "\n");
     if (playlist.GetCount() < 1) {
       Pause(std::chrono::seconds(1));
+      continue;
+    }
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    const std::chrono::steady_clock::duration wait(notBefore_.load() - now.count());
+    if (wait.count() > 0) {
+      Pause(std::chrono::ceil<std::chrono::milliseconds>(wait));
       continue;
     }
     host_.SendFCAST();
@@ -107,18 +127,28 @@ bool FcastSenderThread::Send(const CDocInfo& entry) {
     return false;
   }
   DebugOut("FcastThread Start OK\n");
+  Progress progress{entry, size};
+  Report(progress);
   const long long target = size / 1024 * settings_.fcastRound;
   for (;;) {
-    if (!Pause(std::chrono::milliseconds(1000))) return true;
+    if (!Pause(std::chrono::milliseconds(1000))) break;
     long st_units = 0;
     long sr = 0;
-    sender_->GetStatistics(&st_units, &sr, nullptr, nullptr, nullptr);
+    long rounds = 0;
+    long bytes = 0;
+    sender_->GetStatistics(&st_units, &sr, nullptr, &rounds, &bytes);
+    progress.bytesSent = bytes;
+    progress.round = rounds + 1;
+    Report(progress);
     DebugOut(
         Format("FileSize = %lld, tpts<%lld>, sr<%lld>, st<%lld> \n", size, target, sr, st_units));
-    if (static_cast<unsigned long>(st_units) >= static_cast<unsigned long long>(target)) break;
+    if (static_cast<unsigned long>(st_units) >= static_cast<unsigned long long>(target)) {
+      sender_->Stop();
+      DebugOut("FcastThread Stop\n");
+      break;
+    }
   }
-  sender_->Stop();
-  DebugOut("FcastThread Stop\n");
+  Report(std::nullopt);
   return true;
 }
 

@@ -1,14 +1,17 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/FcastComponent.h"
+#include "platform/Mutex.h"
 #include "platform/WakeUp.h"
 #include "server/data/Playlist.h"
 #include "server/data/ServerEvent.h"
@@ -42,6 +45,15 @@ class FcastSenderThread {
   // Makes the sender object, or returns null when the component is not available.
   using SenderFactory = std::function<std::shared_ptr<FcastSender>()>;
 
+  // The transfer under way: the playlist entry, its file's size, and the sender's counts as of
+  // its last report (about once a second).
+  struct Progress {
+    CDocInfo entry;
+    long long fileSize = 0;
+    long long bytesSent = 0;  // datagram bytes, repair data and headers included
+    long round = 1;           // counted from 1
+  };
+
   struct Settings {
     std::string fcastIP;
     int32_t fcastPort = 0;
@@ -62,6 +74,11 @@ class FcastSenderThread {
   void Resume();
   // Makes the thread look at the playlist again (after an entry was added). Any thread.
   void Wake() { wake_.Signal(); }
+  // The next transfer starts no sooner than |delay| from now, so that an announcement made
+  // meanwhile (the new playlist) is sent before the transfer's own. Any thread.
+  void DelayNextTransfer(std::chrono::milliseconds delay);
+  // The transfer under way; nothing between transfers. Any thread.
+  std::optional<Progress> progress() const EXCLUDES(progressMu_);
   // Stops the sender object and ends the thread. Any thread but its own; once.
   void Close();
 
@@ -73,12 +90,17 @@ class FcastSenderThread {
   bool Pause(std::chrono::milliseconds timeout);
   // Removes |entry| from the playlist (the first equal entry, where it stands now).
   void Remove(const CDocInfo& entry);
+  void Report(std::optional<Progress> progress) EXCLUDES(progressMu_);
 
   FcastSenderHost& host_;
   const Settings settings_;
   const std::shared_ptr<FcastSender> sender_;  // null when the component is missing
   WakeUp wake_;
   std::atomic<bool> stopping_{false};
+  // steady_clock ticks before which no transfer starts.
+  std::atomic<std::chrono::steady_clock::rep> notBefore_{0};
+  mutable Mutex progressMu_;
+  std::optional<Progress> progress_ GUARDED_BY(progressMu_);
   std::thread thread_;
 };
 

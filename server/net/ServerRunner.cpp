@@ -209,6 +209,16 @@ void ServerRunner::WakeFcastSender() {
   if (fcastSender_) fcastSender_->Wake();
 }
 
+void ServerRunner::DelayNextTransfer(std::chrono::milliseconds delay) {
+  MutexLock lock(workersMu_);
+  if (fcastSender_) fcastSender_->DelayNextTransfer(delay);
+}
+
+std::optional<FcastSenderThread::Progress> ServerRunner::TransferProgress() const {
+  MutexLock lock(workersMu_);
+  return fcastSender_ ? fcastSender_->progress() : std::nullopt;
+}
+
 std::size_t ServerRunner::LiveConnections() const {
   MutexLock lock(workersMu_);
   return listener_ ? listener_->LiveConnections() : 0;

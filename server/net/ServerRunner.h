@@ -1,9 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -99,6 +101,11 @@ class ServerRunner final : public FcastSenderHost {
   bool IsRunning() const { return running_.load(); }
   // Wakes the Fcast sender after the playlist grew; nothing while stopped.
   void WakeFcastSender() EXCLUDES(workersMu_);
+  // Keeps the Fcast sender from starting a transfer for |delay| (FcastSenderThread::
+  // DelayNextTransfer); nothing while stopped.
+  void DelayNextTransfer(std::chrono::milliseconds delay) EXCLUDES(workersMu_);
+  // The transfer under way; nothing while stopped or between transfers.
+  std::optional<FcastSenderThread::Progress> TransferProgress() const EXCLUDES(workersMu_);
   // Live client connections (0 while stopped).
   std::size_t LiveConnections() const EXCLUDES(workersMu_);
 
