@@ -11,13 +11,14 @@ inline constexpr char kVersion[] = ONDAVOX_VERSION;
 // The exit status of a command line that does not parse.
 inline constexpr int kUsageExit = 2;
 
-// A command line for the program |name|: --help and --version, and |description| at the top of
-// the help text. Each main adds its own options, then calls ParseCommandLine.
-inline CLI::App MakeCommandLine(const std::string& description, const std::string& name) {
-  CLI::App app(description, name);
-  app.set_version_flag("--version", name + " " + kVersion);
-  return app;
-}
+// The command line of the program |name|: --help and --version, and |description| at the top
+// of the help text. Each main adds its own options, then calls ParseCommandLine.
+class CommandLine : public CLI::App {
+ public:
+  CommandLine(const std::string& description, const std::string& name) : App(description, name) {
+    set_version_flag("--version", name + " " + kVersion);
+  }
+};
 
 // Parses argv into |app|. Nothing when the program is to go on; otherwise the status to exit
 // with: 0 after --help or --version (printed on the standard output), kUsageExit after a
