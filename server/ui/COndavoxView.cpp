@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QRegularExpressionValidator>
 #include <filesystem>
+#include <future>
+#include <memory>
 
 #include "common/LenientInteger.h"
 #include "platform/ui/FieldValidation.h"
@@ -12,6 +14,7 @@
 #include "server/admin/CManagePlayListDlg.h"
 #include "server/admin/CManageUsersDlg.h"
 #include "server/app/COndavoxDoc.h"
+#include "server/app/ServerAdministration.h"
 #include "ui_COndavoxView.h"
 
 namespace ondavox::server {
@@ -164,44 +167,69 @@ bool COndavoxView::CheckFolderOf(const QString& text, QLineEdit& field, const QS
   return false;
 }
 
-void COndavoxView::OnStartServer() {
-  if (document_.IsRunning()) return;
+Status COndavoxView::OnStartServer() {
+  if (document_.IsRunning()) return Status();
   ReadFieldCopies();
-  if (!CheckFolderOf(checkedDocumentDatabase_, *ui_->documentDatabase,
-                     QStringLiteral("Document database path is not valide !"))) {
-    return;
+  const QString badDocumentDatabase = QStringLiteral("Document database path is not valide !");
+  if (!CheckFolderOf(checkedDocumentDatabase_, *ui_->documentDatabase, badDocumentDatabase)) {
+    return Status::InvalidArgument(badDocumentDatabase.toStdString());
   }
   if (!IsFolder(checkedDocumentPath_)) {
-    ShowMessageBox(this, QStringLiteral("Document path is not valide !"), QStringLiteral("Error"),
-                   MessageIcon::kError);
+    const QString badDocumentPath = QStringLiteral("Document path is not valide !");
+    ShowMessageBox(this, badDocumentPath, QStringLiteral("Error"), MessageIcon::kError);
     ui_->documentPath->setFocus();
-    return;
+    return Status::InvalidArgument(badDocumentPath.toStdString());
   }
-  if (!CheckFolderOf(checkedUserDatabase_, *ui_->userDatabase,
-                     QStringLiteral("User database path is not valide !"))) {
-    return;
+  const QString badUserDatabase = QStringLiteral("User database path is not valide !");
+  if (!CheckFolderOf(checkedUserDatabase_, *ui_->userDatabase, badUserDatabase)) {
+    return Status::InvalidArgument(badUserDatabase.toStdString());
   }
   // Emptied before starting, so that the lines the start steps log (a port that cannot be
   // opened, a missing Fcast component) stay above "Server started.".
   log_.Clear();
-  if (!document_.Start()) {
-    AppendLog("Server start error.");
-    return;
-  }
-  SetRunningState(true);
-  AppendLog("Server started.");
+  Status started = ServerAdministration(document_).StartServer();
+  if (started.ok()) SetRunningState(true);
+  return started;
 }
 
-void COndavoxView::OnStopServer() {
-  if (!document_.IsRunning()) return;
-  const Status saved = document_.Stop();
+Status COndavoxView::OnStopServer() {
+  if (!document_.IsRunning()) return Status();
+  Status saved = ServerAdministration(document_).StopServer();
   SetRunningState(false);  // the runner is closed whether or not the files were written
-  if (!saved.ok()) {
-    ShowMessageBox(this, QString::fromStdString(saved.message()), MessageIcon::kError);
-    AppendLog("Server Stop error.");
-    return;
+  if (!saved.ok()) ShowMessageBox(this, QString::fromStdString(saved.message()), MessageIcon::kError);
+  return saved;
+}
+
+ControlCommands::ServerSwitch COndavoxView::ChannelSwitch() {
+  return {[this] { return RunOnWindowThread([this] { return OnStartServer(); }); },
+          [this] { return RunOnWindowThread([this] { return OnStopServer(); }); }};
+}
+
+void COndavoxView::EndChannelCalls() { channelClosing_ = true; }
+
+Status COndavoxView::RunOnWindowThread(std::function<Status()> sequence) {
+  const Status closing = Status::IoError("the server window is closing");
+  if (channelClosing_.load()) return closing;
+  auto outcome = std::make_shared<std::promise<Status>>();
+  std::future<Status> done = outcome->get_future();
+  // A call still queued when the view goes is dropped with its promise, which ends the wait.
+  QMetaObject::invokeMethod(
+      this, [outcome, sequence = std::move(sequence)] { outcome->set_value(sequence()); },
+      Qt::QueuedConnection);
+  outcome.reset();
+  // Checked in short steps: once the window has left its event loop the call never runs.
+  const auto deadline = std::chrono::steady_clock::now() + kWindowPatience;
+  while (done.wait_for(kClosingCheck) != std::future_status::ready) {
+    if (channelClosing_.load()) return closing;
+    if (std::chrono::steady_clock::now() > deadline) {
+      return Status::IoError("the server window did not answer in time");
+    }
   }
-  AppendLog("Server stopped.");
+  try {
+    return done.get();
+  } catch (const std::future_error&) {
+    return closing;  // the view went with the call still queued
+  }
 }
 
 void COndavoxView::OnManageUsers() {

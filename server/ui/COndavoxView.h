@@ -1,13 +1,18 @@
 #pragma once
 
 #include <QWidget>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/ui/OrderedLogBox.h"
+#include "platform/Status.h"
 #include "server/app/ServerLog.h"
+#include "server/control/ControlCommands.h"
 
 class QAction;
 class QLineEdit;
@@ -31,6 +36,10 @@ class COndavoxView final : public QWidget, public ServerLog {
   Q_OBJECT
 
  public:
+  // Long enough for an operator to read a message box the start or stop sequence shows.
+  static constexpr std::chrono::minutes kWindowPatience{2};
+  static constexpr std::chrono::milliseconds kClosingCheck{100};
+
   COndavoxView(COndavoxDoc& document, QWidget* parent = nullptr);
   ~COndavoxView() override;
 
@@ -39,7 +48,14 @@ class COndavoxView final : public QWidget, public ServerLog {
   // Puts the settings into the fields (at start and after the document file was opened).
   void ShowSettings();
   // The stop sequence, also run when the program quits while the server runs.
-  void OnStopServer();
+  Status OnStopServer();
+  // Start and stop for the administration channel: each runs the buttons' sequence (their
+  // checks, messages and state) on the window thread and waits up to kWindowPatience for it.
+  // The functions run on any thread but the window's.
+  ControlCommands::ServerSwitch ChannelSwitch();
+  // Makes every call of ChannelSwitch's functions, waiting or to come, return at once with a
+  // refusal; before the channel is closed, so that its sessions can be joined. Any thread.
+  void EndChannelCalls();
 
   QAction* startAction() const { return start_; }
   QAction* stopAction() const { return stop_; }
@@ -55,7 +71,8 @@ class COndavoxView final : public QWidget, public ServerLog {
   void ReadFieldCopies();
   // False, after the error message, when |text| up to its last '/' is not a folder.
   bool CheckFolderOf(const QString& text, QLineEdit& field, const QString& message);
-  void OnStartServer();
+  Status OnStartServer();
+  Status RunOnWindowThread(std::function<Status()> sequence);
   void OnManageUsers();
   void OnManageDocuments();
   void OnManagePlayList();
@@ -65,6 +82,7 @@ class COndavoxView final : public QWidget, public ServerLog {
 
   std::unique_ptr<Ui::COndavoxView> ui_;
   COndavoxDoc& document_;
+  std::atomic<bool> channelClosing_{false};
   OrderedLogBox log_;
   QAction* start_;
   QAction* stop_;
