@@ -17,10 +17,13 @@
 #include "server/admin/CManagePlayListDlg.h"
 #include "server/admin/CManageUsersDlg.h"
 #include "server/app/COndavoxDoc.h"
+#include "server/app/ServerAdministration.h"
+#include "server/control/ControlChannel.h"
 #include "server/net/ServerDataAccess.h"
 #include "tests/platform/ui/GuiTestSupport.h"
 #include "tests/server/app/FakeFcastSender.h"
 #include "tests/server/app/RecordingLog.h"
+#include "tests/server/control/ChannelClient.h"
 #include "tests/support/TempDir.h"
 
 namespace ondavox::test {
@@ -199,6 +202,18 @@ TEST_F(AdminDialogTest, LoginEventsFromAnotherThreadRefreshTheOpenUsersDialog) {
       [&] { return Items(*Child<QListWidget>(dialog, "loggedIn")) == QStringList{"bob"}; }));
   EXPECT_EQ(Child<QLabel>(dialog, "loggedOutCount")->text(), QStringLiteral("0 users"));
   EXPECT_EQ(log_.Lines(), std::vector<std::string>{"New client logged : bob"});
+}
+
+TEST_F(AdminDialogTest, AChangeThroughTheChannelShowsInTheOpenUsersDialog) {
+  ServerAdministration admin(*document_);
+  ControlChannel channel(*document_, {[&admin] { return admin.StartServer(); },
+                                      [&admin] { return admin.StopServer(); }});
+  ASSERT_TRUE(channel.Open(dir_.File("ondavox.sock")).ok());
+  CManageUsersDlg dialog(nullptr, *document_);
+  ChannelClient client(dir_.File("ondavox.sock"));
+  EXPECT_EQ(client.Request({{"command", "user-add"}, {"login", "carol"}}).value("ok", false), true);
+  EXPECT_TRUE(ProcessUntil(
+      [&] { return Items(*Child<QListWidget>(dialog, "loggedOut")) == QStringList{"carol"}; }));
 }
 
 // --- Manage Documents and Add File ----------------------------------------------------------
