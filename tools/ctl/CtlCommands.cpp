@@ -55,18 +55,18 @@ std::string OnlineText(const json& logins) {
   return text;
 }
 
-// "song.mp3 of root: 1048576 of 4194304 bytes (25%), 400 kbit/s, round 2 of 3", or "none".
+// "song.mp3 of root (4194304 bytes): round 2 of 3, 9437184 bytes sent, 400 kbit/s", or "none".
+// The bytes sent count every datagram of every round, repair data and headers included, so they
+// are no share of the file's size.
 std::string TransferText(const json& status) {
   const json& transfer = status.at("transfer");
   if (transfer.is_null()) return "none";
-  const auto size = transfer.at("size").get<std::uint64_t>();
-  const auto sent = transfer.at("bytesSent").get<std::uint64_t>();
-  const std::uint64_t percent = size == 0 ? 100 : sent * 100 / size;
   std::ostringstream text;
-  text << CellText(transfer.at("file")) << " of " << CellText(transfer.at("owner")) << ": " << sent
-       << " of " << size << " bytes (" << percent << "%), " << CellText(status.at("fcastRate"))
-       << " kbit/s, round " << CellText(transfer.at("round")) << " of "
-       << CellText(status.at("fcastRounds"));
+  text << CellText(transfer.at("file")) << " of " << CellText(transfer.at("owner")) << " ("
+       << CellText(transfer.at("size")) << " bytes): round " << CellText(transfer.at("round"))
+       << " of " << CellText(status.at("fcastRounds")) << ", "
+       << CellText(transfer.at("bytesSent")) << " bytes sent, " << CellText(status.at("fcastRate"))
+       << " kbit/s";
   return text.str();
 }
 
@@ -82,7 +82,7 @@ void PrintStatus(const json& status, std::ostream& out) {
                                        CellText(status.at("fcastRate")) + " kbit/s, " +
                                        CellText(status.at("fcastRounds")) + " rounds"},
               {"Online users:", OnlineText(status.at("online"))},
-              {"Playlist:", CellText(status.at("playlistLength")) + " entries"},
+              {"Playlist:", CellText(status.at("playlistLength")) + " waiting"},
               {"Transfer:", TransferText(status)}});
   out << "Last log lines:\n";
   for (const json& record : status.at("log")) CtlCommands::PrintLogRecord(record, out);
