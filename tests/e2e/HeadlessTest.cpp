@@ -1,0 +1,151 @@
+// The main job without any window, on a network lab: ondavoxd on host 0, ondavox-recv on hosts
+// 1 and 2 (host 2 losing a tenth of what reaches it), everything administered with ondavoxctl.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "server/app/COndavoxDoc.h"
+#include "server/net/ServerDataAccess.h"
+#include "tests/fcast_net/FcastLab.h"
+#include "tests/lab/NetworkLab.h"
+#include "tests/server/app/FakeFcastSender.h"
+#include "tests/support/TempDir.h"
+
+namespace ondavox::test {
+
+using namespace ondavox::server;
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr int kServerHost = 0;
+constexpr int kLossyHost = 2;
+// Seconds on an idle machine; this much only when it is very busy.
+constexpr auto kTransferTime = std::chrono::seconds(150);
+
+class HeadlessTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    lab_ = lab::NetworkLab::Create(3, &error);
+    ASSERT_NE(lab_, nullptr) << error;
+    server_ = lab_->Folder() / "server";
+    fs::create_directories(server_);
+    // A sending rate the namespaces carry easily, so the files take seconds.
+    WriteFile(server_ / "server.ini", "[Fcast]\nFcastRound=3\nFcastRate=24000\n");
+    for (const auto& [name, size] : {std::pair{"clip.avi", 700 * 1024 + 13},
+                                     std::pair{"notes.txt", 1500}}) {
+      WriteFile(lab_->Folder() / name, fcast_net::PatternBytes(size, size));
+      files_.push_back(name);
+    }
+  }
+
+  // ondavoxctl ARGS on the server's host; its standard output, and its exit code in |code|.
+  std::string Ctl(std::vector<std::string> args, int* code = nullptr) {
+    args.insert(args.begin(), {ONDAVOXCTL, "--socket", (server_ / "ondavox.sock").string()});
+    const lab::CommandResult result = lab_->Run(kServerHost, args);
+    if (code != nullptr) *code = result.exit_code;
+    return result.output;
+  }
+  json Status() { return json::parse(Ctl({"--json", "status"}), nullptr, false); }
+
+  // A client folder for |login| on |host|: client.ini and its download folder.
+  fs::path ClientFolder(int host, const std::string& login) {
+    const fs::path folder = lab_->Folder() / ("client" + std::to_string(host));
+    fs::create_directories(folder / "download");
+    WriteFile(folder / "client.ini",
+              "[Server]\nserverIP=" + lab::NetworkLab::Address(kServerHost) +
+                  "\nserverPort=1550\nserverMulticastPort=2001\nserverGroup=230.0.0.1\n"
+                  "downloadDirectory=" + (folder / "download").string() +
+                  "\n[User]\nlogin=" + login + "\npass=pw-" + login + "\n");
+    return folder;
+  }
+  std::unique_ptr<lab::HostProcess> StartClient(int host, const fs::path& folder,
+                                                std::vector<std::string> extra = {}) {
+    std::vector<std::string> argv = {ONDAVOX_RECV, "--no-open", "--config",
+                                     (folder / "client.ini").string()};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    std::string error;
+    std::unique_ptr<lab::HostProcess> client = lab_->Start(host, argv, &error);
+    EXPECT_NE(client, nullptr) << error;
+    return client;
+  }
+  bool Received(const fs::path& folder) {
+    for (const std::string& name : files_) {
+      if (ReadFile(folder / "download" / name) != ReadFile(lab_->Folder() / name)) return false;
+    }
+    return true;
+  }
+
+  std::unique_ptr<lab::NetworkLab> lab_;
+  fs::path server_;
+  std::vector<std::string> files_;
+};
+
+TEST_F(HeadlessTest, ServerAndClientsRunTheMainJobAdministeredFromTheCommandLine) {
+  std::string error;
+  // ondavoxd reads server.ini in its current folder.
+  std::unique_ptr<lab::HostProcess> server =
+      lab_->Start(kServerHost, {"env", "-C", server_.string(), ONDAVOXD}, &error);
+  ASSERT_NE(server, nullptr) << error;
+  ASSERT_TRUE(WaitFor([&] { return Status().value("running", false); }, std::chrono::seconds(20)))
+      << server->Output() << server->Errors();
+
+  // A user added with the tool logs in at once; another registers itself.
+  int code = -1;
+  Ctl({"user", "add", "ann", "--password", "pw-ann", "--name", "Ann"}, &code);
+  EXPECT_EQ(code, 0);
+  const fs::path annFolder = ClientFolder(1, "ann");
+  const fs::path bobFolder = ClientFolder(kLossyHost, "bob");
+  std::unique_ptr<lab::HostProcess> ann = StartClient(1, annFolder);
+  std::unique_ptr<lab::HostProcess> bob =
+      StartClient(kLossyHost, bobFolder, {"--register", "--name", "Bob", "--last-name", "Brown"});
+  ASSERT_TRUE(WaitFor(
+      [&] { return Status().value("online", json::array()).size() == 2; },
+      std::chrono::seconds(20)))
+      << ann->Output() << bob->Output();
+  ASSERT_TRUE(lab_->SetLoss(kLossyHost, 100, &error)) << error;
+
+  for (const std::string& name : files_) {
+    Ctl({"doc", "add", (lab_->Folder() / name).string(), "--description", "About " + name}, &code);
+    EXPECT_EQ(code, 0) << name;
+    Ctl({"enqueue", name}, &code);
+    EXPECT_EQ(code, 0) << name;
+  }
+  // The status shows the transfer while it runs.
+  ASSERT_TRUE(WaitFor([&] { return !Status().value("transfer", json()).is_null(); },
+                      std::chrono::seconds(20)));
+  EXPECT_EQ(Status()["transfer"].value("file", ""), "clip.avi");
+
+  EXPECT_TRUE(WaitFor([&] { return Received(annFolder) && Received(bobFolder); }, kTransferTime))
+      << ann->Output() << bob->Output();
+
+  for (lab::HostProcess* client : {ann.get(), bob.get()}) {
+    client->Signal(SIGTERM);
+    EXPECT_EQ(client->Wait(std::chrono::seconds(20)), 0) << client->Output();
+  }
+  server->Signal(SIGTERM);
+  EXPECT_EQ(server->Wait(std::chrono::seconds(20)), 0) << server->Errors();
+  EXPECT_NE(server->Output().find("Server stopped."), std::string::npos);
+
+  // Both databases hold what the tool changed.
+  COndavoxDoc saved(server_.string(), FactoryOf(std::make_shared<FakeFcastSender>()));
+  ASSERT_TRUE(saved.Load().ok());
+  ServerDataAccess access(saved.runner());
+  ASSERT_NE(saved.users().Find("ann"), nullptr);
+  EXPECT_EQ(saved.users().Find("ann")->name(), "Ann");
+  EXPECT_NE(saved.users().Find("bob"), nullptr);
+  for (const std::string& name : files_) {
+    EXPECT_NE(saved.documents().Find(CDocInfo::MakeKey("root", name)), nullptr) << name;
+  }
+}
+
+}  // namespace
+}  // namespace ondavox::test
