@@ -1,8 +1,10 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ondavox {
 
@@ -12,10 +14,12 @@ inline constexpr char kVersion[] = ONDAVOX_VERSION;
 inline constexpr int kUsageExit = 2;
 
 // A command line for the program |name|: --help and --version, and |description| at the top of
-// the help text. Each main adds its own options, then calls ParseCommandLine.
-inline CLI::App MakeCommandLine(const std::string& description, const std::string& name) {
-  CLI::App app(description, name);
-  app.set_version_flag("--version", name + " " + kVersion);
+// the help text. Each main adds its own options, then calls ParseCommandLine. A CLI::App can be
+// neither copied nor moved, hence the pointer.
+inline std::unique_ptr<CLI::App> MakeCommandLine(const std::string& description,
+                                                 const std::string& name) {
+  auto app = std::make_unique<CLI::App>(description, name);
+  app->set_version_flag("--version", name + " " + kVersion);
   return app;
 }
 
@@ -28,6 +32,15 @@ inline std::optional<int> ParseCommandLine(CLI::App& app, int argc, const char* 
     return std::nullopt;
   } catch (const CLI::Success& done) {
     return app.exit(done);
+  } catch (const CLI::RequiredError& error) {
+    // A misspelt option also leaves the option it meant missing: name the misspelling.
+    const std::vector<std::string> extras = app.remaining();
+    if (extras.empty() || app.get_allow_extras()) {
+      app.exit(error);
+    } else {
+      app.exit(CLI::ExtrasError(extras));
+    }
+    return kUsageExit;
   } catch (const CLI::ParseError& error) {
     app.exit(error);
     return kUsageExit;
