@@ -13,6 +13,19 @@ inline constexpr char kVersion[] = ONDAVOX_VERSION;
 // The exit status of a command line that does not parse.
 inline constexpr int kUsageExit = 2;
 
+// Transform for a whole-number option: reads it in base 10 ("010" is ten), where CLI11 alone
+// would take a leading 0 for octal. Drops the leading zeros; anything else is left to the
+// option's own conversion.
+inline const CLI::Validator kDecimal(
+    [](std::string& input) {
+      const std::size_t sign = !input.empty() && (input[0] == '+' || input[0] == '-') ? 1 : 0;
+      std::size_t end = sign;
+      while (end + 1 < input.size() && input[end] == '0') ++end;
+      input.erase(sign, end - sign);
+      return std::string();
+    },
+    "", "DECIMAL");
+
 // A command line for the program |name|: --help and --version, and |description| at the top of
 // the help text. Each main adds its own options, then calls ParseCommandLine. A CLI::App can be
 // neither copied nor moved, hence the pointer.

@@ -104,6 +104,7 @@ int main(int argc, char** argv) {
       ->required();
   app->add_option("--port", options.port, "UDP port of the group")
       ->type_name("<n>")
+      ->transform(kDecimal)
       ->check(CLI::Range(1, 65535))
       ->required();
   app->add_option("--dir", options.folder, "folder the files go into, created when missing")
@@ -114,13 +115,16 @@ int main(int argc, char** argv) {
       ->type_name("<IPv4>");
   app->add_option("--files", files, "exit 0 once this many files have completed (default: none)")
       ->type_name("<n>")
+      ->transform(kDecimal)
       ->check(CLI::Range(1LL, 1'000'000LL));
   app->add_option("--timeout", timeout, "exit 1 when this many seconds pass first (default: none)")
       ->type_name("<seconds>")
+      ->transform(kDecimal)
       ->check(CLI::Range(1LL, 100'000'000LL));
   app->add_option("--stall", stall,
                   "seconds with next to nothing stored after which a file makes way for another")
       ->type_name("<seconds>")
+      ->transform(kDecimal)
       ->check(CLI::Range(1LL, 3600LL))
       ->capture_default_str();
   if (const auto exit = ParseCommandLine(*app, argc, argv)) return *exit;

@@ -35,14 +35,17 @@ int main(int argc, char** argv) {
       ->required();
   app->add_option("--port", options.port, "UDP port of the group")
       ->type_name("<n>")
+      ->transform(ondavox::kDecimal)
       ->check(CLI::Range(1, 65535))
       ->required();
   app->add_option("--rate", rate, "kilobits (1000 bits) of UDP payload per second")
       ->type_name("<kbit/s>")
+      ->transform(ondavox::kDecimal)
       ->check(CLI::Range(1LL, 100'000'000LL))
       ->required();
   app->add_option("--rounds", rounds, "times each file is sent")
       ->type_name("<n>")
+      ->transform(ondavox::kDecimal)
       ->check(CLI::Range(1LL, 1000LL))
       ->required();
   app->add_option("--interface", options.interface,
@@ -50,6 +53,7 @@ int main(int argc, char** argv) {
       ->type_name("<IPv4>");
   app->add_option("--ttl", options.ttl, "time-to-live of the datagrams")
       ->type_name("<n>")
+      ->transform(ondavox::kDecimal)
       ->check(CLI::Range(0, 255))
       ->capture_default_str();
   app->add_option("FILE", files, "files to send")->type_name("")->required();

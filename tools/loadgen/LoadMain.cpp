@@ -5,7 +5,7 @@
 #include <arpa/inet.h>
 #include <sys/resource.h>
 
-#include <climits>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -94,20 +94,22 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app->add_option("--port", options.port, "TCP port of the server")
       ->type_name("N")
+      ->transform(ondavox::kDecimal)
       ->capture_default_str();
   app->add_option("--connections", options.connections, "connections, one user each (at least 1)")
       ->type_name("N")
-      ->transform(CLI::Bound(1, INT_MAX).description(""))
+      ->transform(ondavox::kDecimal)
       ->capture_default_str();
   app->add_option("--requests", options.requests, "WHOIS and FILEINFO requests in all")
       ->type_name("N")
+      ->transform(ondavox::kDecimal)
       ->capture_default_str();
   app->add_option("--seconds", options.seconds, "the run stops after this, whatever is left")
       ->type_name("S")
       ->capture_default_str();
   app->add_option("--threads", options.threads, "threads that send the requests (at least 1)")
       ->type_name("N")
-      ->transform(CLI::Bound(1, INT_MAX).description(""))
+      ->transform(ondavox::kDecimal)
       ->capture_default_str();
   app->add_option("--prefix", options.loginPrefix, "logins are this and a number")
       ->type_name("LOGIN")
@@ -116,6 +118,8 @@ int main(int argc, char** argv) {
                 "first start a server of its own on the port (document clip.avi of root)");
   if (const auto exit = ondavox::ParseCommandLine(*app, argc, argv)) return *exit;
   ::inet_pton(AF_INET, host.c_str(), &options.address);
+  options.connections = std::max(1, options.connections);
+  options.threads = std::max(1, options.threads);
   options.threads = std::min(options.threads, options.connections);
   RaiseDescriptorLimit();
 
