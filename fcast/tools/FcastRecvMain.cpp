@@ -6,27 +6,17 @@
 #include <cstdio>
 #include <string>
 
+#include "common/CommandLine.h"
 #include "common/FcastComponent.h"
 #include "common/WinsockStartup.h"
 #include "fcast/engine/CarouselReceiver.h"
 #include "fcast/engine/Sha256.h"
-#include "fcast/tools/ToolArguments.h"
 #include "platform/Mutex.h"
 
 namespace {
 
 using namespace ondavox;
 using namespace ondavox::fcast;
-
-constexpr char kUsage[] =
-    "usage: fcast-recv --group <IPv4 multicast> --port <n> --dir <folder>\n"
-    "                  [--interface <IPv4>] [--files <n>] [--timeout <seconds>]\n";
-
-int Usage(const std::string& error) {
-  if (!error.empty()) std::fprintf(stderr, "fcast-recv: %s\n", error.c_str());
-  std::fputs(kUsage, stderr);
-  return 2;
-}
 
 const char* ErrorText(long code) {
   switch (code) {
@@ -101,25 +91,46 @@ class Printer {
 }  // namespace
 
 int main(int argc, char** argv) {
-  auto arguments =
-      ToolArguments::Parse(argc, argv, {"group", "port", "dir", "interface", "files", "timeout"});
-  if (!arguments.ok()) return Usage(arguments.status().message());
-  const auto port = arguments->Number("port", 1, 65535);
-  const auto files =
-      arguments->Has("files") ? arguments->Number("files", 1, 1'000'000) : std::optional(0LL);
-  const auto timeout = arguments->Has("timeout") ? arguments->Number("timeout", 1, 100'000'000)
-                                                 : std::optional(100'000'000LL);
-  if (!arguments->Has("group") || !port || !arguments->Has("dir") || !files || !timeout) {
-    return Usage("--group, --port and --dir are required; numbers must be whole and in range");
-  }
-  if (!arguments->Plain().empty()) return Usage("unexpected argument " + arguments->Plain()[0]);
+  ReceiverOptions options;
+  long long files = 0;
+  long long timeout = 100'000'000;
+  long long stall = std::chrono::duration_cast<std::chrono::seconds>(options.stallTime).count();
+  const auto app = MakeCommandLine(
+      "Receives the files sent to a multicast group with the Fcast engine into a folder.",
+      "fcast-recv");
+  app->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app->add_option("--group", options.group, "IPv4 multicast group to join")
+      ->type_name("<IPv4 multicast>")
+      ->required();
+  app->add_option("--port", options.port, "UDP port of the group")
+      ->type_name("<n>")
+      ->transform(kDecimal)
+      ->check(CLI::Range(1, 65535))
+      ->required();
+  app->add_option("--dir", options.folder, "folder the files go into, created when missing")
+      ->type_name("<folder>")
+      ->required();
+  app->add_option("--interface", options.interface,
+                  "address of the interface to join on (default: the system's choice)")
+      ->type_name("<IPv4>");
+  app->add_option("--files", files, "exit 0 once this many files have completed (default: none)")
+      ->type_name("<n>")
+      ->transform(kDecimal)
+      ->check(CLI::Range(1LL, 1'000'000LL));
+  app->add_option("--timeout", timeout, "exit 1 when this many seconds pass first (default: none)")
+      ->type_name("<seconds>")
+      ->transform(kDecimal)
+      ->check(CLI::Range(1LL, 100'000'000LL));
+  app->add_option("--stall", stall,
+                  "seconds with next to nothing stored after which a file makes way for another")
+      ->type_name("<seconds>")
+      ->transform(kDecimal)
+      ->check(CLI::Range(1LL, 3600LL))
+      ->capture_default_str();
+  if (const auto exit = ParseCommandLine(*app, argc, argv)) return *exit;
 
   WinsockStartup();
-  ReceiverOptions options;
-  options.group = arguments->Text("group");
-  options.port = static_cast<std::uint16_t>(*port);
-  options.folder = arguments->Text("dir");
-  options.interface = arguments->Text("interface");
+  options.stallTime = std::chrono::seconds(stall);
   Printer printer;
   auto created = CarouselReceiver::Create(
       options, [&printer](const ReceiverEvent& event) { printer.OnEvent(event); });
@@ -130,7 +141,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<CarouselReceiver> receiver = std::move(*created);
   receiver->Start();
   const bool done =
-      printer.WaitFor(*files, std::chrono::steady_clock::now() + std::chrono::seconds(*timeout));
+      printer.WaitFor(files, std::chrono::steady_clock::now() + std::chrono::seconds(timeout));
   const ReceiverStatistics statistics = receiver->Statistics();
   receiver.reset();
   std::fprintf(stderr, "%lld datagrams received, %lld rejected\n",

@@ -8,10 +8,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "common/CommandLine.h"
 #include "common/WinsockStartup.h"
 #include "fcast/engine/CarouselSender.h"
-#include "fcast/tools/ToolArguments.h"
 
 namespace {
 
@@ -19,41 +20,49 @@ using ondavox::fcast::CarouselSender;
 using ondavox::fcast::SenderOptions;
 using ondavox::fcast::SenderStatistics;
 
-constexpr char kUsage[] =
-    "usage: fcast-send --group <IPv4 multicast> --port <n> --rate <kbit/s> --rounds <n>\n"
-    "                  [--interface <IPv4>] [--ttl <n>] FILE...\n"
-    "  --rate is in kilobits (1000 bits) of UDP payload per second.\n";
-
-int Usage(const std::string& error) {
-  if (!error.empty()) std::fprintf(stderr, "fcast-send: %s\n", error.c_str());
-  std::fputs(kUsage, stderr);
-  return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  auto arguments = ondavox::fcast::ToolArguments::Parse(
-      argc, argv, {"group", "port", "rate", "rounds", "interface", "ttl"});
-  if (!arguments.ok()) return Usage(arguments.status().message());
-  const auto port = arguments->Number("port", 1, 65535);
-  const auto rate = arguments->Number("rate", 1, 100'000'000);
-  const auto rounds = arguments->Number("rounds", 1, 1000);
-  const auto ttl = arguments->Has("ttl") ? arguments->Number("ttl", 0, 255) : std::optional(1LL);
-  if (!arguments->Has("group") || !port || !rate || !rounds || !ttl) {
-    return Usage("--group, --port, --rate and --rounds are required, as whole numbers in range");
-  }
-  if (arguments->Plain().empty()) return Usage("no file to send");
+  SenderOptions options;
+  long long rate = 0;
+  long long rounds = 0;
+  std::vector<std::string> files;
+  const auto app = ondavox::MakeCommandLine(
+      "Sends each FILE in turn to a multicast group with the Fcast engine.", "fcast-send");
+  app->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app->add_option("--group", options.group, "IPv4 multicast group to send to")
+      ->type_name("<IPv4 multicast>")
+      ->required();
+  app->add_option("--port", options.port, "UDP port of the group")
+      ->type_name("<n>")
+      ->transform(ondavox::kDecimal)
+      ->check(CLI::Range(1, 65535))
+      ->required();
+  app->add_option("--rate", rate, "kilobits (1000 bits) of UDP payload per second")
+      ->type_name("<kbit/s>")
+      ->transform(ondavox::kDecimal)
+      ->check(CLI::Range(1LL, 100'000'000LL))
+      ->required();
+  app->add_option("--rounds", rounds, "times each file is sent")
+      ->type_name("<n>")
+      ->transform(ondavox::kDecimal)
+      ->check(CLI::Range(1LL, 1000LL))
+      ->required();
+  app->add_option("--interface", options.interface,
+                  "address of the sending interface (default: the system's choice)")
+      ->type_name("<IPv4>");
+  app->add_option("--ttl", options.ttl, "time-to-live of the datagrams")
+      ->type_name("<n>")
+      ->transform(ondavox::kDecimal)
+      ->check(CLI::Range(0, 255))
+      ->capture_default_str();
+  app->add_option("FILE", files, "files to send")->type_name("")->required();
+  if (const auto exit = ondavox::ParseCommandLine(*app, argc, argv)) return *exit;
 
   ondavox::WinsockStartup();
-  SenderOptions options;
-  options.group = arguments->Text("group");
-  options.port = static_cast<std::uint16_t>(*port);
-  options.interface = arguments->Text("interface");
-  options.ttl = static_cast<int>(*ttl);
-  options.rateBytesPerSecond = *rate * 1000 / 8;
-  options.plannedRounds = static_cast<int>(*rounds);
-  options.rounds = static_cast<int>(*rounds);
+  options.rateBytesPerSecond = rate * 1000 / 8;
+  options.plannedRounds = static_cast<int>(rounds);
+  options.rounds = static_cast<int>(rounds);
   auto created = CarouselSender::Create(options);
   if (!created.ok()) {
     std::fprintf(stderr, "fcast-send: %s\n", created.status().message().c_str());
@@ -61,7 +70,7 @@ int main(int argc, char** argv) {
   }
   CarouselSender& sender = **created;
   int failures = 0;
-  for (const std::string& path : arguments->Plain()) {
+  for (const std::string& path : files) {
     const std::string name = std::filesystem::path(path).filename().string();
     if (const ondavox::Status sending = sender.SendFile(path); !sending.ok()) {
       std::fprintf(stderr, "fcast-send: %s\n", sending.message().c_str());
@@ -74,12 +83,12 @@ int main(int argc, char** argv) {
       const SenderStatistics s = sender.Statistics();
       const double seconds = std::max(s.seconds, 1e-3);
       std::fprintf(stderr, "%s: round %lld/%lld, %lld KiB of file sent, %.0f kbit/s\n",
-                   name.c_str(), static_cast<long long>(s.rounds + 1), *rounds,
+                   name.c_str(), static_cast<long long>(s.rounds + 1), rounds,
                    static_cast<long long>(s.fileUnits), s.bytes * 8 / 1000.0 / seconds);
     }
     const SenderStatistics s = sender.Statistics();
     const double seconds = s.seconds;
-    if (s.rounds < *rounds) {
+    if (s.rounds < rounds) {
       std::fprintf(stderr, "fcast-send: %s: sending failed after %lld rounds\n", name.c_str(),
                    static_cast<long long>(s.rounds));
       ++failures;

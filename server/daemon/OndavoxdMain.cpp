@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -43,17 +44,17 @@ bool DatabaseFolderUsable(const char* key, const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  ondavox::CommandLine app(
+  const std::unique_ptr<CLI::App> app = ondavox::MakeCommandLine(
       "The Ondavox server without a window. Run it in the server's folder: it reads server.ini "
       "there and keeps its databases where server.ini says.",
       "ondavoxd");
   std::string socketPath;
   bool trace = false;
-  app.add_option("--socket", socketPath,
+  app->add_option("--socket", socketPath,
                  "The administration socket (default: $ONDAVOX_SOCKET, else ondavox.sock in the "
                  "current folder)");
-  app.add_flag("--trace", trace, "Also write the detailed trace lines to the standard output");
-  if (const std::optional<int> exit = ondavox::ParseCommandLine(app, argc, argv)) return *exit;
+  app->add_flag("--trace", trace, "Also write the detailed trace lines to the standard output");
+  if (const std::optional<int> exit = ondavox::ParseCommandLine(*app, argc, argv)) return *exit;
   if (!trace) ondavox::SetTraceSink([](std::string_view) {});
 
   // Blocked before any thread exists, so every thread inherits the mask and only sigwait below

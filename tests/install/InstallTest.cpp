@@ -11,8 +11,10 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/CommandLine.h"
 #include "common/HelpFile.h"
 #include "common/ReplyCodes.h"
 #include "tests/server_net/ServerFixture.h"
@@ -91,6 +93,17 @@ class Installed : public testing::Test {
     return ReadFile(dir.path() / "out.txt");
   }
 
+  // Runs the installed |tool| with |argument|: its exit status, and its output in |output|.
+  static int RunInstalledTool(const std::string& tool, const std::string& argument,
+                              std::string& output) {
+    TempDir dir;
+    ChildProcess run({(prefix() / "bin" / tool).string(), argument}, dir.path(),
+                     dir.path() / "out.txt", {"LD_LIBRARY_PATH"});
+    const int status = run.Wait();
+    output = ReadFile(dir.path() / "out.txt");
+    return status;
+  }
+
   static inline std::unique_ptr<TempDir> tree_;
   static inline bool installed_ = false;
 };
@@ -102,13 +115,20 @@ TEST_F(Installed, ProgramsGoToBinAndTheFcastLibraryToLib) {
     EXPECT_TRUE(IsExecutableFile(prefix() / "bin" / program)) << program;
   }
   EXPECT_TRUE(fs::is_regular_file(prefix() / "lib" / "libfcast.so"));
-  // The tools run from the installed tree and print their usage when given nothing.
-  for (const char* tool : {"fcast-send", "fcast-recv"}) {
-    TempDir dir;
-    ChildProcess run({(prefix() / "bin" / tool).string()}, dir.path(), dir.path() / "out.txt",
-                     {"LD_LIBRARY_PATH"});
-    EXPECT_EQ(run.Wait(), 2) << tool;
-    EXPECT_NE(ReadFile(dir.path() / "out.txt").find("usage: "), std::string::npos) << tool;
+}
+
+TEST_F(Installed, ToolsAnswerHelpAndVersionAndRefuseAWrongOption) {
+  // Each tool with an option it must list in its help.
+  const std::vector<std::pair<std::string, std::string>> tools = {
+      {"fcast-send", "--rounds"}, {"fcast-recv", "--timeout"}, {"ondavox-load", "--connections"}};
+  for (const auto& [tool, option] : tools) {
+    std::string output;
+    EXPECT_EQ(RunInstalledTool(tool, "--help", output), 0) << tool;
+    EXPECT_NE(output.find(option), std::string::npos) << output;
+    EXPECT_EQ(RunInstalledTool(tool, "--version", output), 0) << tool;
+    EXPECT_EQ(output, tool + " " + kVersion + "\n");
+    EXPECT_EQ(RunInstalledTool(tool, "--no-such-option", output), kUsageExit) << tool;
+    EXPECT_NE(output.find("--no-such-option"), std::string::npos) << output;
   }
 }
 

@@ -110,17 +110,17 @@ int Run(const std::string& socket, bool raw, const CtlCommands& commands) {
 
 int main(int argc, char** argv) {
   using namespace ondavox;
-  CommandLine app("Administers a running ondavoxd through its administration socket.",
+  const std::unique_ptr<CLI::App> app = MakeCommandLine("Administers a running ondavoxd through its administration socket.",
                   "ondavoxctl");
   std::string socket = DefaultSocket();
   bool raw = false;
-  app.add_option("--socket", socket,
+  app->add_option("--socket", socket,
                   "The server's administration socket ($ONDAVOX_SOCKET, else ondavox.sock in "
                   "the current folder)");
-  app.add_flag("--json", raw, "Print the server's reply lines as they are");
-  app.require_subcommand(1);
-  app.fallthrough();
-  CtlCommands commands(app);
-  if (const std::optional<int> exit = ParseCommandLine(app, argc, argv)) return *exit;
+  app->add_flag("--json", raw, "Print the server's reply lines as they are");
+  app->require_subcommand(1);
+  app->fallthrough();
+  CtlCommands commands(*app);
+  if (const std::optional<int> exit = ParseCommandLine(*app, argc, argv)) return *exit;
   return Run(socket, raw, commands);
 }

@@ -1,21 +1,18 @@
-// ondavox-load: a load generator for the server's TCP protocol.
-//
-//   ondavox-load [--host A.B.C.D] [--port N] [--connections N] [--requests N] [--seconds S]
-//                [--threads N] [--prefix LOGIN] [--serve]
-//
+// ondavox-load: a load generator for the server's TCP protocol (options: ondavox-load --help).
 // With --serve it first starts a server in this process (databases in a temporary folder, one
 // document "clip.avi" of "root") on the port. Run it inside a private network namespace
 // (scripts/in-private-network): it only ever connects to the address given, loopback by default.
 #include <arpa/inet.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "common/CommandLine.h"
 #include "platform/Trace.h"
 #include "server/data/DocumentDatabase.h"
 #include "server/data/UserDatabase.h"
@@ -74,45 +71,55 @@ void RaiseDescriptorLimit() {
   }
 }
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: ondavox-load [--host A.B.C.D] [--port N] [--connections N] [--requests N]\n"
-               "                    [--seconds S] [--threads N] [--prefix LOGIN] [--serve]\n");
-  return 2;
+// The empty string when |text| is a dotted IPv4 address, else why not.
+std::string CheckIpv4(const std::string& text) {
+  in_addr address{};
+  return ::inet_pton(AF_INET, text.c_str(), &address) == 1 ? "" : "not an IPv4 address: " + text;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   LoadOptions options;
-  options.address = htonl(INADDR_LOOPBACK);
+  std::string host = "127.0.0.1";
   bool serve = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string flag = argv[i];
-    if (flag == "--serve") {
-      serve = true;
-      continue;
-    }
-    if (i + 1 >= argc) return Usage();
-    const char* value = argv[++i];
-    if (flag == "--host") {
-      if (::inet_pton(AF_INET, value, &options.address) != 1) return Usage();
-    } else if (flag == "--port") {
-      options.port = static_cast<uint16_t>(std::atoi(value));
-    } else if (flag == "--connections") {
-      options.connections = std::max(1, std::atoi(value));
-    } else if (flag == "--requests") {
-      options.requests = std::strtoull(value, nullptr, 10);
-    } else if (flag == "--seconds") {
-      options.seconds = std::atof(value);
-    } else if (flag == "--threads") {
-      options.threads = std::max(1, std::atoi(value));
-    } else if (flag == "--prefix") {
-      options.loginPrefix = value;
-    } else {
-      return Usage();
-    }
-  }
+  const auto app = ondavox::MakeCommandLine(
+      "Loads an Ondavox server: registers a user on each connection, then runs a WHOIS and\n"
+      "FILEINFO mix, checks every reply and prints the throughput and latencies.",
+      "ondavox-load");
+  app->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app->add_option("--host", host, "address of the server")
+      ->type_name("A.B.C.D")
+      ->check(CLI::Validator(CheckIpv4, "", "IPv4"))
+      ->capture_default_str();
+  app->add_option("--port", options.port, "TCP port of the server")
+      ->type_name("N")
+      ->transform(ondavox::kDecimal)
+      ->capture_default_str();
+  app->add_option("--connections", options.connections, "connections, one user each (at least 1)")
+      ->type_name("N")
+      ->transform(ondavox::kDecimal)
+      ->capture_default_str();
+  app->add_option("--requests", options.requests, "WHOIS and FILEINFO requests in all")
+      ->type_name("N")
+      ->transform(ondavox::kDecimal)
+      ->capture_default_str();
+  app->add_option("--seconds", options.seconds, "the run stops after this, whatever is left")
+      ->type_name("S")
+      ->capture_default_str();
+  app->add_option("--threads", options.threads, "threads that send the requests (at least 1)")
+      ->type_name("N")
+      ->transform(ondavox::kDecimal)
+      ->capture_default_str();
+  app->add_option("--prefix", options.loginPrefix, "logins are this and a number")
+      ->type_name("LOGIN")
+      ->capture_default_str();
+  app->add_flag("--serve", serve,
+                "first start a server of its own on the port (document clip.avi of root)");
+  if (const auto exit = ondavox::ParseCommandLine(*app, argc, argv)) return *exit;
+  ::inet_pton(AF_INET, host.c_str(), &options.address);
+  options.connections = std::max(1, options.connections);
+  options.threads = std::max(1, options.threads);
   options.threads = std::min(options.threads, options.connections);
   RaiseDescriptorLimit();
 
