@@ -1,6 +1,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,10 +13,12 @@ inline constexpr char kVersion[] = ONDAVOX_VERSION;
 inline constexpr int kUsageExit = 2;
 
 // A command line for the program |name|: --help and --version, and |description| at the top of
-// the help text. Each main adds its own options, then calls ParseCommandLine.
-inline CLI::App MakeCommandLine(const std::string& description, const std::string& name) {
-  CLI::App app(description, name);
-  app.set_version_flag("--version", name + " " + kVersion);
+// the help text. Each main adds its own options, then calls ParseCommandLine. On the heap since
+// a CLI::App can be neither copied nor moved.
+inline std::unique_ptr<CLI::App> MakeCommandLine(const std::string& description,
+                                                 const std::string& name) {
+  auto app = std::make_unique<CLI::App>(description, name);
+  app->set_version_flag("--version", name + " " + kVersion);
   return app;
 }
 
