@@ -96,7 +96,8 @@ class Installed : public testing::Test {
 };
 
 TEST_F(Installed, ProgramsGoToBinAndTheFcastLibraryToLib) {
-  std::vector<std::string> programs = {"ondavoxd", "fcast-send", "fcast-recv", "ondavox-load"};
+  std::vector<std::string> programs = {"ondavoxd", "ondavox-recv", "fcast-send", "fcast-recv",
+                                       "ondavox-load"};
   if (ONDAVOX_GUI) programs.insert(programs.end(), {"ondavox", "ondavox-client"});
   for (const std::string& program : programs) {
     EXPECT_TRUE(IsExecutableFile(prefix() / "bin" / program)) << program;
@@ -125,6 +126,20 @@ TEST_F(Installed, TheServerFindsTheFcastLibraryWithoutALibraryPath) {
   const std::string missing = RunInstalledServer(withoutLibrary, 1551);
   fs::rename(library.string() + ".away", library);
   EXPECT_NE(missing.find("Can't load libfcast.so"), std::string::npos) << missing;
+}
+
+// The user unit starts the installed receiver, even when the tree was installed under another
+// prefix than the configured one.
+TEST_F(Installed, TheReceiversUserUnitStartsTheInstalledProgram) {
+  const std::string unit = ReadFile(prefix() / "lib" / "systemd" / "user" / "ondavox-recv.service");
+  EXPECT_EQ(DesktopValue(unit, "ExecStart"), (prefix() / "bin" / "ondavox-recv").string()) << unit;
+  EXPECT_EQ(DesktopValue(unit, "KillSignal"), "SIGTERM") << unit;
+  EXPECT_EQ(DesktopValue(unit, "Restart"), "on-failure") << unit;
+  TempDir dir;
+  ChildProcess version({DesktopValue(unit, "ExecStart"), "--version"}, dir.path(),
+                       dir.path() / "out.txt", {"LD_LIBRARY_PATH"});
+  EXPECT_EQ(version.Wait(), 0);
+  EXPECT_EQ(ReadFile(dir.path() / "out.txt").rfind("ondavox-recv ", 0), 0u);
 }
 
 TEST_F(Installed, HelpFilesAreWhereTheInstalledProgramsLookForThem) {
