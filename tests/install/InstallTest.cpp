@@ -109,7 +109,8 @@ class Installed : public testing::Test {
 };
 
 TEST_F(Installed, ProgramsGoToBinAndTheFcastLibraryToLib) {
-  std::vector<std::string> programs = {"ondavoxd", "fcast-send", "fcast-recv", "ondavox-load"};
+  std::vector<std::string> programs = {"ondavoxd", "ondavoxctl", "ondavox-recv",
+                                       "fcast-send", "fcast-recv", "ondavox-load"};
   if (ONDAVOX_GUI) programs.insert(programs.end(), {"ondavox", "ondavox-client"});
   for (const std::string& program : programs) {
     EXPECT_TRUE(IsExecutableFile(prefix() / "bin" / program)) << program;
@@ -117,10 +118,12 @@ TEST_F(Installed, ProgramsGoToBinAndTheFcastLibraryToLib) {
   EXPECT_TRUE(fs::is_regular_file(prefix() / "lib" / "libfcast.so"));
 }
 
-TEST_F(Installed, ToolsAnswerHelpAndVersionAndRefuseAWrongOption) {
-  // Each tool with an option it must list in its help.
+TEST_F(Installed, ProgramsAnswerHelpAndVersionAndRefuseAWrongOption) {
+  // Each program without a window, with an option it must list in its help.
   const std::vector<std::pair<std::string, std::string>> tools = {
-      {"fcast-send", "--rounds"}, {"fcast-recv", "--timeout"}, {"ondavox-load", "--connections"}};
+      {"ondavoxd", "--socket"},         {"ondavoxctl", "enqueue"},  {"ondavox-recv", "--register"},
+      {"fcast-send", "--rounds"},       {"fcast-recv", "--timeout"},
+      {"ondavox-load", "--connections"}};
   for (const auto& [tool, option] : tools) {
     std::string output;
     EXPECT_EQ(RunInstalledTool(tool, "--help", output), 0) << tool;
@@ -145,6 +148,18 @@ TEST_F(Installed, TheServerFindsTheFcastLibraryWithoutALibraryPath) {
   const std::string missing = RunInstalledServer(withoutLibrary, 1551);
   fs::rename(library.string() + ".away", library);
   EXPECT_NE(missing.find("Can't load libfcast.so"), std::string::npos) << missing;
+}
+
+// The units start the installed programs, even when the tree was installed under another prefix
+// than the configured one, and stop them by SIGTERM (the server saves, the client logs out).
+TEST_F(Installed, ServiceUnitsStartTheInstalledPrograms) {
+  for (const auto& [unit, program] : {std::pair{"system/ondavoxd.service", "ondavoxd"},
+                                      std::pair{"user/ondavox-recv.service", "ondavox-recv"}}) {
+    const std::string text = ReadFile(prefix() / "lib" / "systemd" / unit);
+    EXPECT_EQ(DesktopValue(text, "ExecStart"), (prefix() / "bin" / program).string()) << text;
+    EXPECT_EQ(DesktopValue(text, "KillSignal"), "SIGTERM") << text;
+    EXPECT_EQ(DesktopValue(text, "Restart"), "on-failure") << text;
+  }
 }
 
 TEST_F(Installed, HelpFilesAreWhereTheInstalledProgramsLookForThem) {
