@@ -54,7 +54,11 @@ class HeadlessTest : public testing::Test {
     if (code != nullptr) *code = result.exit_code;
     return result.output;
   }
-  json Status() { return json::parse(Ctl({"--json", "status"}), nullptr, false); }
+  // The status reply; an empty object while the server does not answer.
+  json Status() {
+    json status = json::parse(Ctl({"--json", "status"}), nullptr, false);
+    return status.is_object() ? status : json::object();
+  }
 
   // A client folder for |login| on |host|: client.ini and its download folder.
   fs::path ClientFolder(int host, const std::string& login) {
