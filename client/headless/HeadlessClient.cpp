@@ -39,7 +39,10 @@ int Serve(ClientRunner& runner, StopEvents& events, const ConsoleView& view,
             break;
           }
         }
-        runner.Close();  // leaves the group when the server did not end the session
+        if (runner.connected()) {
+          AppendLog("No answer to LOGOUT, closing the session", "ERROR");
+          runner.Close();  // leaves the group
+        }
         return HeadlessClient::kStopped;
       }
       case StopEvents::Event::kConnectionChanged:

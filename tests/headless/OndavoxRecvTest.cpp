@@ -91,7 +91,7 @@ TEST_F(OndavoxRecvTest, LogsInReceivesABroadcastFileAndLogsOutOnSigterm) {
 
   recv.Signal(SIGTERM);
   EXPECT_EQ(recv.Wait(), 0) << Out();
-  EXPECT_TRUE(listener_.Saw(USER_OFFLINE, "ann"));  // a LOGOUT, not a dropped connection
+  EXPECT_TRUE(listener_.Saw(USER_OFFLINE, "ann"));
   EXPECT_FALSE(Online("ann"));
 
   const std::string out = Out();
@@ -104,6 +104,7 @@ TEST_F(OndavoxRecvTest, LogsInReceivesABroadcastFileAndLogsOutOnSigterm) {
     at = out.find(line, at);
     ASSERT_NE(at, std::string::npos) << line << " in order in\n" << out;
   }
+  // The session ended with the server's answer to LOGOUT (no "No answer to LOGOUT" error).
   // The password never reaches the output, nor do the trace lines (no --trace).
   EXPECT_EQ(out.find("\tpw"), std::string::npos) << out;
   EXPECT_EQ(out.find("[ENTER]"), std::string::npos) << out;
@@ -122,6 +123,8 @@ TEST_F(OndavoxRecvTest, RegistersANewUserWithItsNamesAndLogsOutOnSigint) {
   EXPECT_EQ(recv.Wait(), 0) << Out();
   EXPECT_TRUE(listener_.Saw(USER_OFFLINE, "bob"));
   EXPECT_TRUE(OutHas("> [SEND] REGISTER\tbob\t*****\tBob\tLee\t127.0.0.1\t666\n")) << Out();
+  EXPECT_TRUE(OutHas("> [SEND] LOGOUT\tbob\n")) << Out();
+  EXPECT_FALSE(OutHas("[ERROR]")) << Out();
 }
 
 // Whatever stops it short, it ends by itself with status 1, its log saying why.
