@@ -96,6 +96,13 @@ TEST_F(Ctl, UserSetSendsOnlyTheGivenFields) {
             json({{"command", "user-set"}, {"login", "bob"}, {"name", "Bob"}, {"banned", false}}));
 }
 
+TEST_F(Ctl, ArgumentsThatAreNotUtf8AreSentReplaced) {
+  FakeServer server(socket_, {R"({"ok":true})"});
+  const Outcome outcome = Run({"user", "add", "ren\xe9"});  // Latin-1
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(server.Request().value("login", ""), "ren\xef\xbf\xbd");
+}
+
 TEST_F(Ctl, DocAddSendsThePathMadeAbsolute) {
   FakeServer server(socket_, {R"({"ok":true,"file":"clip.avi","owner":"root"})"});
   const Outcome outcome = Run({"doc", "add", "clip.avi", "--description", "A clip"});

@@ -77,7 +77,11 @@ int Follow(ControlClient& client, const std::string& socket, bool raw) {
 int Run(const std::string& socket, bool raw, const CtlCommands& commands) {
   auto client = ControlClient::Connect(socket);
   if (!client.ok()) return Unreachable(client.status().message());
-  if (Status sent = client->Send(commands.request().dump()); !sent.ok()) {
+  // Arguments that are not UTF-8 (a Latin-1 terminal) are sent with replacement characters
+  // rather than ending the program with an exception.
+  const std::string request =
+      commands.request().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  if (Status sent = client->Send(request); !sent.ok()) {
     return Unreachable(sent.message());
   }
   auto reply = ReadJsonLine(*client, socket);
