@@ -16,6 +16,8 @@ inline constexpr std::string_view kLoginAccepted = "201";
 inline constexpr std::string_view kLogoutAccepted = "202";
 // REGISTER: the user was added (and is logged in on the connection).
 inline constexpr std::string_view kRegistered = "204";
+// RECEIVED: the delivery receipt was recorded.
+inline constexpr std::string_view kReceiptRecorded = "220";
 // PLAYLIST: the playlist was announced.
 inline constexpr std::string_view kPlaylistAnnounced = "210";
 // LOGIN: unknown user, wrong password, banned or already online.
@@ -34,5 +36,10 @@ inline constexpr std::string_view kUnknownCommand = "406";
 inline constexpr std::string_view kUnknownDocument = "409";
 // PLAYLIST with fields after the command word.
 inline constexpr std::string_view kPlaylistWrongFieldCount = "410";
+// RECEIVED: the wrong number of fields, a file no recent transfer sent, or a size or digest that
+// is not the file's.
+inline constexpr std::string_view kReceiptRefused = "420";
+// RECEIVED on a connection with no accepted login.
+inline constexpr std::string_view kReceiptNotLoggedIn = "421";
 
 }  // namespace ondavox
