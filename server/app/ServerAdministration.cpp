@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -53,6 +54,25 @@ Status ServerAdministration::StopServer() {
   const Status saved = document_.Stop();
   document_.AppendLog(saved.ok() ? "Server stopped." : "Server Stop error.");
   return saved;
+}
+
+std::vector<ServerAdministration::DeliveryRow> ServerAdministration::Deliveries() {
+  std::vector<std::string> online;
+  {
+    ServerDataAccess access(document_.runner());
+    online = document_.loggedInLogins();
+  }
+  std::vector<DeliveryRow> rows;
+  for (DeliveryLedger::Transfer& transfer : document_.runner().deliveries().Transfers()) {
+    DeliveryRow& row = rows.emplace_back();
+    for (const std::string& login : online) {
+      const bool holds = std::any_of(transfer.holders.begin(), transfer.holders.end(),
+                                     [&](const auto& holder) { return holder.login == login; });
+      if (!holds) row.onlineWithout.push_back(login);
+    }
+    row.transfer = std::move(transfer);
+  }
+  return rows;
 }
 
 std::vector<ServerAdministration::UserRow> ServerAdministration::ListUsers() {

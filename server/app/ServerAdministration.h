@@ -8,6 +8,7 @@
 
 #include "platform/Status.h"
 #include "server/data/CDocInfo.h"
+#include "server/net/DeliveryLedger.h"
 #include "server/net/FcastSenderThread.h"
 
 namespace ondavox::server {
@@ -71,6 +72,14 @@ class ServerAdministration {
   Status StartServer();
   // Stops the server with both saves and logs "Server stopped." (or "Server Stop error.").
   Status StopServer();
+
+  // One of the recent transfers: who sent a receipt for it, and who is online without one.
+  struct DeliveryRow {
+    DeliveryLedger::Transfer transfer;
+    std::vector<std::string> onlineWithout;
+  };
+  // The recent transfers, the latest first.
+  std::vector<DeliveryRow> Deliveries();
 
   std::vector<UserRow> ListUsers();
   Status AddUser(const std::string& login, const std::string& password, const std::string& name,

@@ -81,6 +81,22 @@ json DocumentObject(const CDocInfo& document) {
           {"persisting", document.persisting() == 1}};
 }
 
+json DeliveryObjects(const std::vector<ServerAdministration::DeliveryRow>& rows) {
+  json all = json::array();
+  for (const ServerAdministration::DeliveryRow& row : rows) {
+    json holders = json::array();
+    for (const DeliveryLedger::Holder& holder : row.transfer.holders) {
+      holders.push_back({{"login", holder.login}, {"time", LogHistory::LocalTime(holder.when)}});
+    }
+    all.push_back({{"file", row.transfer.entry.fileName()},
+                   {"owner", row.transfer.entry.owner()},
+                   {"size", row.transfer.size},
+                   {"holders", holders},
+                   {"onlineWithout", row.onlineWithout}});
+  }
+  return all;
+}
+
 json LogLines(const std::vector<LogHistory::Line>& lines) {
   json all = json::array();
   for (const LogHistory::Line& line : lines) all.push_back(ControlCommands::LogLine(line));
@@ -160,8 +176,10 @@ json ControlCommands::Dispatch(const json& request) const {
                  {"online", snapshot.online},
                  {"playlistLength", snapshot.playlistLength},
                  {"transfer", transfer},
+                 {"deliveries", DeliveryObjects(admin.Deliveries())},
                  {"log", LogLines(document_.logHistory().Last(kDefaultLogLines))}});
   }
+  if (command == "deliveries") return Done({{"deliveries", DeliveryObjects(admin.Deliveries())}});
   if (command == "users") {
     json users = json::array();
     for (const ServerAdministration::UserRow& user : admin.ListUsers()) {

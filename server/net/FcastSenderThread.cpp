@@ -127,6 +127,7 @@ bool FcastSenderThread::Send(const CDocInfo& entry) {
     return false;
   }
   DebugOut("FcastThread Start OK\n");
+  host_.deliveries().TransferStarted(entry, size);
   Progress progress{entry, size};
   Report(progress);
   const long long target = size / 1024 * settings_.fcastRound;

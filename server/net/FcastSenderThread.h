@@ -15,14 +15,17 @@
 #include "platform/WakeUp.h"
 #include "server/data/Playlist.h"
 #include "server/data/ServerEvent.h"
+#include "server/net/DeliveryLedger.h"
 
 namespace ondavox::server {
 
 // What the Fcast sender needs of the server: the playlist, the announcement of a coming
-// transfer, and the delivery of events. Implemented by the server runner; any thread.
+// transfer, the ledger of deliveries, and the delivery of events. Implemented by the server
+// runner; any thread.
 class FcastSenderHost {
  public:
   virtual Playlist& playlist() = 0;
+  virtual DeliveryLedger& deliveries() = 0;
   virtual void SendFCAST() = 0;
   virtual void PostEvent(const ServerEvent& event) = 0;
 

@@ -3,6 +3,10 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <ctime>
 #include <memory>
 
 #include "common/LenientInteger.h"
@@ -40,6 +44,7 @@ std::string MavoraProtocolServer::invoke(std::string_view message, std::string& 
     DebugOut("[Param :" + field + "]\n");
     TraceLine("param: " + field + "...");
   }
+  if (fields[0] == "RECEIVED") return invokeRECEIVED(fields, connectionLogin);
   ServerDataAccess access(runner_);
   return Dispatch(fields, connectionLogin);
 }
@@ -196,6 +201,28 @@ std::string MavoraProtocolServer::invokeFILEINFO(const Fields& fields) {
   runner_.PostEvent(ServerEvent(LOG_INFO, {"FILEINFO: owner : " + owner + " File: " + fileName +
                                            " infos were found in the Database"}));
   return reply;
+}
+
+std::string MavoraProtocolServer::invokeRECEIVED(const Fields& fields,
+                                                const std::string& connectionLogin) {
+  if (fields.size() != 4) return Refuse(kReceiptRefused);
+  if (connectionLogin.empty()) return Refuse(kReceiptNotLoggedIn);
+  const std::string& sizeText = fields[2];
+  long long size = -1;
+  const auto [end, error] =
+      std::from_chars(sizeText.data(), sizeText.data() + sizeText.size(), size);
+  if (error != std::errc() || end != sizeText.data() + sizeText.size() || size < 0) {
+    return Refuse(kReceiptRefused);
+  }
+  std::string digest = fields[3];
+  std::transform(digest.begin(), digest.end(), digest.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const DeliveryLedger::Receipt receipt =
+      runner_.deliveries().Record(connectionLogin, fields[1], size, digest, std::time(nullptr));
+  if (receipt != DeliveryLedger::Receipt::kRecorded) return Refuse(kReceiptRefused);
+  runner_.PostEvent(ServerEvent(LOG_INFO, {connectionLogin + " received " + fields[1]}));
+  SenderLine(kReceiptRecorded);
+  return std::string(kReceiptRecorded);
 }
 
 std::string MavoraProtocolServer::invokePLAYLIST(const Fields&) {

@@ -15,8 +15,8 @@ class ServerRunner;
 // invoke splits the request, checks the field count for the command word and calls the
 // command's handler; the handlers read and change the user and document databases, ask the
 // runner to announce the playlist, and report what happened as events through the runner.
-// Each handler runs under the server data lock (ServerDataAccess), so requests of several
-// connections never touch the databases at the same time; the events a request raises are
+// Each handler but RECEIVED's runs under the server data lock (ServerDataAccess), so requests of
+// several connections never touch the databases at the same time; the events a request raises are
 // delivered right after the lock is released, in order.
 //
 // One per server, created by the runner; any thread (each connection thread calls invoke with
@@ -43,6 +43,9 @@ class MavoraProtocolServer : public MavoraProtocol {
   std::string invokeREGISTER(const Fields& fields);
   std::string invokeFILEINFO(const Fields& fields);
   std::string invokePLAYLIST(const Fields& fields);
+  // A delivery receipt: RECEIVED, file name, size, SHA-256 in hex. Runs outside the server data
+  // lock (checking the digest may read a large file).
+  std::string invokeRECEIVED(const Fields& fields, const std::string& connectionLogin);
 
  private:
   std::string Dispatch(const Fields& fields, std::string& connectionLogin);

@@ -113,6 +113,7 @@ class ServerRunner final : public FcastSenderHost {
   UserDatabase& users() { return users_; }
   DocumentDatabase& documents() { return documents_; }
   Playlist& playlist() override { return playlist_; }
+  DeliveryLedger& deliveries() override { return deliveries_; }
   Mutex& dataLock() { return dataLock_; }
   WakeUp& multicastWakeUp() { return multicastWakeUp_; }
 
@@ -121,6 +122,7 @@ class ServerRunner final : public FcastSenderHost {
   DocumentDatabase& documents_;
   UserDatabase& users_;
   Playlist playlist_;
+  DeliveryLedger deliveries_;
   MavoraProtocolServer protocol_;
   const FcastSenderFactory fcastSenderFactory_;
   Mutex dataLock_;

@@ -18,6 +18,7 @@ using Events = std::vector<std::pair<int, std::string>>;
 class FakeHost final : public FcastSenderHost {
  public:
   Playlist& playlist() override { return playlist_; }
+  DeliveryLedger& deliveries() override { return deliveries_; }
   void SendFCAST() override {
     MutexLock lock(mu_);
     log_.push_back("FCAST");
@@ -41,6 +42,7 @@ class FakeHost final : public FcastSenderHost {
   }
 
   Playlist playlist_;
+  DeliveryLedger deliveries_;
 
  private:
   Mutex mu_;

@@ -4,7 +4,9 @@
 #include "server/data/ServerEvent.h"
 #include "server/net/MavoraProtocolServer.h"
 #include "server/net/ServerDataAccess.h"
+#include "fcast/engine/Sha256.h"
 #include "tests/server_net/ServerFixture.h"
+#include "tests/support/TempDir.h"
 
 namespace ondavox::test {
 
@@ -146,6 +148,38 @@ class LockingListener final : public ServerEventListener {
  private:
   ServerRunner& runner_;
 };
+
+TEST_F(InterpreterTest, ReceiptsAreRecordedOnlyForTheFileAsSentByALoggedInUser) {
+  const std::string bytes = "the file's bytes";
+  WriteFile(dir_.File("clip.avi"), bytes);
+  runner_.deliveries().TransferStarted(
+      CDocInfo("clip.avi", "root", dir_.File("clip.avi"), "unknown", 0, 1, "A clip"),
+      static_cast<long long>(bytes.size()));
+  fcast::Sha256 hash;
+  hash.Update({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  const std::string digest = fcast::ToHex(hash.Final());
+  const std::string receipt = "RECEIVED\tclip.avi\t" + std::to_string(bytes.size()) + "\t";
+
+  EXPECT_EQ(Invoke(receipt + digest), kReceiptNotLoggedIn);
+  AddUser("ann", "pw");
+  ASSERT_EQ(Invoke("LOGIN\tann\tpw\t10.0.0.1\t1"), kLoginAccepted);
+  listener_.Clear();
+  EXPECT_EQ(Invoke("RECEIVED\tclip.avi\t16"), kReceiptRefused);
+  EXPECT_EQ(Invoke("RECEIVED\tother.avi\t16\t" + digest), kReceiptRefused);
+  EXPECT_EQ(Invoke("RECEIVED\tclip.avi\t15\t" + digest), kReceiptRefused);
+  EXPECT_EQ(Invoke("RECEIVED\tclip.avi\t16x\t" + digest), kReceiptRefused);
+  EXPECT_EQ(Invoke(receipt + std::string(64, '0')), kReceiptRefused);
+  EXPECT_TRUE(runner_.deliveries().Transfers().front().holders.empty());
+  EXPECT_EQ(listener_.Events(), Events{});
+
+  EXPECT_EQ(Invoke(receipt + digest), kReceiptRecorded);
+  EXPECT_EQ(Invoke(receipt + digest), kReceiptRecorded);  // a repeat is one holder
+  const std::vector<DeliveryLedger::Transfer> transfers = runner_.deliveries().Transfers();
+  ASSERT_EQ(transfers.front().holders.size(), 1U);
+  EXPECT_EQ(transfers.front().holders.front().login, "ann");
+  EXPECT_EQ(listener_.Events(),
+            (Events{{LOG_INFO, "ann received clip.avi"}, {LOG_INFO, "ann received clip.avi"}}));
+}
 
 TEST_F(InterpreterTest, ListenersMayTakeTheDataLockWhileHandlingEvents) {
   LockingListener locking(runner_);

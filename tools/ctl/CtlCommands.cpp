@@ -70,6 +70,37 @@ std::string TransferText(const json& status) {
   return text.str();
 }
 
+// "ann, bob", or "none": the |key| of each object of |items| (each item itself when no key).
+std::string NamesText(const json& items, const char* key = nullptr) {
+  if (items.empty()) return "none";
+  std::string text;
+  for (const json& item : items) {
+    if (!text.empty()) text += ", ";
+    text += CellText(key == nullptr ? item : item.at(key));
+  }
+  return text;
+}
+
+// One row per recent transfer: who holds the file, who is online without it.
+void PrintDeliveries(const json& deliveries, std::ostream& out) {
+  std::vector<std::vector<std::string>> rows;
+  for (const json& delivery : deliveries) {
+    rows.push_back({CellText(delivery.at("file")), CellText(delivery.at("owner")),
+                    NamesText(delivery.at("holders"), "login"),
+                    NamesText(delivery.at("onlineWithout"))});
+  }
+  PrintTable(out, {"FILE", "OWNER", "HELD BY", "ONLINE WITHOUT IT"}, rows);
+}
+
+// "clip.avi of root: held by ann, bob; online without it: carol", or "none".
+std::string LastDeliveryText(const json& deliveries) {
+  if (deliveries.empty()) return "none";
+  const json& last = deliveries.front();
+  return CellText(last.at("file")) + " of " + CellText(last.at("owner")) + ": held by " +
+         NamesText(last.at("holders"), "login") + "; online without it: " +
+         NamesText(last.at("onlineWithout"));
+}
+
 void PrintStatus(const json& status, std::ostream& out) {
   const auto endpoint = [&](const char* group, const char* port) {
     return status.at(group).get<std::string>() + ":" + CellText(status.at(port));
@@ -83,7 +114,8 @@ void PrintStatus(const json& status, std::ostream& out) {
                                        CellText(status.at("fcastRounds")) + " rounds"},
               {"Online users:", OnlineText(status.at("online"))},
               {"Playlist:", CellText(status.at("playlistLength")) + " waiting"},
-              {"Transfer:", TransferText(status)}});
+              {"Transfer:", TransferText(status)},
+              {"Last delivery:", LastDeliveryText(status.at("deliveries"))}});
   out << "Last log lines:\n";
   for (const json& record : status.at("log")) CtlCommands::PrintLogRecord(record, out);
 }
@@ -155,6 +187,13 @@ void CtlCommands::DefineServer(CLI::App& app) {
   app.add_subcommand("status", "Show whether the server runs, its ports, users and transfer")
       ->callback([this] {
         Choose({{"command", "status"}}, PrintStatus);
+      });
+  app.add_subcommand("deliveries",
+                     "Show who holds each recently sent file and who is online without it")
+      ->callback([this] {
+        Choose({{"command", "deliveries"}}, [](const json& reply, std::ostream& out) {
+          PrintDeliveries(reply.at("deliveries"), out);
+        });
       });
   app.add_subcommand("start", "Start the server")->callback([this] {
     Choose({{"command", "start"}}, PrintRunning);
