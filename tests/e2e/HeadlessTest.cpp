@@ -4,7 +4,9 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,17 +36,29 @@ class HeadlessTest : public testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    lab_ = lab::NetworkLab::Create(3, &error);
+    lab_ = lab::NetworkLab::Create(4, &error);
     ASSERT_NE(lab_, nullptr) << error;
     server_ = lab_->Folder() / "server";
     fs::create_directories(server_);
     // A sending rate the namespaces carry easily, so the files take seconds.
     WriteFile(server_ / "server.ini", "[Fcast]\nFcastRound=3\nFcastRate=24000\n");
-    for (const auto& [name, size] : {std::pair{"clip.avi", 700 * 1024 + 13},
-                                     std::pair{"notes.txt", 1500}}) {
-      WriteFile(lab_->Folder() / name, fcast_net::PatternBytes(size, size));
-      files_.push_back(name);
-    }
+  }
+
+  // A file of |size| bytes to broadcast, in the lab's folder.
+  void AddFile(const std::string& name, std::size_t size) {
+    WriteFile(lab_->Folder() / name, fcast_net::PatternBytes(size, static_cast<uint32_t>(size)));
+    files_.push_back(name);
+  }
+  // ondavoxd on the server's host, in the server's folder (it reads server.ini there), once it
+  // answers on its administration socket.
+  std::unique_ptr<lab::HostProcess> StartServer() {
+    std::string error;
+    std::unique_ptr<lab::HostProcess> server =
+        lab_->Start(kServerHost, {"env", "-C", server_.string(), ONDAVOXD}, &error);
+    EXPECT_NE(server, nullptr) << error;
+    EXPECT_TRUE(
+        WaitFor([&] { return Status().value("running", false); }, std::chrono::seconds(20)));
+    return server;
   }
 
   // ondavoxctl ARGS on the server's host; its standard output, and its exit code in |code|.
@@ -81,8 +95,9 @@ class HeadlessTest : public testing::Test {
     EXPECT_NE(client, nullptr) << error;
     return client;
   }
-  bool Received(const fs::path& folder) {
-    for (const std::string& name : files_) {
+  bool Received(const fs::path& folder) { return Received(folder, files_); }
+  bool Received(const fs::path& folder, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
       if (ReadFile(folder / "download" / name) != ReadFile(lab_->Folder() / name)) return false;
     }
     return true;
@@ -94,13 +109,11 @@ class HeadlessTest : public testing::Test {
 };
 
 TEST_F(HeadlessTest, ServerAndClientsRunTheMainJobAdministeredFromTheCommandLine) {
+  AddFile("clip.avi", 700 * 1024 + 13);
+  AddFile("notes.txt", 1500);
+  std::unique_ptr<lab::HostProcess> server = StartServer();
+  ASSERT_TRUE(server != nullptr && Status().value("running", false));
   std::string error;
-  // ondavoxd reads server.ini in its current folder.
-  std::unique_ptr<lab::HostProcess> server =
-      lab_->Start(kServerHost, {"env", "-C", server_.string(), ONDAVOXD}, &error);
-  ASSERT_NE(server, nullptr) << error;
-  ASSERT_TRUE(WaitFor([&] { return Status().value("running", false); }, std::chrono::seconds(20)))
-      << server->Output() << server->Errors();
 
   // A user added with the tool logs in at once; another registers itself.
   int code = -1;
@@ -148,6 +161,78 @@ TEST_F(HeadlessTest, ServerAndClientsRunTheMainJobAdministeredFromTheCommandLine
   EXPECT_NE(saved.users().Find("bob"), nullptr);
   for (const std::string& name : files_) {
     EXPECT_NE(saved.documents().Find(CDocInfo::MakeKey("root", name)), nullptr) << name;
+  }
+}
+
+// Who holds what, as the receipts of three clients tell it: one client is offline for one file
+// and one joins while a transfer is under way.
+TEST_F(HeadlessTest, DeliveriesListExactlyWhoHoldsEachDocument) {
+  for (int k = 0; k < 20; ++k) AddFile("doc" + std::to_string(k) + ".bin", 20000 + 977 * k);
+  // The transfer a late client joins: long enough to start its receiver in the middle.
+  WriteFile(lab_->Folder() / "doc6.bin", fcast_net::PatternBytes(6 << 20, 6));
+  std::unique_ptr<lab::HostProcess> server = StartServer();
+  ASSERT_TRUE(server != nullptr && Status().value("running", false));
+  for (const std::string& login : {"ann", "bob", "cat"}) {
+    Ctl({"user", "add", login, "--password", "pw-" + login});
+  }
+  for (const std::string& name : files_) {
+    Ctl({"doc", "add", (lab_->Folder() / name).string(), "--description", name});
+  }
+  const fs::path folders[] = {ClientFolder(1, "ann"), ClientFolder(2, "bob"),
+                              ClientFolder(3, "cat")};
+  // The holders of each file, as ondavoxctl deliveries lists them, sorted.
+  const auto holders = [&] {
+    std::map<std::string, std::set<std::string>> held;
+    const json reply = json::parse(Ctl({"--json", "deliveries"}), nullptr, false);
+    if (!reply.is_object()) return held;
+    for (const json& delivery : reply.value("deliveries", json::array())) {
+      std::set<std::string>& logins = held[delivery.value("file", "")];
+      for (const json& holder : delivery["holders"]) logins.insert(holder.value("login", ""));
+    }
+    return held;
+  };
+  const auto enqueue = [&](int first, int last) {
+    for (int k = first; k <= last; ++k) Ctl({"enqueue", files_[k]});
+  };
+  const auto heldBy = [&](int k, const std::set<std::string>& logins) {
+    return WaitFor([&] { return holders()[files_[k]] == logins; }, kTransferTime);
+  };
+
+  std::unique_ptr<lab::HostProcess> ann = StartClient(1, folders[0]);
+  std::unique_ptr<lab::HostProcess> bob = StartClient(2, folders[1]);
+  ASSERT_TRUE(WaitFor([&] { return Status().value("online", json::array()).size() == 2; },
+                      std::chrono::seconds(20)));
+  enqueue(0, 4);
+  for (int k = 0; k <= 4; ++k) ASSERT_TRUE(heldBy(k, {"ann", "bob"})) << files_[k];
+
+  // bob is away while doc5 is sent.
+  bob->Signal(SIGTERM);
+  ASSERT_EQ(bob->Wait(std::chrono::seconds(20)), 0);
+  enqueue(5, 5);
+  ASSERT_TRUE(heldBy(5, {"ann"}));
+
+  // bob is back; cat logs in while doc6 is on its way and still gets it.
+  bob = StartClient(2, folders[1]);
+  enqueue(6, 6);
+  ASSERT_TRUE(WaitFor(
+      [&] { return Status().value("transfer", json::object()).value("file", "") == "doc6.bin"; },
+      std::chrono::seconds(30)));
+  std::unique_ptr<lab::HostProcess> cat = StartClient(3, folders[2]);
+  ASSERT_TRUE(heldBy(6, {"ann", "bob", "cat"})) << cat->Output();
+
+  enqueue(7, 19);
+  for (int k = 7; k <= 19; ++k) ASSERT_TRUE(heldBy(k, {"ann", "bob", "cat"})) << files_[k];
+  const std::map<std::string, std::set<std::string>> held = holders();
+  EXPECT_EQ(held.size(), 20U);
+  EXPECT_EQ(held.at("doc5.bin"), (std::set<std::string>{"ann"}));
+  EXPECT_EQ(held.at("doc0.bin"), (std::set<std::string>{"ann", "bob"}));
+  // Every holder has the file as it was sent.
+  EXPECT_TRUE(Received(folders[2], {files_.begin() + 6, files_.end()}));
+  // doc5 is held by ann alone; bob and cat are online without it.
+  const json deliveries = json::parse(Ctl({"--json", "deliveries"}));
+  for (const json& delivery : deliveries["deliveries"]) {
+    if (delivery["file"] != "doc5.bin") continue;
+    EXPECT_EQ(delivery["onlineWithout"], json({"bob", "cat"}));
   }
 }
 
