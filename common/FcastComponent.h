@@ -83,6 +83,13 @@ class FcastReceiverObject {
   // |unused| is set to 0.
   virtual long GetEvent(long timeLimitMs, long* code, long* error, long* fileId, long* size,
                         std::string* name, short* unused) = 0;
+  // The file being received, as of the receiver's last batch of datagrams: its id, its name
+  // (as GetEvent gives it), its size, and the symbols held of the symbols needed to rebuild
+  // it, which reach |symbolsNeeded| when the file is whole. Between files (none received, or
+  // the one in progress stalled), an empty name and zeros. Negative before Init. Any thread;
+  // any output may be null.
+  virtual long GetStatistics(long* fileId, std::string* name, long* size, long* symbolsHeld,
+                             long* symbolsNeeded) = 0;
 };
 
 // An object made by the library, with the reference that keeps the library loaded while the

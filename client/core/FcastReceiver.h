@@ -32,6 +32,9 @@ class FcastReceiver {
   // loop. True when the receiver object accepted both its Init and its Start.
   bool Start(const std::string& group, int port, const std::string& folder) EXCLUDES(mu_);
 
+  // The component's receiver object (null when it could not be created), for its statistics.
+  const std::shared_ptr<FcastReceiverObject>& object() const { return receiver_; }
+
   // The path a received file is opened at: |folder| and |name| joined by one "/".
   static std::string FullPath(const std::string& folder, const std::string& name);
   // The first association whose extension ends |name| byte for byte, or nothing.

@@ -9,6 +9,7 @@
 #include "client/core/ClientLog.h"
 #include "client/core/ClientRunner.h"
 #include "client/headless/NoOpenLauncher.h"
+#include "client/headless/ProgressLines.h"
 #include "platform/Ipv4Endpoint.h"
 #include "platform/Launcher.h"
 
@@ -22,9 +23,9 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 // Waits for the open session to end by itself or for a stop signal; returns the exit status.
 // The main thread only.
 int Serve(ClientRunner& runner, StopEvents& events, const ConsoleView& view,
-          const ClientConfig& config) {
+          const ClientConfig& config, ProgressLines& progress) {
   for (;;) {
-    switch (events.Wait()) {
+    switch (events.Wait(ProgressLines::kPeriod)) {
       case StopEvents::Event::kStopSignal: {
         AppendLog("Stop requested, logging out", "INFO");
         runner.SendTCP(ClientCommands::Logout(config.login));
@@ -55,6 +56,7 @@ int Serve(ClientRunner& runner, StopEvents& events, const ConsoleView& view,
         }
         return HeadlessClient::kFailed;
       case StopEvents::Event::kTimeout:
+        progress.Tick(std::chrono::steady_clock::now());
         continue;
       case StopEvents::Event::kError:
         AppendLog("Cannot wait for the stop signals", "ERROR");
@@ -66,9 +68,8 @@ int Serve(ClientRunner& runner, StopEvents& events, const ConsoleView& view,
 
 }  // namespace
 
-HeadlessClient::HeadlessClient(HeadlessOptions options, const sigset_t& stopSignals,
-                               int outputFd)
-    : options_(std::move(options)), view_(outputFd), events_(stopSignals) {
+HeadlessClient::HeadlessClient(HeadlessOptions options, const sigset_t& stopSignals, int outputFd)
+    : options_(std::move(options)), outputFd_(outputFd), view_(outputFd), events_(stopSignals) {
   ClientLog::Process().SetLogBox(&view_);
 }
 
@@ -145,7 +146,8 @@ int HeadlessClient::Run() {
   } else {
     runner.SendTCP(ClientCommands::Login(config.login, config.pass));
   }
-  return Serve(runner, events_, view_, config);
+  ProgressLines progress(runner.fcastReceiver().object(), outputFd_);
+  return Serve(runner, events_, view_, config, progress);
 }
 
 }  // namespace ondavox::client

@@ -29,8 +29,9 @@ struct HeadlessOptions {
 
 // The client without a window, one run of it: loads client.ini, connects, logs in (or
 // registers), receives the broadcast files into the download folder while the session lasts,
-// and on a stop signal logs out and closes the session. It owns the console view, the stop
-// events and, for the time of Run, the launcher and the ClientRunner.
+// printing their progress (ProgressLines), and on a stop signal logs out and closes the
+// session. It owns the console view, the stop events and, for the time of Run, the launcher
+// and the ClientRunner.
 //
 // Made and run by the main thread, after the stop signals were blocked in it; the client core's
 // threads only reach it through the view and the stop events.
@@ -58,6 +59,7 @@ class HeadlessClient {
 
  private:
   const HeadlessOptions options_;
+  const int outputFd_;
   ConsoleView view_;
   StopEvents events_;
 };

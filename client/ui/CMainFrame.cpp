@@ -19,6 +19,7 @@
 #include "client/ui/CFoldersDlg.h"
 #include "client/ui/CServerPropertiesDlg.h"
 #include "client/ui/CUserPropertiesDlg.h"
+#include "client/ui/ReceptionProgress.h"
 #include "common/HelpFile.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/Launcher.h"
@@ -164,6 +165,9 @@ void CMainFrame::BuildToolBar() {
 void CMainFrame::BuildStatusBar() {
   // The idle text sits under the prompts, which hide it while they show.
   statusBar()->addWidget(new QLabel(QStringLiteral("Prêt"), statusBar()), 1);
+  // Permanent, so that the prompts leave it in view.
+  receptionProgress_ = new ReceptionProgress(runner_.fcastReceiver().object(), statusBar());
+  statusBar()->addPermanentWidget(receptionProgress_);
   for (const char* indicator : {"MAJ", "NUM", "DEF"}) {
     auto* label = new QLabel(QString::fromLatin1(indicator), statusBar());
     label->setEnabled(false);

@@ -16,16 +16,17 @@ class Launcher;
 namespace ondavox::client {
 
 class CClientView;
+class ReceptionProgress;
 class ClientRunner;
 
 // The client's main window around the form: owns the settings (client.ini, loaded from the
 // current directory at construction) and carries the user's commands: Connect (log in or
 // register), Disconnect, the server and user properties, the file associations, the download
 // folder, Save Parameters, Help and About; the menus, the tool bar with Connect and Disconnect,
-// and the status bar. Connect and Server Properties are offered while the runner is
-// disconnected, Disconnect while it is connected; the commands follow the runner's state when
-// the view signals a change and before a menu opens, and each handler checks the state again
-// itself.
+// and the status bar with the reception progress. Connect and Server Properties are offered while
+// the runner is disconnected, Disconnect while it is connected; the commands follow the runner's
+// state when the view signals a change and before a menu opens, and each handler checks the state
+// again itself.
 //
 // The runner and the launcher (which opens the help file) are borrowed and outlive the frame.
 // Window thread only.
@@ -42,6 +43,7 @@ class CMainFrame final : public QMainWindow {
 
   ClientConfig& config() { return config_; }
   CClientView& view() const { return *view_; }
+  ReceptionProgress& receptionProgress() const { return *receptionProgress_; }
 
   QAction* connectAction() const { return connect_; }
   QAction* disconnectAction() const { return disconnect_; }
@@ -86,6 +88,7 @@ class CMainFrame final : public QMainWindow {
   const std::string startDirectory_;
   CClientView* view_ = nullptr;
   QToolBar* toolBar_ = nullptr;
+  ReceptionProgress* receptionProgress_ = nullptr;
 
   QAction* connect_ = nullptr;
   QAction* disconnect_ = nullptr;

@@ -70,6 +70,31 @@ ReceiverStatistics CarouselReceiver::Statistics() const {
   return {datagrams_.load(), rejected_.load(), static_cast<std::int64_t>(budget_.Held())};
 }
 
+ReceiverProgress CarouselReceiver::Progress() const {
+  MutexLock lock(progressMu_);
+  return progress_;
+}
+
+void CarouselReceiver::PublishProgress() {
+  const auto file = current_ ? files_.find(*current_) : files_.end();
+  const bool receiving =
+      file != files_.end() &&
+      std::chrono::steady_clock::now() - file->second->LastProgress() < options_.stallTime;
+  MutexLock lock(progressMu_);
+  if (!receiving) {
+    progress_ = {};
+    return;
+  }
+  const IncomingFile& incoming = *file->second;
+  if (progress_.fileId != *current_ || progress_.name.empty()) {
+    progress_.fileId = *current_;
+    progress_.name = incoming.Name();
+    progress_.size = static_cast<std::int64_t>(incoming.Size());
+  }
+  progress_.symbolsHeld = incoming.SymbolsHeld();
+  progress_.symbolsNeeded = incoming.SymbolsNeeded();
+}
+
 void CarouselReceiver::Run() {
   std::vector<std::uint8_t> buffers(kBatch * kReceiveBuffer);
   iovec iov[kBatch];
@@ -103,8 +128,10 @@ void CarouselReceiver::Run() {
         }
         Handle({&buffers[i * kReceiveBuffer], length});
       }
+      PublishProgress();
       if (n < kBatch || stop_.load()) break;
     }
+    PublishProgress();
   }
 }
 
@@ -216,6 +243,7 @@ void CarouselReceiver::StartFile(const DescriptorPacket& descriptor, const FileL
   }
   const bool ready = created.file->Ready();
   files_.emplace(descriptor.fileId, std::move(created.file));
+  current_ = descriptor.fileId;
   Emit(FCASTRE_FILE_START, 0, descriptor.fileId, size, name);
   if (ready) {
     Complete(descriptor.fileId);
@@ -261,8 +289,10 @@ void CarouselReceiver::Deliver(const Packet& symbol) {
     case IncomingFile::Result::kFailed:
       Fail(symbol.fileId, kFcastErrorWrite);
       break;
-    case IncomingFile::Result::kIgnored:
     case IncomingFile::Result::kStored:
+      current_ = symbol.fileId;
+      break;
+    case IncomingFile::Result::kIgnored:
       break;
   }
 }
@@ -274,6 +304,7 @@ void CarouselReceiver::Complete(std::uint32_t fileId) {
     Fail(fileId, error);
     return;
   }
+  EndProgress(fileId);
   Emit(FCASTRE_FILE_COMPLETE, 0, fileId, static_cast<std::int64_t>(file.Size()), file.Name(),
        *file.Digest());
   files_.erase(fileId);
@@ -282,9 +313,16 @@ void CarouselReceiver::Complete(std::uint32_t fileId) {
 
 void CarouselReceiver::Fail(std::uint32_t fileId, long error) {
   const IncomingFile& file = *files_.at(fileId);
+  EndProgress(fileId);
   Emit(FCASTRE_ERROR, error, fileId, static_cast<std::int64_t>(file.Size()), file.Name());
   files_.erase(fileId);
   Forget(fileId);
+}
+
+void CarouselReceiver::EndProgress(std::uint32_t fileId) {
+  if (current_ != fileId) return;
+  current_.reset();
+  PublishProgress();
 }
 
 void CarouselReceiver::Forget(std::uint32_t fileId) {

@@ -15,6 +15,7 @@
 
 #include "fcast/engine/IncomingFile.h"
 #include "fcast/engine/Packet.h"
+#include "platform/Mutex.h"
 #include "platform/Socket.h"
 #include "platform/Status.h"
 #include "platform/UniqueFd.h"
@@ -47,6 +48,16 @@ struct ReceiverStatistics {
   std::int64_t heldBytes = 0;  // receiving state of the files in progress
 };
 
+// The file a receiver is receiving: the one that stored a symbol last, while it is not stalled.
+// Empty (no name, no symbols) when no file is coming in.
+struct ReceiverProgress {
+  std::uint32_t fileId = 0;
+  std::string name;
+  std::int64_t size = 0;
+  std::uint64_t symbolsHeld = 0;
+  std::uint64_t symbolsNeeded = 0;
+};
+
 // Receives the files of one multicast group into a download folder, on its own thread: reads
 // datagrams in batches (recvmmsg), checks each, hands symbols to the IncomingFile of their file
 // (made from the file's descriptor after the disk-space check; symbols that come before their
@@ -77,6 +88,9 @@ class CarouselReceiver {
   void Start();
   const ReceiverOptions& Options() const { return options_; }
   ReceiverStatistics Statistics() const;
+  // Published by the receiver's thread after each batch of datagrams, and at least every
+  // half second. Any thread.
+  ReceiverProgress Progress() const EXCLUDES(progressMu_);
 
  private:
   CarouselReceiver(const ReceiverOptions& options, EventSink sink, Socket socket, UniqueFd wake);
@@ -107,6 +121,11 @@ class CarouselReceiver {
   void Complete(std::uint32_t fileId);
   void Fail(std::uint32_t fileId, long error);
   void Forget(std::uint32_t fileId);
+  // Publishes the progress of the current file, or none.
+  void PublishProgress() EXCLUDES(progressMu_);
+  // Withdraws |fileId|'s progress when it is the current file, before its end is reported, so
+  // that no one who heard of the end still sees it coming in.
+  void EndProgress(std::uint32_t fileId) EXCLUDES(progressMu_);
   void Emit(long code, long error, std::uint32_t fileId, std::int64_t size, std::string name,
             const Sha256Digest& sha256 = {});
 
@@ -119,6 +138,8 @@ class CarouselReceiver {
   std::atomic<std::int64_t> datagrams_{0};
   std::atomic<std::int64_t> rejected_{0};
   MemoryBudget budget_{kMaxHeldBytes};
+  mutable Mutex progressMu_;
+  ReceiverProgress progress_ GUARDED_BY(progressMu_);
 
   // Owned by the receiver's thread.
   struct Early {
@@ -128,6 +149,7 @@ class CarouselReceiver {
   std::deque<Early> early_;  // symbols of files whose descriptor has not come yet, oldest first
   std::map<std::uint32_t, std::unique_ptr<IncomingFile>> files_;
   std::deque<std::uint32_t> finishedIds_;
+  std::optional<std::uint32_t> current_;  // the file that stored a symbol last
 };
 
 }  // namespace ondavox::fcast

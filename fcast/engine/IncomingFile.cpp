@@ -151,6 +151,18 @@ void IncomingFile::Release(std::uint64_t bytes) {
   held_ -= bytes;
 }
 
+void IncomingFile::Occupy(Block& block, std::uint32_t place) {
+  if (block.taken.test(place)) return;
+  block.taken.set(place);
+  ++symbolsHeld_;
+}
+
+void IncomingFile::Vacate(Block& block, std::uint32_t place) {
+  if (!block.taken.test(place)) return;
+  block.taken.reset(place);
+  --symbolsHeld_;
+}
+
 void IncomingFile::Stored() {
   if (++storedSinceProgress_ == kProgressSymbols) {
     storedSinceProgress_ = 0;
@@ -203,7 +215,7 @@ bool IncomingFile::EvictGroupSymbol(Place at) {
   const auto standIn = std::find_if(symbols.begin(), symbols.end(), [at](const GroupStandIn& s) {
     return s.block == at.block && s.place == at.place;
   });
-  MutableBlock(at.block).taken.reset(at.place);
+  Vacate(MutableBlock(at.block), at.place);
   const std::optional<Place> to = FreePlaceInGroup(layout_.GroupOf(at.block), at.block);
   if (!to) {
     symbols.erase(standIn);
@@ -212,7 +224,7 @@ bool IncomingFile::EvictGroupSymbol(Place at) {
   if (!MovePlace(at, *to)) return false;
   standIn->block = to->block;
   standIn->place = static_cast<std::uint8_t>(to->place);
-  MutableBlock(to->block).taken.set(to->place);
+  Occupy(MutableBlock(to->block), to->place);
   return true;
 }
 
@@ -257,12 +269,12 @@ IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
           return Result::kFailed;
         }
         standIn->place = static_cast<std::uint8_t>(*place);
-        block.taken.set(*place);
+        Occupy(block, *place);
       }
     }
     if (!WritePlace(symbol.block, id, symbol.data.data())) return Result::kFailed;
     block.have.set(id);
-    block.taken.set(id);
+    Occupy(block, id);
     ++block.sources;
   } else {
     for (const StandIn& held : block.repair) {
@@ -272,7 +284,7 @@ IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
     const std::optional<std::uint32_t> place = MakeRoom(symbol.block);
     if (!place || !WritePlace(symbol.block, *place, symbol.data.data())) return Result::kFailed;
     block.repair.push_back({static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(*place)});
-    block.taken.set(*place);
+    Occupy(block, *place);
   }
   Stored();
   return Settle(symbol.block);
@@ -298,7 +310,7 @@ IncomingFile::Result IncomingFile::Accept(const GroupSymbolPacket& symbol) {
   if (!WritePlace(place->block, place->place, symbol.data.data())) return Result::kFailed;
   symbols.push_back({static_cast<std::uint8_t>(symbol.symbolId), symbol.combination,
                      static_cast<std::uint8_t>(place->place), place->block});
-  MutableBlock(place->block).taken.set(place->place);
+  Occupy(MutableBlock(place->block), place->place);
   Stored();
   return Progress(symbol.group);
 }
@@ -321,6 +333,8 @@ void IncomingFile::Done(std::uint32_t index) {
   Chunk& chunk = *chunks_[c];
   Block& block = chunk.blocks[index % kChunkBlocks];
   block.done = true;
+  // Every place of a whole block counts, the rebuilt ones included.
+  symbolsHeld_ += layout_.SourceSymbols(index) - block.taken.count();
   Release(block.repair.capacity() * sizeof(StandIn));
   block.repair = {};
   ++blocksDone_;
@@ -444,7 +458,7 @@ bool IncomingFile::RebuildGroup(std::uint32_t group) {
   if (!groupCoder_.Solve(static_cast<int>(k), symbolSize, blocks, equations, &useless)) {
     for (auto it = useless.rbegin(); it != useless.rend(); ++it) {
       const GroupStandIn& s = symbols[*it];
-      MutableBlock(s.block).taken.reset(s.place);
+      Vacate(MutableBlock(s.block), s.place);
       symbols.erase(symbols.begin() + static_cast<std::ptrdiff_t>(*it));
     }
     return true;

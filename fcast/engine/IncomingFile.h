@@ -99,6 +99,10 @@ class IncomingFile {
   static constexpr std::uint32_t kProgressSymbols = 16;
   // Bytes of this file's state charged to its budget.
   std::uint64_t HeldBytes() const { return held_; }
+  // Symbols held towards rebuilding the file (one per place taken, every place of a whole
+  // block), of the SymbolsNeeded: its source symbols.
+  std::uint64_t SymbolsHeld() const { return symbolsHeld_; }
+  std::uint64_t SymbolsNeeded() const { return layout_.SymbolCount(); }
 
  private:
   struct StandIn {
@@ -150,6 +154,9 @@ class IncomingFile {
   template <typename T>
   bool RoomForOneMore(std::vector<T>& standIns);
   void EraseGroup(GroupMap::iterator group);
+  // Takes or frees a place of |block|, counting the symbols held.
+  void Occupy(Block& block, std::uint32_t place);
+  void Vacate(Block& block, std::uint32_t place);
   // Counts a stored symbol towards the file's progress.
   void Stored();
   // The buffers that rebuild and hash a block, made on first use.
@@ -200,6 +207,7 @@ class IncomingFile {
   GroupMap groups_;
   std::uint32_t blocksDone_ = 0;
   std::uint64_t bytesDone_ = 0;
+  std::uint64_t symbolsHeld_ = 0;   // places taken, and the places of whole blocks
   std::uint32_t blocksHashed_ = 0;  // blocks [0, blocksHashed_) are in hash_
   Sha256 hash_;
   std::vector<std::uint8_t> scratch_;  // a block's places

@@ -52,6 +52,7 @@ long SenderObject::GetStatistics(long* st, long* sr, long* packets, long* rounds
 }
 
 long ReceiverObject::Start() {
+  MutexLock lock(receiverMu_);
   if (!receiver_) return kFcastFail;
   receiver_->Start();
   return kFcastOk;
@@ -59,6 +60,7 @@ long ReceiverObject::Start() {
 
 long ReceiverObject::Init(const std::string& group, long port, const std::string& folder) {
   if (port <= 0 || port > 65535) return kFcastInvalidArgument;
+  MutexLock lock(receiverMu_);
   if (receiver_ && receiver_->Options().group == group && receiver_->Options().port == port &&
       receiver_->Options().folder == folder) {
     return kFcastOk;
@@ -104,6 +106,22 @@ long ReceiverObject::GetEvent(long timeLimitMs, long* code, long* error, long* f
   if (size != nullptr) *size = static_cast<long>(event.size);
   if (name != nullptr) *name = event.name;
   if (unused != nullptr) *unused = 0;
+  return kFcastOk;
+}
+
+long ReceiverObject::GetStatistics(long* fileId, std::string* name, long* size, long* symbolsHeld,
+                                   long* symbolsNeeded) {
+  ReceiverProgress progress;
+  {
+    MutexLock lock(receiverMu_);
+    if (!receiver_) return kFcastFail;
+    progress = receiver_->Progress();
+  }
+  if (fileId != nullptr) *fileId = static_cast<long>(progress.fileId);
+  if (name != nullptr) *name = std::move(progress.name);
+  if (size != nullptr) *size = static_cast<long>(progress.size);
+  if (symbolsHeld != nullptr) *symbolsHeld = static_cast<long>(progress.symbolsHeld);
+  if (symbolsNeeded != nullptr) *symbolsNeeded = static_cast<long>(progress.symbolsNeeded);
   return kFcastOk;
 }
 

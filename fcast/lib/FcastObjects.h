@@ -29,13 +29,17 @@ class SenderObject final : public FcastSender {
 };
 
 // The component's receiver object over a CarouselReceiver, with the queue of events that
-// GetEvent waits on (filled on the receiver's thread). Called as FcastReceiverObject says.
+// GetEvent waits on (filled on the receiver's thread). Called as FcastReceiverObject says;
+// GetStatistics from any thread, so the receiver is replaced under a lock of its own.
 class ReceiverObject final : public FcastReceiverObject {
  public:
-  long Start() override;
-  long Init(const std::string& group, long port, const std::string& folder) override;
+  long Start() override EXCLUDES(receiverMu_);
+  long Init(const std::string& group, long port, const std::string& folder) override
+      EXCLUDES(receiverMu_);
   long GetEvent(long timeLimitMs, long* code, long* error, long* fileId, long* size,
                 std::string* name, short* unused) override;
+  long GetStatistics(long* fileId, std::string* name, long* size, long* symbolsHeld,
+                     long* symbolsNeeded) override EXCLUDES(receiverMu_);
 
  private:
   void Post(const ReceiverEvent& event) EXCLUDES(mu_);
@@ -44,8 +48,10 @@ class ReceiverObject final : public FcastReceiverObject {
   CondVar ready_;
   std::deque<ReceiverEvent> events_ GUARDED_BY(mu_);
   std::atomic<bool> initialised_{false};  // GetEvent's thread reads only this
-  // Declared after the queue, so it stops posting before the queue goes.
-  std::unique_ptr<CarouselReceiver> receiver_;
+  // Declared after the queue, so it stops posting before the queue goes. Never held while
+  // waiting on mu_: the receiver's thread posts under mu_ until the receiver goes.
+  Mutex receiverMu_;
+  std::unique_ptr<CarouselReceiver> receiver_ GUARDED_BY(receiverMu_);
 };
 
 }  // namespace ondavox::fcast

@@ -163,6 +163,7 @@ json ControlCommands::Dispatch(const json& request) const {
                   {"owner", snapshot.transfer->entry.owner()},
                   {"size", snapshot.transfer->fileSize},
                   {"bytesSent", snapshot.transfer->bytesSent},
+                  {"bytesToSend", snapshot.transfer->fileSize * snapshot.transfer->rounds},
                   {"round", snapshot.transfer->round}};
     }
     return Done({{"running", snapshot.running},

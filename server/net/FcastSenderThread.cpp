@@ -129,6 +129,7 @@ bool FcastSenderThread::Send(const CDocInfo& entry) {
   DebugOut("FcastThread Start OK\n");
   host_.deliveries().TransferStarted(entry, size);
   Progress progress{entry, size};
+  progress.rounds = settings_.fcastRound;
   Report(progress);
   const long long target = size / 1024 * settings_.fcastRound;
   for (;;) {

@@ -55,6 +55,7 @@ class FcastSenderThread {
     long long fileSize = 0;
     long long bytesSent = 0;  // datagram bytes, repair data and headers included
     long round = 1;           // counted from 1
+    long rounds = 0;          // configured: the file is sent rounds x fileSize bytes
   };
 
   struct Settings {

@@ -14,6 +14,7 @@
 #include "platform/ui/MessageBox.h"
 #include "server/app/COndavoxDoc.h"
 #include "server/ui/COndavoxView.h"
+#include "server/ui/TransferStatus.h"
 
 namespace ondavox::server {
 namespace {
@@ -78,6 +79,9 @@ void CMainFrame::BuildMenus() {
 }
 
 void CMainFrame::BuildStatusBar() {
+  // Permanent, so that the prompts leave it in view.
+  transferStatus_ = new TransferStatus(document_.runner(), statusBar());
+  statusBar()->addPermanentWidget(transferStatus_);
   for (const char* indicator : {"CAP", "NUM", "SCRL"}) {
     auto* label = new QLabel(QString::fromLatin1(indicator), statusBar());
     label->setEnabled(false);

@@ -132,6 +132,22 @@ long FakeReceiverObject::GetEvent(long timeLimitMs, long* code, long* error, lon
   return event.result;
 }
 
+long FakeReceiverObject::GetStatistics(long* fileId, std::string* name, long* size,
+                                       long* symbolsHeld, long* symbolsNeeded) {
+  MutexLock lock(mu_);
+  if (fileId != nullptr) *fileId = progress_.fileId;
+  if (name != nullptr) *name = progress_.name;
+  if (size != nullptr) *size = progress_.size;
+  if (symbolsHeld != nullptr) *symbolsHeld = progress_.symbolsHeld;
+  if (symbolsNeeded != nullptr) *symbolsNeeded = progress_.symbolsNeeded;
+  return kFcastOk;
+}
+
+void FakeReceiverObject::SetProgress(Progress progress) {
+  MutexLock lock(mu_);
+  progress_ = std::move(progress);
+}
+
 void FakeReceiverObject::Push(Event event) {
   {
     MutexLock lock(mu_);

@@ -98,7 +98,18 @@ class FakeReceiverObject final : public FcastReceiverObject {
   long Init(const std::string& group, long port, const std::string& folder) override;
   long GetEvent(long timeLimitMs, long* code, long* error, long* fileId, long* size,
                 std::string* name, short* unused) override;
+  // Gives the figures of the last SetProgress (zeros at first).
+  long GetStatistics(long* fileId, std::string* name, long* size, long* symbolsHeld,
+                     long* symbolsNeeded) override;
 
+  struct Progress {
+    long fileId = 0;
+    std::string name;
+    long size = 0;
+    long symbolsHeld = 0;
+    long symbolsNeeded = 0;
+  };
+  void SetProgress(Progress progress);
   void Push(Event event);
   void FailInit(bool fail);
   std::vector<std::string> Calls() const;
@@ -114,6 +125,7 @@ class FakeReceiverObject final : public FcastReceiverObject {
   std::vector<std::string> calls_ GUARDED_BY(mu_);
   bool failInit_ GUARDED_BY(mu_) = false;
   int timeouts_ GUARDED_BY(mu_) = 0;
+  Progress progress_ GUARDED_BY(mu_);
 };
 
 // A TCP server on the loopback that plays a script: it accepts connections one after the

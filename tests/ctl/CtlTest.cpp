@@ -144,6 +144,22 @@ TEST_F(Ctl, TablesAlignOnCharactersNotBytes) {
             "bobby  Bob   Brown      no      yes\n");
 }
 
+TEST_F(Ctl, StatusShowsTheTransferAsBytesSentOfBytesToSend) {
+  FakeServer server(
+      socket_,
+      {R"({"ok":true,"running":true,"tcpPort":1550,"multicastGroup":"230.0.0.1",)"
+       R"("multicastPort":2001,"fcastGroup":"230.0.0.2","fcastPort":1711,"fcastRate":400,)"
+       R"("fcastRounds":3,"online":[],"playlistLength":0,"log":[],)"
+       R"("transfer":{"file":"song.mp3","owner":"root","size":4194304,"bytesSent":5592405,)"
+       R"("bytesToSend":12582912,"round":2}})"});
+  const Outcome outcome = Run({"status"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Transfer:         song.mp3 of root (4194304 bytes): round 2 of 3, "
+                             "5592405 of 12582912 bytes sent, 400 kbit/s\n"),
+            std::string::npos)
+      << outcome.out;
+}
+
 TEST_F(Ctl, NothingListeningExitsThreeNamingTheSocketFromTheEnvironment) {
   ASSERT_EQ(::setenv("ONDAVOX_SOCKET", socket_.c_str(), 1), 0);
   ChildProcess ctl({ONDAVOXCTL, "status"}, dir_.path(), Out(), {}, Err());

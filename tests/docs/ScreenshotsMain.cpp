@@ -1,6 +1,7 @@
 // Renders the windows and dialogs that the README shows, as PNG files into the folder given as
-// the only argument: the server window over a small demo document, the four administration
-// dialogs and the client's two form dialogs. The `screenshots` target refreshes
+// the only argument: the server window over a small demo document, then with a transfer under
+// way, the four administration dialogs, the client window receiving a file and the client's two
+// form dialogs. The `screenshots` target refreshes
 // docs/screenshots with it; the test suite's docs step runs it into the build folder, so every
 // picture stays renderable (under the sanitizers too). It starts a server, so it moves into a
 // private network namespace first. Exit status 1 when a picture cannot be written.
@@ -10,13 +11,19 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "client/core/ClientLog.h"
+#include "client/core/ClientRunner.h"
+#include "client/ui/CClientView.h"
+#include "client/ui/CMainFrame.h"
 #include "client/ui/CServerPropertiesDlg.h"
 #include "client/ui/CUserPropertiesDlg.h"
+#include "client/ui/ReceptionProgress.h"
 #include "platform/PrivateNetwork.h"
 #include "server/admin/CAddFileDlg.h"
 #include "server/admin/CManageDocumentsDlg.h"
@@ -26,6 +33,8 @@
 #include "server/net/ServerDataAccess.h"
 #include "server/ui/CMainFrame.h"
 #include "server/ui/COndavoxView.h"
+#include "server/ui/TransferStatus.h"
+#include "tests/client/ClientTestSupport.h"
 #include "tests/server/app/FakeFcastSender.h"
 #include "tests/support/TempDir.h"
 
@@ -104,6 +113,26 @@ void TakeServerPictures(Pictures& pictures) {
     pictures.Take(frame, "server-main-window.png");
   }
   {
+    // The status bar during the second round of a transfer, as the sender thread reports it, in
+    // a window of its own: its timer has not yet looked at the runner, which sends nothing.
+    CMainFrame frame(document, demo.dir().path().string());
+    frame.setWindowTitle(QStringLiteral("ZENTALO Server - studio - 192.168.1.10"));
+    frame.resize(760, 600);
+    FcastSenderThread::Progress progress;
+    progress.entry = CDocInfo("clip.avi", "root", demo.dir().File("clip.avi"), "video/avi", 0, 1,
+                              "Holiday clip");
+    progress.fileSize = 3'145'728;
+    progress.rounds = 3;
+    progress.bytesSent = 4'100'000;
+    progress.round = 2;
+    TransferMeter meter;
+    const auto now = std::chrono::steady_clock::now();
+    meter.Sample(progress, now - std::chrono::seconds(1));
+    progress.bytesSent += 51'200;  // the demo's Rate, 400 kbit/s
+    frame.transferStatus().Show(meter.Sample(progress, now));
+    pictures.Take(frame, "server-transfer-progress.png");
+  }
+  {
     CManageUsersDlg dialog(nullptr, document);
     Named<QListWidget>(dialog, "loggedIn").item(0)->setSelected(true);
     pictures.Take(dialog, "manage-users.png");
@@ -127,7 +156,33 @@ void TakeServerPictures(Pictures& pictures) {
   document.Stop();
 }
 
+// The client window logged in, with the announced playlist, while a file comes in; its
+// receiver object reports the figures that the status bar shows. The window reads and writes
+// client.ini in the current folder, so it runs in a temporary one.
+void TakeClientWindowPicture(Pictures& pictures) {
+  TempDir start;
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(start.path());
+  {
+    RecordingLauncher launcher;
+    auto receiver = std::make_shared<FakeReceiverObject>();
+    receiver->SetProgress({1, "clip.avi", 3'145'728, 944, 2'247});
+    client::ClientRunner runner(launcher, [&] { return receiver; });
+    client::CMainFrame frame(runner, launcher);
+    frame.setWindowTitle(QStringLiteral("ZENTALO Client - studio - 192.168.1.10"));
+    frame.resize(760, 620);
+    frame.view().ReplaceRows({{"clip.avi", "root"}, {"song.mp3", "root"}});
+    for (const char* line : {"You are connected", "Init OK", "Start OK"}) {
+      client::AppendLog(line, line[0] == 'Y' ? "INFO" : "FCAST");
+    }
+    frame.receptionProgress().Show(client::ReceptionFigures{"clip.avi", 3'145'728, 42, 51'200});
+    pictures.Take(frame, "client-reception-progress.png");
+  }
+  std::filesystem::current_path(previous);
+}
+
 void TakeClientPictures(Pictures& pictures) {
+  TakeClientWindowPicture(pictures);
   CServerPropertiesDlg server;
   server.SetValues("127.0.0.1", 2001, 1550, "230.0.0.1");
   pictures.Take(server, "client-server-properties.png");

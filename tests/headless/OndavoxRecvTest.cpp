@@ -7,7 +7,10 @@
 
 #include <filesystem>
 #include <map>
+#include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -32,12 +35,13 @@ class OndavoxRecvTest : public ServerFixture {
     AddUser("ann", "pw");
   }
 
-  void StartServer() {
+  // |rate| in kbit/s.
+  void StartServer(int rate = 16000) {
     ServerRunner::Settings settings;
     // The announcer's own socket stays off the port the client listens on.
     settings.multicastBindPort = 2099;
     settings.fcastRound = 3;
-    settings.fcastRate = 16000;
+    settings.fcastRate = rate;
     runner_.Start(settings);
     ASSERT_TRUE(TestClient(kTcpPort).Connected());
   }
@@ -109,6 +113,43 @@ TEST_F(OndavoxRecvTest, LogsInReceivesABroadcastFileAndLogsOutOnSigterm) {
   EXPECT_EQ(out.find("\tpw"), std::string::npos) << out;
   EXPECT_EQ(out.find("[ENTER]"), std::string::npos) << out;
   EXPECT_EQ(out.find("[ERROR]"), std::string::npos) << out;
+}
+
+// While a file comes in, a progress line at most every second, on the output but not as a log
+// line; none once the file is received.
+TEST_F(OndavoxRecvTest, PrintsAProgressLineAtMostEverySecondWhileAFileComesIn) {
+  StartServer(4000);  // 512 kB/s: about 3 s for the file
+  WriteSettings("ann", "pw");
+  ChildProcess recv = Recv({kNoOpen});
+  ASSERT_TRUE(WaitFor([&] { return Online("ann"); })) << Out();
+
+  WriteFile(dir_.path() / "clip.avi", RandomBytes(1500 * 1024, 8));
+  runner_.playlist().AddTail(
+      CDocInfo("clip.avi", "ann", (dir_.path() / "clip.avi").string(), "video/avi", 0, 0, ""));
+  const auto start = std::chrono::steady_clock::now();
+  runner_.WakeFcastSender();
+  ASSERT_TRUE(WaitFor([&] { return OutHas("[KEPT] " + download_ + "clip.avi (not opened)"); },
+                      std::chrono::seconds(30)))
+      << Out();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // A second more of the later rounds: they bring no progress line.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  recv.Signal(SIGTERM);
+  EXPECT_EQ(recv.Wait(), 0) << Out();
+
+  const std::string out = Out();
+  const std::regex progress(R"(\[PROGRESS\] clip\.avi \d{1,3}% \d+(\.\d)? (B|kB|MB)/s)");
+  int lines = 0;
+  std::istringstream stream(out);
+  for (std::string line; std::getline(stream, line);) {
+    if (line.find("PROGRESS") == std::string::npos) continue;
+    EXPECT_TRUE(std::regex_match(line, progress)) << line;  // never a time-stamped log line
+    ++lines;
+  }
+  EXPECT_GE(lines, 1) << out;
+  EXPECT_LE(lines, seconds + 1) << out;
+  EXPECT_EQ(out.find("[PROGRESS]", out.find("> [FCAST] File received")), std::string::npos) << out;
 }
 
 TEST_F(OndavoxRecvTest, RegistersANewUserWithItsNamesAndLogsOutOnSigint) {

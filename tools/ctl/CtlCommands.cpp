@@ -55,18 +55,18 @@ std::string OnlineText(const json& logins) {
   return text;
 }
 
-// "song.mp3 of root (4194304 bytes): round 2 of 3, 9437184 bytes sent, 400 kbit/s", or "none".
-// The bytes sent count every datagram of every round, repair data and headers included, so they
-// are no share of the file's size.
+// "song.mp3 of root (4194304 bytes): round 2 of 3, 5592405 of 12582912 bytes sent, 400 kbit/s",
+// or "none". The bytes sent count every datagram of every round, repair data and headers
+// included, so by the end they pass the bytes to send (the size times the rounds) a little.
 std::string TransferText(const json& status) {
   const json& transfer = status.at("transfer");
   if (transfer.is_null()) return "none";
   std::ostringstream text;
   text << CellText(transfer.at("file")) << " of " << CellText(transfer.at("owner")) << " ("
        << CellText(transfer.at("size")) << " bytes): round " << CellText(transfer.at("round"))
-       << " of " << CellText(status.at("fcastRounds")) << ", "
-       << CellText(transfer.at("bytesSent")) << " bytes sent, " << CellText(status.at("fcastRate"))
-       << " kbit/s";
+       << " of " << CellText(status.at("fcastRounds")) << ", " << CellText(transfer.at("bytesSent"))
+       << " of " << CellText(transfer.at("bytesToSend")) << " bytes sent, "
+       << CellText(status.at("fcastRate")) << " kbit/s";
   return text.str();
 }
 

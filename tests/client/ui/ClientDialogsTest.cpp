@@ -24,6 +24,7 @@
 #include "client/ui/CSendCommandDlg.h"
 #include "client/ui/CServerPropertiesDlg.h"
 #include "client/ui/CUserPropertiesDlg.h"
+#include "client/ui/ReceptionProgress.h"
 #include "platform/ui/FilePickers.h"
 #include "tests/client/ClientTestSupport.h"
 #include "tests/client/ui/QtPrinters.h"
@@ -51,6 +52,33 @@ class ClientDialogTest : public testing::Test {
   ClientDialogTest() { EnsureApplication(); }
   MessageRecorder messages_;
 };
+
+// The status bar's reception progress follows the receiver object on its timer: shown with
+// the file's name, percent and rate while a file comes in, hidden between files.
+TEST_F(ClientDialogTest, ReceptionProgressShowsTheFileComingInAndHidesBetweenFiles) {
+  auto receiver = std::make_shared<FakeReceiverObject>();
+  QWidget bar;
+  auto& progress = *new ReceptionProgress(receiver, &bar);
+  bar.show();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(progress.isHidden());
+
+  receiver->SetProgress({3, "clip.avi", 2'000'000, 420, 1000});
+  ASSERT_TRUE(ProcessUntil([&] { return !progress.isHidden(); }));
+  EXPECT_EQ(Child<QLabel>(progress, "receptionText")->text(),
+            QStringLiteral("Receiving clip.avi: 42%, 0 B/s"));
+  EXPECT_EQ(Child<QProgressBar>(progress, "receptionBar")->value(), 42);
+
+  receiver->SetProgress({});
+  ASSERT_TRUE(ProcessUntil([&] { return progress.isHidden(); }));
+  EXPECT_EQ(Child<QLabel>(progress, "receptionText")->text(), QString());
+
+  // A rate once the file has two samples.
+  progress.Show(ReceptionFigures{"song.mp3", 5'000'000, 7, 1'800'000});
+  EXPECT_FALSE(progress.isHidden());
+  EXPECT_EQ(Child<QLabel>(progress, "receptionText")->text(),
+            QStringLiteral("Receiving song.mp3: 7%, 1.8 MB/s"));
+}
 
 TEST_F(ClientDialogTest, ServerPropertiesRefusesABadPortAndALongGroupThenHandsTheValuesBack) {
   CServerPropertiesDlg dialog;

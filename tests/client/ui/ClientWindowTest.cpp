@@ -24,6 +24,7 @@
 #include "client/core/ClientRunner.h"
 #include "client/ui/CClientView.h"
 #include "client/ui/CMainFrame.h"
+#include "client/ui/ReceptionProgress.h"
 #include "common/ReplyCodes.h"
 #include "server/net/ServerDataAccess.h"
 #include "tests/client/ClientTestSupport.h"
@@ -312,8 +313,13 @@ TEST_F(ClientWindowTest, MenusTitleHelpAndAbout) {
   EXPECT_TRUE(frame_->helpAction()->shortcut().isEmpty());
   EXPECT_EQ(frame_->userPropertiesAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_U));
   QStringList status;
-  for (const QLabel* label : frame_->statusBar()->findChildren<QLabel*>()) status << label->text();
+  // The reception progress has labels of its own, in its widget.
+  for (const QLabel* label :
+       frame_->statusBar()->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+    status << label->text();
+  }
   EXPECT_EQ(status, QStringList({"Prêt", "MAJ", "NUM", "DEF"}));
+  EXPECT_TRUE(frame_->receptionProgress().isHidden());
   QStringList display;
   for (QAction* entry : frame_->menuBar()->actions()[4]->menu()->actions()) {
     display << entry->text() + " / " + entry->statusTip();

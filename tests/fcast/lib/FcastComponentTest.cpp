@@ -1,8 +1,11 @@
 // The creation steps of the component and its interface, over the library as built.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "common/FcastComponent.h"
 #include "platform/Trace.h"
@@ -134,6 +137,67 @@ TEST(FcastComponent, SenderAndReceiverObjectsTransferAFileThroughTheInterface) {
   EXPECT_EQ(name, "clip.avi");
   EXPECT_EQ(unused, 0);
   EXPECT_EQ(ReadFile(download.path() / name), content);
+}
+
+// The receiver's statistics follow the file coming in, from few symbols to all it needs, and
+// are empty before it and once it is complete, while later rounds of it still come.
+TEST(FcastComponent, TheReceiverReportsTheProgressOfTheFileComingInOnly) {
+  Recorder recorder;
+  FcastObject<FcastSender> sender = CreateFcastSender(recorder.Hook(), {FCAST_LIBRARY});
+  FcastObject<FcastReceiverObject> receiver = CreateFcastReceiver(recorder.Hook(), {FCAST_LIBRARY});
+  ASSERT_TRUE(sender);
+  ASSERT_TRUE(receiver);
+  long fileId = -1, size = -1, held = -1, needed = -1;
+  std::string name = "x";
+  EXPECT_LT(receiver->GetStatistics(&fileId, &name, &size, &held, &needed), 0);
+
+  TempDir source;
+  TempDir download;
+  std::mt19937 rng(9);
+  std::string content(700 * 1024, '\0');
+  for (char& c : content) c = static_cast<char>(rng());
+  WriteFile(source.path() / "clip.avi", content);
+  ASSERT_EQ(receiver->Init("230.0.0.3", 1712, download.path().string()), 0);
+  ASSERT_EQ(receiver->Start(), 0);
+  ASSERT_EQ(receiver->GetStatistics(&fileId, &name, &size, &held, &needed), 0);
+  EXPECT_EQ(name, "");
+  EXPECT_EQ(held, 0);
+  EXPECT_EQ(needed, 0);
+
+  // About 1.4 s a round.
+  ASSERT_EQ(sender->Init("230.0.0.3", 1712, 5, 4000 * 1024 / 8), 0);
+  ASSERT_EQ(sender->SendFile((source.path() / "clip.avi").string()), 0);
+  const long symbols = static_cast<long>((content.size() + 1399) / 1400);
+  std::vector<long> seen;
+  long code = 0, error = 0, eventSize = 0;
+  short unused = 0;
+  std::string eventName;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (code != FCASTRE_FILE_COMPLETE && std::chrono::steady_clock::now() < deadline) {
+    receiver->GetEvent(10, &code, &error, &fileId, &eventSize, &eventName, &unused);
+    ASSERT_EQ(receiver->GetStatistics(nullptr, &name, &size, &held, &needed), 0);
+    if (name.empty()) continue;
+    EXPECT_EQ(name, "clip.avi");
+    EXPECT_EQ(size, static_cast<long>(content.size()));
+    EXPECT_EQ(needed, symbols);
+    seen.push_back(held);
+  }
+  ASSERT_EQ(code, FCASTRE_FILE_COMPLETE);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_LT(seen.front(), symbols / 2);
+  EXPECT_TRUE(std::any_of(seen.begin(), seen.end(),
+                          [&](long h) { return h > symbols / 4 && h < symbols * 3 / 4; }));
+
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_EQ(receiver->GetStatistics(&fileId, &name, &size, &held, &needed), 0);
+    EXPECT_EQ(name, "");
+    EXPECT_EQ(held, 0);
+    EXPECT_EQ(needed, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(sender->Stop(), 0);
+  EXPECT_EQ(ReadFile(download.path() / "clip.avi"), content);
 }
 
 }  // namespace

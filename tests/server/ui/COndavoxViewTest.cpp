@@ -20,6 +20,7 @@
 #include "server/ui/CMainFrame.h"
 #include "server/ui/COndavoxView.h"
 #include "server/ui/DocumentLoading.h"
+#include "server/ui/TransferStatus.h"
 #include "tests/platform/ui/GuiTestSupport.h"
 #include "tests/server/app/FakeFcastSender.h"
 #include "tests/server_net/ServerFixture.h"
@@ -86,6 +87,43 @@ class ControlWindowTest : public testing::Test {
   std::unique_ptr<COndavoxDoc> document_;
   std::unique_ptr<CMainFrame> frame_;
 };
+
+// The status bar's transfer progress: bytes sent of size x rounds, the rate between two
+// reports of one transfer, the round; hidden between transfers.
+TEST_F(ControlWindowTest, TheStatusBarShowsTheTransferProgressAndHidesBetweenTransfers) {
+  frame_->show();
+  TransferStatus& status = frame_->transferStatus();
+  EXPECT_TRUE(status.isHidden());
+
+  TransferMeter meter;
+  FcastSenderThread::Progress progress;
+  progress.entry = CDocInfo("clip.avi", "root", "/srv/clip.avi", "video/avi", 0, 1, "");
+  progress.fileSize = 10'000'000;
+  progress.rounds = 3;
+  const auto t0 = std::chrono::steady_clock::now();
+  status.Show(meter.Sample(progress, t0));
+  EXPECT_EQ(status.text(),
+            QStringLiteral("Sending clip.avi: 0 B of 30.0 MB (0%), 0 B/s, round 1 of 3"));
+  progress.bytesSent = 12'600'000;
+  progress.round = 2;
+  status.Show(meter.Sample(progress, t0 + std::chrono::seconds(10)));
+  EXPECT_FALSE(status.isHidden());
+  EXPECT_EQ(status.text(),
+            QStringLiteral("Sending clip.avi: 12.6 MB of 30.0 MB (42%), 1.3 MB/s, round 2 of 3"));
+  // Past the last round while the sender thread takes the file off: still round 3 of 3.
+  progress.bytesSent = 31'000'000;
+  progress.round = 4;
+  status.Show(meter.Sample(progress, t0 + std::chrono::seconds(20)));
+  EXPECT_EQ(status.text(),
+            QStringLiteral("Sending clip.avi: 31.0 MB of 30.0 MB (100%), 1.8 MB/s, round 3 of 3"));
+
+  status.Show(meter.Sample(std::nullopt, t0 + std::chrono::seconds(21)));
+  EXPECT_TRUE(status.isHidden());
+  // The next transfer's rate starts from its own first report.
+  progress.entry = CDocInfo("song.mp3", "root", "/srv/song.mp3", "audio/mp3", 0, 1, "");
+  progress.bytesSent = 50'000'000;
+  EXPECT_EQ(meter.Sample(progress, t0 + std::chrono::seconds(22))->bytesPerSecond, 0);
+}
 
 TEST_F(ControlWindowTest, StartAndStopSwitchTheControlsAndTheMenuFollows) {
   EXPECT_EQ(Field("tcpPort")->text(), QStringLiteral("1550"));
