@@ -2,8 +2,10 @@
 
 namespace ondavox::server {
 
-Status UserDatabase::Save() const {
-  return store_.Save(
+Status UserDatabase::Save() const { return WriteFileAtomically(store_.path(), Encode()); }
+
+std::string UserDatabase::Encode() const {
+  return store_.Encode(
       [](const CUserInfo& user, ArchiveWriter& archive) { user.SerializeOffline(archive); });
 }
 

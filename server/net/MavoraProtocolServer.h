@@ -17,7 +17,8 @@ class ServerRunner;
 // runner to announce the playlist, and report what happened as events through the runner.
 // Each handler runs under the server data lock (ServerDataAccess), so requests of several
 // connections never touch the databases at the same time; the events a request raises are
-// delivered right after the lock is released, in order.
+// delivered right after the lock is released, in order. REGISTER is the exception: it waits
+// for the user database to reach the disk without the lock (see invokeREGISTER).
 //
 // One per server, created by the runner; any thread (each connection thread calls invoke with
 // the login recorded for its own connection).
@@ -40,7 +41,9 @@ class MavoraProtocolServer : public MavoraProtocol {
   std::string invokeLOGIN(const Fields& fields, std::string& connectionLogin);
   std::string invokeLOGOUT(const Fields& fields, const std::string& connectionLogin);
   std::string invokeWHOIS(const Fields& fields);
-  std::string invokeREGISTER(const Fields& fields);
+  // Takes the data lock itself, twice: to add the user, then, once the user database is on disk
+  // (UserSaver), to answer and log the user in. REQUIRES: the data lock is not held.
+  std::string invokeREGISTER(const Fields& fields, std::string& connectionLogin);
   std::string invokeFILEINFO(const Fields& fields);
   std::string invokePLAYLIST(const Fields& fields);
 
