@@ -36,11 +36,12 @@ using Clock = std::chrono::steady_clock;
 
 struct Options {
   uint16_t port = 1550;
-  int users = 60000;          // users in the database before the storm
-  int registrars = 50;        // connections that register
-  int whoisConnections = 4;   // connections that send WHOIS meanwhile
-  int registrations = 5000;   // REGISTERs in all
-  double seconds = 60;        // the storm stops after this, whatever is left
+  int users = 60000;         // users in the database before the storm
+  int registrars = 50;       // connections that register
+  int whoisConnections = 4;  // connections that send WHOIS meanwhile
+  double whoisRate = 0;      // WHOIS per second on each of them; 0: one right after another
+  int registrations = 5000;  // REGISTERs in all
+  double seconds = 60;       // the storm stops after this, whatever is left
   std::string folder = ".";
 };
 
@@ -71,8 +72,8 @@ int Run(const Options& options) {
   ondavox::server::UserDatabase users(pattern + "/UserDB.dat");
   ondavox::server::DocumentDatabase documents(pattern + "/DocumentDB.dat");
   for (int i = 0; i < options.users; ++i) {
-    auto user = std::make_unique<ondavox::server::CUserInfo>(UserLogin(i), "pw", "Ann", "Smith",
-                                                             0, 0, "10.0.0.1", 4000);
+    auto user = std::make_unique<ondavox::server::CUserInfo>(UserLogin(i), "pw", "Ann", "Smith", 0,
+                                                             0, "10.0.0.1", 4000);
     users.Add(user);
   }
   if (!users.Save().ok()) {
@@ -135,10 +136,18 @@ int Run(const Options& options) {
       ondavox::LineReader reader = ondavox::LineReader::ForSocket(socket.Fd());
       std::vector<double> mine;
       unsigned seed = 12345u + static_cast<unsigned>(c);
+      const auto interval = std::chrono::duration_cast<Clock::duration>(
+          std::chrono::duration<double>(options.whoisRate > 0 ? 1 / options.whoisRate : 0));
+      auto due = Clock::now();
       while (!stormOver.load()) {
+        if (options.whoisRate > 0) {
+          std::this_thread::sleep_until(due);
+          due += interval;
+        }
         seed = seed * 1103515245u + 12345u;
         const int who = static_cast<int>((seed >> 8) % static_cast<unsigned>(options.users));
-        const auto sent = Clock::now();
+        // Paced requests count from when they were due, so a stalled server shows in full.
+        const auto sent = options.whoisRate > 0 ? due - interval : Clock::now();
         if (!ondavox::SendAll(socket.Fd(), "WHOIS\t" + UserLogin(who) + "\n")) break;
         const std::optional<std::string> reply = reader.ReadLine();
         if (!reply || !reply->starts_with("Login : ")) break;
@@ -153,12 +162,14 @@ int Run(const Options& options) {
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
   stormOver = true;
   for (std::thread& thread : askers) thread.join();
+  const uint64_t saves = runner.userSaver().SaveCount();
   runner.Close();
 
   std::sort(latencies.begin(), latencies.end());
   std::printf("registrations: %d answered 204, %d refused, %d failed, in %.2f s\n",
               registered.load(), refused.load(), failed.load(), elapsed);
-  std::printf("registrations/s: %.0f\n", registered.load() / elapsed);
+  std::printf("registrations/s: %.0f (%ju saves of the user database)\n",
+              registered.load() / elapsed, static_cast<uintmax_t>(saves));
   std::printf("whois: %zu replies, p50 %.2f ms, p99 %.2f ms, max %.2f ms\n", latencies.size(),
               Percentile(latencies, 0.50), Percentile(latencies, 0.99),
               latencies.empty() ? 0.0 : latencies.back());
@@ -184,6 +195,9 @@ int main(int argc, char** argv) {
   app->add_option("--registrars", options.registrars, "connections that register")
       ->capture_default_str();
   app->add_option("--whois", options.whoisConnections, "connections that send WHOIS")
+      ->capture_default_str();
+  app->add_option("--whois-rate", options.whoisRate,
+                  "WHOIS per second on each WHOIS connection (0: as fast as replies come)")
       ->capture_default_str();
   app->add_option("--registrations", options.registrations, "REGISTERs in all")
       ->capture_default_str();
