@@ -105,7 +105,9 @@ std::string MavoraProtocolServer::invokeLOGIN(const Fields& fields, std::string&
     return Fail(kLoginRefused,
                 "LOGIN: An unregistered user tried to connect under the login :" + login);
   }
-  if (user->password() != fields[2] || user->banned() != 0 || user->online() != 0) {
+  // A user whose registration is not on disk yet may still be refused: no login until then.
+  if (user->password() != fields[2] || user->banned() != 0 || user->online() != 0 ||
+      runner_.userSaver().IsRegistering(user)) {
     return Fail(kLoginRefused, "LOGIN: An user tried to connect under the login " + login +
                                    " but he wasn't allowed to.");
   }

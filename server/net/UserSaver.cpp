@@ -105,6 +105,14 @@ void UserSaver::UndoRegistrations(uint64_t upTo) {
   }
 }
 
+bool UserSaver::IsRegistering(const CUserInfo* user) const {
+  MutexLock lock(mu_);
+  for (const auto& [number, ticket] : tickets_) {
+    if (ticket.registered == user && !ticket.done) return true;
+  }
+  return false;
+}
+
 uint64_t UserSaver::SaveCount() const {
   MutexLock lock(mu_);
   return saves_;

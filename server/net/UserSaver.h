@@ -54,6 +54,9 @@ class UserSaver {
   // Submits under the data lock and waits. REQUIRES: the data lock is not held.
   Status Save() EXCLUDES(mu_);
 
+  // True while |user|'s registration waits for its save. REQUIRES: the data lock is held.
+  bool IsRegistering(const CUserInfo* user) const EXCLUDES(mu_);
+
   // Writes attempted so far (successful or not).
   uint64_t SaveCount() const EXCLUDES(mu_);
   // Replaces the write function, for tests that make the disk fail.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,6 +69,28 @@ TEST_F(UserSaverTest, AFailedSaveRefusesItsRegistrationsAndKeepsTheLastGoodFile)
   EXPECT_NE(stored.Find("ann"), nullptr);
   EXPECT_NE(stored.Find("hal"), nullptr);
   EXPECT_EQ(Register("bob"), kRegistered);
+}
+
+TEST_F(UserSaverTest, NoLoginIntoARegistrationWhoseSaveIsUnderWay) {
+  std::promise<void> writing;
+  std::promise<void> release;
+  runner_.userSaver().SetWriteForTesting(
+      [&, gate = release.get_future().share()](const std::string& path, std::string_view) {
+        writing.set_value();
+        gate.wait();
+        return PosixError("cannot write " + path, ENOSPC);
+      });
+  std::string reply;
+  std::thread registering([&] { reply = Register("ann"); });
+  writing.get_future().wait();
+  EXPECT_TRUE(User("ann")) << "the user is in memory while its save runs";
+  std::string connectionLogin;
+  EXPECT_EQ(runner_.protocol().invoke("LOGIN\tann\tpw\t10.0.0.1\t1", connectionLogin),
+            kLoginRefused);
+  release.set_value();
+  registering.join();
+  EXPECT_EQ(reply, kRegisterRefused);
+  EXPECT_FALSE(User("ann"));
 }
 
 TEST_F(UserSaverTest, ConcurrentRegistrationsShareSavesAndAllReachTheFile) {
