@@ -4,9 +4,10 @@ namespace ondavox::server {
 
 Status UserDatabase::Save() const { return WriteFileAtomically(store_.path(), Encode()); }
 
-std::string UserDatabase::Encode() const {
+std::string UserDatabase::Encode(std::size_t sizeHint) const {
   return store_.Encode(
-      [](const CUserInfo& user, ArchiveWriter& archive) { user.SerializeOffline(archive); });
+      [](const CUserInfo& user, ArchiveWriter& archive) { user.SerializeOffline(archive); },
+      sizeHint);
 }
 
 void UserDatabase::ListLoginsByStatus(std::vector<std::string>& logins, int32_t status) const {

@@ -32,8 +32,8 @@ class UserDatabase {
   // says that anyone is logged in). The users in memory are unchanged; on failure the old
   // file is intact.
   Status Save() const;
-  // The bytes Save writes.
-  std::string Encode() const;
+  // The bytes Save writes; |sizeHint| as for RecordStore::Encode.
+  std::string Encode(std::size_t sizeHint = 0) const;
   const std::string& path() const { return store_.path(); }
 
   // Appends |user| and takes it; false (|user| stays with the caller) when the login exists

@@ -60,11 +60,13 @@ void UserSaver::SaveOnce() {
   WriteFn write;
   {
     MutexLock data(dataLock_);
-    bytes = users_.Encode();
+    // A little room over the last size for the users added since.
+    bytes = users_.Encode(lastSize_ + lastSize_ / 64);
     MutexLock lock(mu_);
     upTo = lastTicket_;
     write = write_;
   }
+  lastSize_ = bytes.size();
   const Status status = write(users_.path(), bytes);
 
   if (status.ok()) {

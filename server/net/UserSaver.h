@@ -81,6 +81,9 @@ class UserSaver {
   UserDatabase& users_;
   Mutex& dataLock_;
 
+  // The size of the last snapshot; touched only by the thread that set saving_.
+  std::size_t lastSize_ = 0;
+
   mutable Mutex mu_;  // taken after the data lock when both are held
   CondVar saved_;
   WriteFn write_ GUARDED_BY(mu_);
