@@ -76,12 +76,19 @@ Status COndavoxDoc::Stop() {
   MutexLock lifecycle(lifecycleMu_);
   runner_.Close();  // outside the data scope: connections may be waiting for the lock
   running_ = false;
-  ServerDataAccess access(runner_);
-  loggedOut_.clear();
-  loggedIn_.clear();
-  users_.ResetOnlineStatus();
-  const Status usersSaved = users_.Save();
-  const Status documentsSaved = documents_.Save();
+  uint64_t ticket = 0;
+  Status documentsSaved;
+  {
+    ServerDataAccess access(runner_);
+    loggedOut_.clear();
+    loggedIn_.clear();
+    users_.ResetOnlineStatus();
+    ticket = runner_.userSaver().Submit();
+    documentsSaved = documents_.Save();
+  }
+  // Through the saver, after any save still under way for an administration operation, so
+  // that its older snapshot cannot replace this one.
+  const Status usersSaved = runner_.userSaver().Wait(ticket);
   return usersSaved.ok() ? documentsSaved : usersSaved;
 }
 

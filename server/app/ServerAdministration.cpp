@@ -89,10 +89,7 @@ std::vector<ServerAdministration::UserRow> ServerAdministration::ListUsers() {
   return rows;
 }
 
-Status ServerAdministration::SaveUsers() {
-  ServerDataAccess access(document_.runner());
-  return document_.users().Save();
-}
+Status ServerAdministration::SaveUsers() { return document_.runner().userSaver().Save(); }
 
 Status ServerAdministration::SaveDocuments() {
   ServerDataAccess access(document_.runner());

@@ -115,7 +115,9 @@ class ServerAdministration {
   Status RemoveEntry(int index);
 
  private:
-  // Saves the user or document database, under the data lock.
+  // Saves the user database through the runner's saver (its snapshot is taken under the data
+  // lock, the write happens outside it), or the document database under the data lock.
+  // REQUIRES: the data lock is not held.
   Status SaveUsers();
   Status SaveDocuments();
   void AnnounceIfRunning();

@@ -5,13 +5,14 @@ namespace ondavox::server {
 void ArchiveWriter::WriteU8(uint8_t value) { bytes_.push_back(static_cast<char>(value)); }
 
 void ArchiveWriter::WriteU16(uint16_t value) {
-  WriteU8(static_cast<uint8_t>(value));
-  WriteU8(static_cast<uint8_t>(value >> 8));
+  const char little[2] = {static_cast<char>(value), static_cast<char>(value >> 8)};
+  bytes_.append(little, sizeof little);
 }
 
 void ArchiveWriter::WriteU32(uint32_t value) {
-  WriteU16(static_cast<uint16_t>(value));
-  WriteU16(static_cast<uint16_t>(value >> 16));
+  const char little[4] = {static_cast<char>(value), static_cast<char>(value >> 8),
+                          static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
+  bytes_.append(little, sizeof little);
 }
 
 void ArchiveWriter::WriteI32(int32_t value) { WriteU32(static_cast<uint32_t>(value)); }

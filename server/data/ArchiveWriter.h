@@ -26,6 +26,10 @@ class ArchiveWriter {
   void WriteObjectHeader(const RecordClass& recordClass);
 
   const std::string& bytes() const { return bytes_; }
+  // The bytes, moved out; the writer is then empty of bytes but keeps its class numbers.
+  std::string TakeBytes() { return std::move(bytes_); }
+  // Makes room for |size| bytes in all, so that a large archive is not copied as it grows.
+  void Reserve(std::size_t size) { bytes_.reserve(size); }
 
  private:
   std::string bytes_;

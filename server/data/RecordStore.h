@@ -80,15 +80,17 @@ class RecordStore {
     return Status();
   }
 
-  // The file's bytes for the records in list order; |writeBody| writes each body.
-  std::string Encode(const BodyWriter& writeBody) const {
+  // The file's bytes for the records in list order; |writeBody| writes each body. |sizeHint|,
+  // the likely size (that of the previous encoding, say), saves copies as the bytes grow.
+  std::string Encode(const BodyWriter& writeBody, std::size_t sizeHint = 0) const {
     ArchiveWriter writer;
+    writer.Reserve(sizeHint);
     writer.WriteU16(static_cast<uint16_t>(records_.size()));
     for (const auto& record : records_) {
       writer.WriteObjectHeader(Record::kClass);
       writeBody(*record, writer);
     }
-    return writer.bytes();
+    return writer.TakeBytes();
   }
   std::string Encode() const { return Encode(&WriteStoredBody); }
 

@@ -2,9 +2,12 @@
 
 namespace ondavox::server {
 
-Status UserDatabase::Save() const {
-  return store_.Save(
-      [](const CUserInfo& user, ArchiveWriter& archive) { user.SerializeOffline(archive); });
+Status UserDatabase::Save() const { return WriteFileAtomically(store_.path(), Encode()); }
+
+std::string UserDatabase::Encode(std::size_t sizeHint) const {
+  return store_.Encode(
+      [](const CUserInfo& user, ArchiveWriter& archive) { user.SerializeOffline(archive); },
+      sizeHint);
 }
 
 void UserDatabase::ListLoginsByStatus(std::vector<std::string>& logins, int32_t status) const {

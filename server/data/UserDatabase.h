@@ -32,6 +32,9 @@ class UserDatabase {
   // says that anyone is logged in). The users in memory are unchanged; on failure the old
   // file is intact.
   Status Save() const;
+  // The bytes Save writes; |sizeHint| as for RecordStore::Encode.
+  std::string Encode(std::size_t sizeHint = 0) const;
+  const std::string& path() const { return store_.path(); }
 
   // Appends |user| and takes it; false (|user| stays with the caller) when the login exists
   // or the database holds its maximum of 65,535 users.

@@ -45,6 +45,7 @@ std::string MavoraProtocolServer::invoke(std::string_view message, std::string& 
     TraceLine("param: " + field + "...");
   }
   if (fields[0] == "RECEIVED") return invokeRECEIVED(fields, connectionLogin);
+  if (fields[0] == "REGISTER" && fields.size() == 7) return invokeREGISTER(fields, connectionLogin);
   ServerDataAccess access(runner_);
   return Dispatch(fields, connectionLogin);
 }
@@ -58,12 +59,7 @@ std::string MavoraProtocolServer::Dispatch(const Fields& fields, std::string& co
   }
   if (word == "LOGOUT") return invokeLOGOUT(fields, connectionLogin);
   if (word == "WHOIS") return count == 2 ? invokeWHOIS(fields) : Refuse(kWrongFieldCount);
-  if (word == "REGISTER") {
-    if (count != 7) return Refuse(kWrongFieldCount);
-    std::string reply = invokeREGISTER(fields);
-    if (reply == kRegistered) LoginAfterRegister(fields, connectionLogin);
-    return reply;
-  }
+  if (word == "REGISTER") return Refuse(kWrongFieldCount);  // seven fields go to invokeREGISTER
   if (word == "FILEINFO") return count == 3 ? invokeFILEINFO(fields) : Refuse(kUnknownDocument);
   if (word == "PLAYLIST")
     return count == 1 ? invokePLAYLIST(fields) : Refuse(kPlaylistWrongFieldCount);
@@ -114,7 +110,9 @@ std::string MavoraProtocolServer::invokeLOGIN(const Fields& fields, std::string&
     return Fail(kLoginRefused,
                 "LOGIN: An unregistered user tried to connect under the login :" + login);
   }
-  if (user->password() != fields[2] || user->banned() != 0 || user->online() != 0) {
+  // A user whose registration is not on disk yet may still be refused: no login until then.
+  if (user->password() != fields[2] || user->banned() != 0 || user->online() != 0 ||
+      runner_.userSaver().IsRegistering(user)) {
     return Fail(kLoginRefused, "LOGIN: An user tried to connect under the login " + login +
                                    " but he wasn't allowed to.");
   }
@@ -165,24 +163,36 @@ std::string MavoraProtocolServer::invokeWHOIS(const Fields& fields) {
   return reply;
 }
 
-std::string MavoraProtocolServer::invokeREGISTER(const Fields& fields) {
+std::string MavoraProtocolServer::invokeREGISTER(const Fields& fields,
+                                                 std::string& connectionLogin) {
   TraceLine("Protocol::invokeREGISTER");
   const std::string& login = fields[1];
-  if (runner_.users().Find(login) != nullptr) {
-    return Fail(kRegisterRefused, "REGISTER: the user " + login + " already exist in the Database");
+  uint64_t ticket = 0;
+  {
+    ServerDataAccess access(runner_);
+    if (runner_.users().Find(login) != nullptr) {
+      return Fail(kRegisterRefused,
+                  "REGISTER: the user " + login + " already exist in the Database");
+    }
+    auto user = std::make_unique<CUserInfo>(login, fields[2], fields[3], fields[4], 0, 0, fields[5],
+                                            LenientInteger(fields[6]));
+    const CUserInfo* added = user.get();
+    if (!runner_.users().Add(user)) {
+      // The database is full (65,535 users): the registration cannot be kept.
+      return Fail(kRegisterRefused,
+                  "REGISTER: the user " + login + " could not be added: the Database is full");
+    }
+    ticket = runner_.userSaver().SubmitRegistration(added, login);
   }
-  auto user = std::make_unique<CUserInfo>(login, fields[2], fields[3], fields[4], 0, 0, fields[5],
-                                          LenientInteger(fields[6]));
-  if (!runner_.users().Add(user)) {
-    // The database is full (65,535 users): the registration cannot be kept.
-    return Fail(kRegisterRefused,
-                "REGISTER: the user " + login + " could not be added: the Database is full");
-  }
-  // A registration is kept on disk at once, so a crash cannot lose it.
-  const Status saved = runner_.users().Save();
+  // A registration is answered once a save that holds it is on disk, so a crash cannot lose a
+  // 204. The save runs outside the data lock and carries the registrations made meanwhile; when
+  // it fails, the saver has removed the user again and the registration is refused.
+  const Status saved = runner_.userSaver().Wait(ticket);
+  ServerDataAccess access(runner_);
+  if (!saved.ok()) return Fail(kRegisterRefused, saved.message());
   SenderLine(kRegistered);
   runner_.PostEvent(ServerEvent(USER_NEW, {login}));
-  if (!saved.ok()) runner_.PostEvent(ServerEvent(LOG_FAILURE, {saved.message()}));
+  LoginAfterRegister(fields, connectionLogin);
   return std::string(kRegistered);
 }
 

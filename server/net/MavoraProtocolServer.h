@@ -15,9 +15,11 @@ class ServerRunner;
 // invoke splits the request, checks the field count for the command word and calls the
 // command's handler; the handlers read and change the user and document databases, ask the
 // runner to announce the playlist, and report what happened as events through the runner.
-// Each handler but RECEIVED's runs under the server data lock (ServerDataAccess), so requests of
-// several connections never touch the databases at the same time; the events a request raises are
-// delivered right after the lock is released, in order.
+// Each handler runs under the server data lock (ServerDataAccess), so requests of several
+// connections never touch the databases at the same time; the events a request raises are
+// delivered right after the lock is released, in order. REGISTER and RECEIVED are the
+// exceptions: REGISTER waits for the user database to reach the disk without the lock (see
+// invokeREGISTER), RECEIVED may read a large file to check its digest.
 //
 // One per server, created by the runner; any thread (each connection thread calls invoke with
 // the login recorded for its own connection).
@@ -40,7 +42,9 @@ class MavoraProtocolServer : public MavoraProtocol {
   std::string invokeLOGIN(const Fields& fields, std::string& connectionLogin);
   std::string invokeLOGOUT(const Fields& fields, const std::string& connectionLogin);
   std::string invokeWHOIS(const Fields& fields);
-  std::string invokeREGISTER(const Fields& fields);
+  // Takes the data lock itself, twice: to add the user, then, once the user database is on disk
+  // (UserSaver), to answer and log the user in. REQUIRES: the data lock is not held.
+  std::string invokeREGISTER(const Fields& fields, std::string& connectionLogin);
   std::string invokeFILEINFO(const Fields& fields);
   std::string invokePLAYLIST(const Fields& fields);
   // A delivery receipt: RECEIVED, file name, size, SHA-256 in hex. Runs outside the server data

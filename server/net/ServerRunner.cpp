@@ -59,7 +59,8 @@ ServerRunner::ServerRunner(DocumentDatabase& documents, UserDatabase& users,
       fcastSenderFactory_(fcastSenderFactory
                               ? std::move(fcastSenderFactory)
                               : FcastSenderThread::ComponentFactory(
-                                    [](const std::string& text) { TraceLine(text); })) {
+                                    [](const std::string& text) { TraceLine(text); })),
+      userSaver_(users, dataLock_) {
   TraceLine("ServerRunner::ServerRunner() [ENTER]");
   WinsockStartup();
   TraceLine("ServerRunner::ServerRunner() [EXIT]");

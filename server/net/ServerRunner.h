@@ -20,6 +20,7 @@
 #include "server/net/FcastSenderThread.h"
 #include "server/net/MavoraProtocolServer.h"
 #include "server/net/SessionThread.h"
+#include "server/net/UserSaver.h"
 
 namespace ondavox::server {
 
@@ -115,6 +116,8 @@ class ServerRunner final : public FcastSenderHost {
   Playlist& playlist() override { return playlist_; }
   DeliveryLedger& deliveries() override { return deliveries_; }
   Mutex& dataLock() { return dataLock_; }
+  // Every write of the user database file while the server may run goes through it.
+  UserSaver& userSaver() { return userSaver_; }
   WakeUp& multicastWakeUp() { return multicastWakeUp_; }
 
  private:
@@ -126,6 +129,7 @@ class ServerRunner final : public FcastSenderHost {
   MavoraProtocolServer protocol_;
   const FcastSenderFactory fcastSenderFactory_;
   Mutex dataLock_;
+  UserSaver userSaver_;
   WakeUp multicastWakeUp_;
 
   // Start and Close run one at a time; workersMu_ guards what other threads read meanwhile.
