@@ -19,6 +19,12 @@ LineReader LineReader::ForSocket(int fd) {
   });
 }
 
+std::size_t LineReader::DiscardBuffered() {
+  const std::size_t dropped = end_ - begin_;
+  begin_ = end_ = 0;
+  return dropped;
+}
+
 bool LineReader::Fill() {
   const long n = read_(buffer_, kBufferSize);
   if (n <= 0) {

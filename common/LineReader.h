@@ -35,6 +35,9 @@ class LineReader {
   // The next message, or nothing: the stream closed or failed before any character of a
   // line, or the line was empty. A caller treats nothing as the end of the connection.
   std::optional<std::string> ReadLine();
+  // Drops the characters read from the stream but not yet returned as a message; returns how
+  // many.
+  std::size_t DiscardBuffered();
 
  private:
   // Refills the buffer; false when the stream has closed or failed (see failed_).

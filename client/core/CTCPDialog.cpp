@@ -60,6 +60,15 @@ void CTCPDialog::Post(MavoraProtocol::Fields command) {
   wake_.Signal();
 }
 
+void CTCPDialog::PostReceipt(MavoraProtocol::Fields receipt) {
+  {
+    MutexLock lock(mu_);
+    if (stopped_) return;
+    receipts_.push_back(std::move(receipt));
+  }
+  wake_.Signal();
+}
+
 bool CTCPDialog::Stopped() {
   MutexLock lock(mu_);
   return stopped_;
@@ -112,7 +121,7 @@ bool CTCPDialog::InitTCP() {
     socket_ = Socket::Tcp();
     fd = socket_.Fd();
   }
-  const bool connected = fd >= 0 && ConnectSocket(fd);
+  const bool connected = fd >= 0 && wake_.Valid() && ConnectSocket(fd);
   // Closed from the listener's side meanwhile: that side reports and closes.
   if (Stopped()) return false;
   if (!connected) {
@@ -137,30 +146,81 @@ int CTCPDialog::Run() {
     MutexLock lock(mu_);
     fd = socket_.Fd();
   }
-  MavoraProtocolClient& protocol = runner_.protocol();
   LineReader reader = LineReader::ForSocket(fd);
   for (;;) {
-    wake_.Wait();
-    MavoraProtocol::Fields command;
-    {
-      MutexLock lock(mu_);
-      if (stopped_) return 0;
-      if (!pending_) continue;
-      command = std::move(*pending_);
-      pending_.reset();
-    }
-    const std::string message =
-        protocol.joinParams(ClientCommands::WithAddress(std::move(command), localAddress_));
-    AppendLog(WithoutLineFeeds(message), "SEND");
-    protocol.sendMsg(fd, message);
-    const std::optional<std::string> reply = protocol.receiveMsg(reader);
+    std::optional<Outgoing> next = TakeNext();
     if (Stopped()) return 0;
-    if (!reply) break;
-    TraceLine("result received: " + *reply);
-    if (!TakeReply(*reply)) break;
+    if (!next) {
+      if (AwaitWork(fd)) continue;
+      if (Stopped()) return 0;
+      TraceLine("CTCPDialog::Run : the server closed the connection");
+      break;
+    }
+    if (!Exchange(std::move(*next), fd, reader)) {
+      if (Stopped()) return 0;
+      break;
+    }
   }
   closeSession_();
   return 0;
+}
+
+std::optional<CTCPDialog::Outgoing> CTCPDialog::TakeNext() {
+  MutexLock lock(mu_);
+  if (pending_) {
+    Outgoing next{std::move(*pending_), false};
+    pending_.reset();
+    return next;
+  }
+  if (receipts_.empty()) return std::nullopt;
+  Outgoing next{std::move(receipts_.front()), true};
+  receipts_.pop_front();
+  return next;
+}
+
+bool CTCPDialog::AwaitWork(int fd) {
+  pollfd waits[2] = {{wake_.Fd(), POLLIN, 0}, {fd, POLLIN, 0}};
+  const int ready = ::poll(waits, 2, -1);
+  if (ready < 0) return errno == EINTR;
+  if (waits[0].revents != 0) wake_.Take();
+  if (waits[1].revents == 0) return true;
+  char unsolicited[512];
+  const ssize_t n = ::recv(fd, unsolicited, sizeof unsolicited, MSG_DONTWAIT);
+  if (n > 0) {
+    DebugOut("CTCPDialog: " + std::to_string(n) +
+             " bytes from the server between replies dropped\n");
+    return true;
+  }
+  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+}
+
+bool CTCPDialog::Exchange(Outgoing outgoing, int fd, LineReader& reader) {
+  if (outgoing.receipt && (!loggedIn_ || !receiptsKnown_)) {
+    DebugOut("CTCPDialog: receipt not sent (no login, or the server does not know RECEIVED)\n");
+    return true;
+  }
+  const std::string word = outgoing.fields.empty() ? std::string() : outgoing.fields.front();
+  MavoraProtocolClient& protocol = runner_.protocol();
+  const std::string message =
+      protocol.joinParams(ClientCommands::WithAddress(std::move(outgoing.fields), localAddress_));
+  AppendLog(WithoutLineFeeds(message), "SEND");
+  protocol.sendMsg(fd, message);
+  const std::optional<std::string> reply = protocol.receiveMsg(reader);
+  if (Stopped() || !reply) return false;
+  // One line answers one command: what came with it is no reply to the next.
+  if (const std::size_t extra = reader.DiscardBuffered(); extra > 0) {
+    DebugOut("CTCPDialog: " + std::to_string(extra) + " bytes after the reply dropped\n");
+  }
+  TraceLine("result received: " + *reply);
+  if (outgoing.receipt && *reply == kUnknownCommand) {
+    receiptsKnown_ = false;
+    return true;
+  }
+  if ((word == "LOGIN" && *reply == kLoginAccepted) ||
+      (word == "REGISTER" && *reply == kRegistered)) {
+    loggedIn_ = true;
+  }
+  return TakeReply(*reply);
 }
 
 bool CTCPDialog::TakeReply(const std::string& reply) {
@@ -180,6 +240,7 @@ void CTCPDialog::Close() {
     MutexLock lock(mu_);
     stopped_ = true;
     pending_.reset();
+    receipts_.clear();
     socket_.Shutdown();
   }
   wake_.Signal();

@@ -1,14 +1,16 @@
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "client/core/WorkerThread.h"
+#include "common/LineReader.h"
 #include "common/MavoraProtocol.h"
 #include "platform/Mutex.h"
+#include "platform/PollableWakeUp.h"
 #include "platform/Socket.h"
-#include "platform/WakeUp.h"
 
 namespace ondavox::client {
 
@@ -17,7 +19,14 @@ class ClientRunner;
 // The TCP session thread of one client session: connects to the server, then sends one
 // posted command at a time and handles its one-line reply (codes to the log with tag "TCP",
 // information texts to the Infos box, "401", "404" and "202" end the session), until the
-// session closes.
+// session closes. Between commands it waits on its wake-up and on the connection together, so
+// a server that closes the connection or fails ends the session at once, as a command without
+// a reply does; bytes the server sends between replies are dropped, never taken for a reply.
+//
+// Delivery receipts wait in a queue of their own, behind the user's command: a command
+// replaces the one not taken yet, a receipt never does nor is replaced. They are sent only once
+// a LOGIN or REGISTER of the session was accepted, and no more after the server answered one
+// with "406" (it does not know RECEIVED: nothing is logged of that answer).
 //
 // Made by ClientRunner::Connect, one per session, and joined and destroyed by the runner after
 // the session closed. Post: any thread (the window thread). Close: the thread that closes the
@@ -35,6 +44,9 @@ class CTCPDialog final : public WorkerThread {
   // Makes |command| the command to send next, replacing one not taken yet, and wakes the
   // thread. A command posted after Close is dropped.
   void Post(MavoraProtocol::Fields command) EXCLUDES(mu_);
+  // Puts the RECEIVED command |receipt| at the end of the receipt queue and wakes the thread.
+  // Dropped after Close. Any thread.
+  void PostReceipt(MavoraProtocol::Fields receipt) EXCLUDES(mu_);
 
   // Ends the thread (waiting for it unless called on it) and closes the socket; logs
   // "You've been disconnected" with tag "TCP".
@@ -51,23 +63,39 @@ class CTCPDialog final : public WorkerThread {
   int ExitInstance() override;
 
  private:
+  struct Outgoing {
+    MavoraProtocol::Fields fields;
+    bool receipt = false;
+  };
+
   // Connects |fd| to the server; false on failure or when the session was closed meanwhile.
   bool ConnectSocket(int fd) const;
   bool Stopped() EXCLUDES(mu_);
+  // The user's command if one waits, else the oldest receipt.
+  std::optional<Outgoing> TakeNext() EXCLUDES(mu_);
+  // Waits for the wake-up or for the connection to end; false when it ended or failed. Bytes
+  // that arrive meanwhile are read and dropped.
+  bool AwaitWork(int fd);
+  // Sends |outgoing| and acts on its reply; false when the session ends.
+  bool Exchange(Outgoing outgoing, int fd, LineReader& reader);
 
   const int port_;
   const std::string serverAddress_;
   ClientRunner& runner_;
   const std::function<void()> closeSession_;
   const std::function<void()> awaitListener_;
-  // The local address of the connection, sent with LOGIN and REGISTER; its own thread only.
+  // Its own thread only: the local address of the connection, sent with LOGIN and REGISTER;
+  // whether a login was accepted; whether the server may know RECEIVED.
   std::string localAddress_;
+  bool loggedIn_ = false;
+  bool receiptsKnown_ = true;
 
-  WakeUp wake_;
+  PollableWakeUp wake_;
   Mutex mu_;
   Socket socket_ GUARDED_BY(mu_);
   bool stopped_ GUARDED_BY(mu_) = false;
   std::optional<MavoraProtocol::Fields> pending_ GUARDED_BY(mu_);
+  std::deque<MavoraProtocol::Fields> receipts_ GUARDED_BY(mu_);
 };
 
 }  // namespace ondavox::client

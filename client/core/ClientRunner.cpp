@@ -1,5 +1,6 @@
 #include "client/core/ClientRunner.h"
 
+#include "client/core/DeliveryReceipt.h"
 #include "common/WinsockStartup.h"
 #include "platform/Trace.h"
 
@@ -24,7 +25,9 @@ ClientRunner::ClientRunner(Launcher& launcher, const ReceiverFactory& createRece
     : protocol_(*this) {
   TraceLine("ClientRunner::ClientRunner() [ENTER]");
   WinsockStartup();
-  fcastReceiver_ = std::make_unique<FcastReceiver>(createReceiver(), settings_, launcher);
+  fcastReceiver_ = std::make_unique<FcastReceiver>(
+      createReceiver(), settings_, launcher,
+      [this](const std::string& path, const std::string& name) { SendReceipt(path, name); });
   TraceLine("ClientRunner::ClientRunner() [EXIT]");
 }
 
@@ -96,6 +99,14 @@ void ClientRunner::SendTCP(MavoraProtocol::Fields command) {
     }
   }
   TraceLine("ClientRunner::SendTCP() [EXIT]");
+}
+
+void ClientRunner::SendReceipt(const std::string& path, const std::string& name) {
+  // Read before taking the lock: the window thread's SendTCP waits on it.
+  std::optional<MavoraProtocol::Fields> receipt = DeliveryReceipt::For(path, name);
+  if (!receipt) return;
+  MutexLock lock(mu_);
+  if (open_ != nullptr) open_->tcp->PostReceipt(std::move(*receipt));
 }
 
 void ClientRunner::Close() { CloseSession(nullptr); }

@@ -23,14 +23,16 @@ namespace ondavox::client {
 // The client's network core, one per process: owns the protocol object, the Fcast receiver
 // and the settings the network threads read, and runs the sessions. A session is opened by
 // Connect and runs two threads, the multicast listener (CMULTICASTDialog) and the TCP session
-// thread (CTCPDialog); the window thread posts commands with SendTCP; the session ends through
+// thread (CTCPDialog); the window thread posts commands with SendTCP, and each file the
+// receiver stores is acknowledged to the server with a delivery receipt; the session ends through
 // Close, once, whichever of its threads fails first. Each session has its own wake-up and
 // command slot, so nothing posted to or left over from a closed session reaches the next one.
 // A closed session's threads are joined by the next Connect or by the destructor, which also
 // closes a session still open.
 //
 // Threads: Connect, SendTCP, PublishView, settings() updates and destruction on the window
-// thread; Close on the session threads; connected() and the view calls from any thread.
+// thread; Close on the session threads; SendReceipt on the receiver's event thread;
+// connected() and the view calls from any thread.
 class ClientRunner final : public MavoraProtocolClient::Host {
  public:
   // Makes the Fcast component's receiver object; null when it cannot be made.
@@ -55,6 +57,9 @@ class ClientRunner final : public MavoraProtocolClient::Host {
   // Hands |command| to the open session, replacing one it has not taken yet. Without an open
   // session the command is dropped.
   void SendTCP(MavoraProtocol::Fields command) EXCLUDES(mu_);
+  // Hands the open session the delivery receipt of the file the receiver stored at |path| as
+  // |name|; nothing without an open session. The Fcast receiver's event thread.
+  void SendReceipt(const std::string& path, const std::string& name) EXCLUDES(mu_);
   // Ends the open session; does nothing when none is open.
   void Close() EXCLUDES(mu_);
   bool connected() const { return connected_.load(); }

@@ -10,8 +10,12 @@
 namespace ondavox::client {
 
 FcastReceiver::FcastReceiver(std::shared_ptr<FcastReceiverObject> receiver,
-                             const ReceptionSettings& settings, Launcher& launcher)
-    : receiver_(std::move(receiver)), settings_(settings), launcher_(launcher) {
+                             const ReceptionSettings& settings, Launcher& launcher,
+                             StoredHandler onStored)
+    : receiver_(std::move(receiver)),
+      settings_(settings),
+      launcher_(launcher),
+      onStored_(std::move(onStored)) {
   if (receiver_ == nullptr) {
     DebugOut("CoCreateInstance Recv KO\n");
     AppendLog(std::string(kFcastLibraryName) + " non registered", "FCAST");
@@ -25,23 +29,35 @@ FcastReceiver::FcastReceiver(std::shared_ptr<FcastReceiverObject> receiver,
 }
 
 bool FcastReceiver::Start(const std::string& group, int port, const std::string& folder) {
+  const Reception reception{group, port, folder};
+  {
+    MutexLock lock(mu_);
+    // The repeated announcement of the transfer under way.
+    if (running_ == reception && events_->Running()) return true;
+  }
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   if (error) DebugOut("Can't create the download folder " + folder + ": " + error.message() + "\n");
 
   MutexLock lock(mu_);
+  running_.reset();
+  // A failure is logged once; the repeated announcements retry it quietly.
+  const bool quiet = failed_ == reception;
+  failed_ = reception;
   if (receiver_ == nullptr || receiver_->Init(group, port, folder) < 0) {
-    AppendLog("Init KO", "FCAST");
+    if (!quiet) AppendLog("Init KO", "FCAST");
     return false;
   }
   AppendLog("Init OK", "FCAST");
   folder_ = folder;
   events_->Resume();
   if (receiver_->Start() < 0) {
-    AppendLog("Start KO", "FCAST");
+    if (!quiet) AppendLog("Start KO", "FCAST");
     return false;
   }
   AppendLog("Start OK", "FCAST");
+  failed_.reset();
+  running_ = reception;
   return true;
 }
 
@@ -78,6 +94,7 @@ void FcastReceiver::FileComplete(long fileId, const std::string& name, long size
     launcher_.OpenWithDesktop(path);
   }
   AppendLog(path, "EXEC");
+  if (onStored_) onStored_(path, name);
 }
 
 }  // namespace ondavox::client

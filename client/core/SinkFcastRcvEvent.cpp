@@ -46,6 +46,11 @@ void SinkFcastRcvEvent::Resume() {
   cv_.NotifyAll();
 }
 
+bool SinkFcastRcvEvent::Running() {
+  MutexLock lock(mu_);
+  return looping_ || runRequested_;
+}
+
 bool SinkFcastRcvEvent::Stopping() {
   MutexLock lock(mu_);
   return stop_;
@@ -58,8 +63,11 @@ void SinkFcastRcvEvent::ThreadMain() {
       cv_.Wait(mu_, [this]() REQUIRES(mu_) { return runRequested_ || stop_; });
       if (stop_) return;
       runRequested_ = false;
+      looping_ = true;
     }
     EventLoop();
+    MutexLock lock(mu_);
+    looping_ = false;
   }
 }
 

@@ -35,6 +35,8 @@ class SinkFcastRcvEvent {
   SinkFcastRcvEvent& operator=(const SinkFcastRcvEvent&) = delete;
 
   void Resume() EXCLUDES(mu_);
+  // True while the event loop runs or is about to run (after a Resume).
+  bool Running() EXCLUDES(mu_);
 
   // Acts on one event; false when the event ends the loop. Event thread (public for tests).
   bool HandleEvent(long code, long error, long fileId, long size, const std::string& name);
@@ -50,6 +52,7 @@ class SinkFcastRcvEvent {
   Mutex mu_;
   CondVar cv_;
   bool runRequested_ GUARDED_BY(mu_) = false;
+  bool looping_ GUARDED_BY(mu_) = false;
   bool stop_ GUARDED_BY(mu_) = false;
   std::thread thread_ GUARDED_BY(mu_);
 };

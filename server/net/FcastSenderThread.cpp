@@ -149,6 +149,9 @@ bool FcastSenderThread::Send(const CDocInfo& entry) {
       DebugOut("FcastThread Stop\n");
       break;
     }
+    // Announced again while the file is sent: a client that lost the first announcement
+    // starts its receiver now and joins the carousel late.
+    host_.SendFCAST();
   }
   Report(std::nullopt);
   return true;

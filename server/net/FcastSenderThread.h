@@ -33,7 +33,8 @@ class FcastSenderHost {
   ~FcastSenderHost() = default;
 };
 
-// The worker that broadcasts the playlist: it takes the first entry, announces the transfer,
+// The worker that broadcasts the playlist: it takes the first entry, announces the transfer
+// (again about once a second while the file is sent, for clients that lost the announcement),
 // sends the entry's file through the Fcast sender object as many rounds as configured, removes
 // the entry and posts PLAYLIST_UPDATED (13); then the next entry. It sleeps while the playlist
 // is empty. An entry whose file cannot be sent is removed with a LOG_FAILURE event naming the

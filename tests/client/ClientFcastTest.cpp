@@ -54,10 +54,11 @@ TEST(ClientFcast, AnnouncedBroadcastsArriveAndOpenWithTheirProgram) {
   FcastObject<FcastSender> sender = CreateFcastSender([](const std::string&) {}, library);
   ASSERT_TRUE(sender);
   AnnouncementSender announcer;
-  const auto broadcast = [&](const std::string& name, const std::string& content, int starts) {
+  const auto broadcast = [&](const std::string& name, const std::string& content) {
     WriteFile(source.path() / name, content);
+    // The second file's announcement finds the receiver running and changes nothing.
     announcer.Send(kGroup, kMulticastPort, "FCAST\t230.0.0.2\t1711\n");
-    ASSERT_TRUE(WaitFor([&] { return log.Count("[FCAST] Start OK") == starts; }));
+    ASSERT_TRUE(WaitFor([&] { return log.Count("[FCAST] Start OK") == 1; }));
     ASSERT_EQ(sender->Init("230.0.0.2", 1711, 5, 4000 * 1024 / 8), 0);
     ASSERT_EQ(sender->SendFile((source.path() / name).string()), 0);
     ASSERT_TRUE(log.WaitForLine("[EXEC] " + download + name));
@@ -66,15 +67,15 @@ TEST(ClientFcast, AnnouncedBroadcastsArriveAndOpenWithTheirProgram) {
   };
 
   const std::string song = RandomBytes(200 * 1024 + 7, 1);
-  broadcast("song.mp3", song, 1);
+  broadcast("song.mp3", song);
   const std::string notes = RandomBytes(3000, 2);
-  broadcast("notes.txt", notes, 2);
+  broadcast("notes.txt", notes);
 
   EXPECT_EQ(launcher.Launches(),
             (std::vector<RecordingLauncher::Started>{{"/opt/player", {download + "song.mp3"}},
                                                      {"open", {download + "notes.txt"}}}));
   EXPECT_EQ(log.Count("[FCAST] File received"), 2);
-  EXPECT_EQ(log.Count("[FCAST] Init OK"), 2);
+  EXPECT_EQ(log.Count("[FCAST] Init OK"), 1);
   runner.reset();
 }
 

@@ -25,6 +25,7 @@ using test::ScriptedServer;
 using test::TcpLine;
 using test::TempDir;
 using test::WaitFor;
+using test::WriteFile;
 
 constexpr char kGroup[] = "230.0.0.1";
 constexpr int kMulticastPort = 2001;
@@ -301,6 +302,87 @@ TEST_F(ClientSessionTest, AnnouncementsEdgeCases) {
   EXPECT_TRUE(log_.WaitForLine("[FCAST] Start OK"));
   EXPECT_EQ(view_.Rows()->size(), 2u);
   EXPECT_EQ(log_.Count("[UDP] Playlist changed"), 1);
+  EXPECT_TRUE(runner_->connected());
+}
+
+TEST_F(ClientSessionTest, LostServerClosesTheIdleSessionAndExtraLinesAreNoReplies) {
+  auto server = std::make_unique<ScriptedServer>([](const std::string& line) {
+    // The login's reply comes with a line nobody asked for.
+    return line.starts_with("LOGIN") ? ReplyLine(kLoginAccepted) + "999\n"
+                                     : ReplyLine(kUnknownUser);
+  });
+  Connect(*server);
+  runner_->SendTCP(kLogin);
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted)));
+  runner_->SendTCP({"WHOIS", "x"});
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kUnknownUser)));
+  EXPECT_EQ(log_.Count("[TCP] 999"), 0);
+  const int changes = view_.connectionChanges;
+
+  server.reset();  // the server goes while the client has nothing to send
+  ASSERT_TRUE(WaitClosed());
+  EXPECT_TRUE(InOrder({TcpLine(kUnknownUser), kUdpClosed, kTcpClosed}));
+  EXPECT_EQ(view_.connectionChanges, changes + 1);
+}
+
+TEST_F(ClientSessionTest, ReceiptsFollowTheLoginQueueBesideCommandsAndStopAt406) {
+  constexpr char kAbcDigest[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+  std::latch release(1);
+  int receipts = 0;
+  ScriptedServer server([&](const std::string& line) {
+    if (line == "WHOIS\tslow") release.wait();
+    if (!line.starts_with("RECEIVED")) return ReplyLine(kLoginAccepted);
+    return ReplyLine(++receipts == 1 ? kReceiptRecorded : kUnknownCommand);
+  });
+  Mutex debugMu;
+  int dropped = 0;
+  SetDebugSink([&](std::string_view text) {
+    MutexLock lock(debugMu);
+    if (text.starts_with("CTCPDialog: receipt not sent")) ++dropped;
+  });
+  const auto droppedCount = [&] {
+    MutexLock lock(debugMu);
+    return dropped;
+  };
+  const std::string folder = download_.path().string() + "/";
+  long id = 0;
+  const auto complete = [&](const std::string& name) {
+    WriteFile(folder + name, "abc");
+    fcast_->Push({kFcastOk, FCASTRE_FILE_COMPLETE, 0, ++id, 3, name});
+  };
+  Connect(server);
+  ASSERT_TRUE(runner_->fcastReceiver().Start("230.0.0.2", 1711, folder));
+
+  complete("early.txt");  // before any login: not sent
+  ASSERT_TRUE(WaitFor([&] { return droppedCount() == 1; }));
+  runner_->SendTCP(kLogin);
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted)));
+
+  // A receipt and two commands while the server is busy: the last command replaces the one
+  // before it, the receipt stays.
+  runner_->SendTCP({"WHOIS", "slow"});
+  ASSERT_TRUE(server.WaitForLines(2));
+  complete("a.txt");
+  ASSERT_TRUE(WaitFor([&] { return launcher_.Launches().size() == 2; }));
+  runner_->SendTCP({"WHOIS", "b"});
+  runner_->SendTCP({"WHOIS", "c"});
+  release.count_down();
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kReceiptRecorded)));
+
+  // The server does not know RECEIVED: that answer is not logged, and no receipt follows.
+  complete("b.txt");
+  ASSERT_TRUE(server.WaitForLines(5));
+  complete("c.txt");
+  ASSERT_TRUE(WaitFor([&] { return droppedCount() == 2; }));
+  runner_->SendTCP({"WHOIS", "d"});
+  ASSERT_TRUE(server.WaitForLines(6));
+  ASSERT_TRUE(WaitFor([&] { return log_.Count(TcpLine(kLoginAccepted)) == 4; }));
+  SetDebugSink({});
+  EXPECT_EQ(server.Lines(), (std::vector<std::string>{
+                                kLoginLine, "WHOIS\tslow", "WHOIS\tc",
+                                std::string("RECEIVED\ta.txt\t3\t") + kAbcDigest,
+                                std::string("RECEIVED\tb.txt\t3\t") + kAbcDigest, "WHOIS\td"}));
+  EXPECT_EQ(log_.Count(TcpLine(kUnknownCommand)), 0);
   EXPECT_TRUE(runner_->connected());
 }
 

@@ -73,11 +73,22 @@ TEST_F(FcastReceiverTest, StartInitialisesCreatesTheFolderAndLogs) {
   EXPECT_EQ(object_->Calls(), (std::vector<std::string>{"Init 230.0.0.2 1711 " + folder, "Start"}));
   EXPECT_EQ(log_.Count("[FCAST] Init OK"), 1);
   EXPECT_EQ(log_.Count("[FCAST] Start OK"), 1);
+  // The announcement repeated while the transfer lasts.
+  EXPECT_TRUE(Receiver().Start("230.0.0.2", 1711, folder));
+  EXPECT_EQ(object_->Calls().size(), 2u);
+  EXPECT_EQ(log_.Lines().size(), 2u);
 
   object_->FailInit(true);
-  EXPECT_FALSE(Receiver().Start("230.0.0.2", 1711, folder));
+  EXPECT_FALSE(Receiver().Start("230.0.0.2", 1712, folder));
   EXPECT_EQ(log_.Count("[FCAST] Init KO"), 1);
-  EXPECT_EQ(object_->Calls().back(), "Init 230.0.0.2 1711 " + folder) << "no Start after Init KO";
+  EXPECT_EQ(object_->Calls().back(), "Init 230.0.0.2 1712 " + folder) << "no Start after Init KO";
+  // Retried at each repeat, logged once.
+  EXPECT_FALSE(Receiver().Start("230.0.0.2", 1712, folder));
+  EXPECT_EQ(object_->Calls().size(), 4u);
+  EXPECT_EQ(log_.Count("[FCAST] Init KO"), 1);
+  object_->FailInit(false);
+  EXPECT_TRUE(Receiver().Start("230.0.0.2", 1712, folder));
+  EXPECT_EQ(log_.Count("[FCAST] Start OK"), 2);
 }
 
 TEST_F(FcastReceiverTest, CompletedFilesOpenWithTheirProgramOrTheDesktop) {

@@ -1,5 +1,7 @@
 // The main job without any window, on a network lab: ondavoxd on host 0, ondavox-recv on hosts
 // 1 and 2 (host 2 losing a tenth of what reaches it), everything administered with ondavoxctl.
+// Then the faults a client must live through: lost transfer announcements, a server killed
+// under it.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -95,6 +97,11 @@ class HeadlessTest : public testing::Test {
     EXPECT_NE(client, nullptr) << error;
     return client;
   }
+  // Waits until |count| users are online.
+  bool Online(std::size_t count) {
+    return WaitFor([&] { return Status().value("online", json::array()).size() == count; },
+                   std::chrono::seconds(20));
+  }
   bool Received(const fs::path& folder) { return Received(folder, files_); }
   bool Received(const fs::path& folder, const std::vector<std::string>& names) {
     for (const std::string& name : names) {
@@ -124,9 +131,7 @@ TEST_F(HeadlessTest, ServerAndClientsRunTheMainJobAdministeredFromTheCommandLine
   std::unique_ptr<lab::HostProcess> ann = StartClient(1, annFolder);
   std::unique_ptr<lab::HostProcess> bob =
       StartClient(kLossyHost, bobFolder, {"--register", "--name", "Bob", "--last-name", "Brown"});
-  ASSERT_TRUE(WaitFor(
-      [&] { return Status().value("online", json::array()).size() == 2; },
-      std::chrono::seconds(20)))
+  ASSERT_TRUE(Online(2))
       << ann->Output() << bob->Output();
   ASSERT_TRUE(lab_->SetLoss(kLossyHost, 100, &error)) << error;
 
@@ -200,8 +205,7 @@ TEST_F(HeadlessTest, DeliveriesListExactlyWhoHoldsEachDocument) {
 
   std::unique_ptr<lab::HostProcess> ann = StartClient(1, folders[0]);
   std::unique_ptr<lab::HostProcess> bob = StartClient(2, folders[1]);
-  ASSERT_TRUE(WaitFor([&] { return Status().value("online", json::array()).size() == 2; },
-                      std::chrono::seconds(20)));
+  ASSERT_TRUE(Online(2));
   enqueue(0, 4);
   for (int k = 0; k <= 4; ++k) ASSERT_TRUE(heldBy(k, {"ann", "bob"})) << files_[k];
 
@@ -234,6 +238,64 @@ TEST_F(HeadlessTest, DeliveriesListExactlyWhoHoldsEachDocument) {
     if (delivery["file"] != "doc5.bin") continue;
     EXPECT_EQ(delivery["onlineWithout"], json({"bob", "cat"}));
   }
+}
+
+TEST_F(HeadlessTest, AClientThatLosesAnnouncementsStillReceivesEveryFile) {
+  // The first file lasts a few seconds, so it is announced again while it is sent; the others
+  // take a poll of a second each.
+  WriteFile(server_ / "server.ini", "[Fcast]\nFcastRound=3\nFcastRate=8000\n");
+  for (int k = 0; k < 10; ++k) {
+    AddFile("file" + std::to_string(k) + ".bin", k == 0 ? 1024 * 1024 + 3 : 20 * 1024 * k + 7);
+  }
+  std::unique_ptr<lab::HostProcess> server = StartServer();
+  ASSERT_NE(server, nullptr);
+  int code = -1;
+  Ctl({"user", "add", "ann", "--password", "pw-ann"}, &code);
+  ASSERT_EQ(code, 0);
+  const fs::path folder = ClientFolder(1, "ann");
+  std::unique_ptr<lab::HostProcess> ann = StartClient(1, folder);
+  ASSERT_TRUE(Online(1)) << ann->Output();
+  // Among them the first one: without a repeat, the receiver would start only with the
+  // second file.
+  std::string error;
+  ASSERT_TRUE(lab_->DropEveryOther(1, 2001, "FCAST\t", &error)) << error;
+
+  for (const std::string& name : files_) {
+    Ctl({"doc", "add", (lab_->Folder() / name).string(), "--description", name}, &code);
+    EXPECT_EQ(code, 0) << name;
+    Ctl({"enqueue", name}, &code);
+    EXPECT_EQ(code, 0) << name;
+  }
+  EXPECT_TRUE(WaitFor([&] { return Received(folder); }, kTransferTime)) << ann->Output();
+  const std::string output = ann->Output();
+  for (const char* line : {"[FCAST] Init OK", "[FCAST] Start OK"}) {
+    const std::size_t first = output.find(line);
+    EXPECT_NE(first, std::string::npos) << line;
+    EXPECT_EQ(output.find(line, first + 1), std::string::npos) << line << " twice in\n" << output;
+  }
+}
+
+TEST_F(HeadlessTest, AConnectedClientSeesTheServerKilledAtOnce) {
+  std::unique_ptr<lab::HostProcess> server = StartServer();
+  ASSERT_NE(server, nullptr);
+  int code = -1;
+  Ctl({"user", "add", "ann", "--password", "pw-ann"}, &code);
+  ASSERT_EQ(code, 0);
+  std::unique_ptr<lab::HostProcess> ann = StartClient(1, ClientFolder(1, "ann"));
+  ASSERT_TRUE(Online(1)) << ann->Output();
+
+  server->Kill();  // SIGKILL: nothing is announced, the connection simply ends
+  const auto shown = [&](const std::string& line) {
+    return ann->Output().find(line) != std::string::npos;
+  };
+  EXPECT_TRUE(
+      WaitFor([&] { return shown("[TCP] You've been disconnected"); }, std::chrono::seconds(2)))
+      << ann->Output();
+  EXPECT_TRUE(shown("[UDP] You've been disconnected")) << ann->Output();
+  EXPECT_EQ(ann->Wait(std::chrono::seconds(20)), 1) << ann->Output();
+  EXPECT_TRUE(
+      shown("[ERROR] The session was closed: login or register refused, or the server lost"))
+      << ann->Output();
 }
 
 }  // namespace

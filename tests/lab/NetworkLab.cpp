@@ -73,15 +73,41 @@ bool NetworkLab::SetLoss(int host, int per_mille, std::string* error) {
     *error = "loss is 0 to 1000 per mille";
     return false;
   }
+  return SetInboundRule(
+      host, per_mille > 0 ? "numgen random mod 1000 < " + std::to_string(per_mille) + " drop" : "",
+      error);
+}
+
+bool NetworkLab::DropEveryOther(int host, int port, const std::string& prefix, std::string* error) {
+  if (prefix.empty() || prefix.size() > 16) {
+    *error = "the payload prefix has 1 to 16 characters";
+    return false;
+  }
+  // The payload starts 64 bits into the transport header (after the UDP header); the counter
+  // only advances for the datagrams that match what stands before it.
+  std::string hex;
+  for (unsigned char c : prefix) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    hex += kDigits[c >> 4];
+    hex += kDigits[c & 15];
+  }
+  return SetInboundRule(host,
+                        "udp dport " + std::to_string(port) + " @th,64," +
+                            std::to_string(prefix.size() * 8) + " 0x" + hex +
+                            " numgen inc mod 2 == 0 drop",
+                        error);
+}
+
+bool NetworkLab::SetInboundRule(int host, const std::string& rule, std::string* error) {
   const std::filesystem::path rules = NextOutputPrefix("loss").string() + ".nft";
   {
     std::ofstream out(rules);
     out << "flush ruleset\n";
-    if (per_mille > 0) {
+    if (!rule.empty()) {
       out << "table inet " << kNftTable << " {\n"
           << "  chain inbound {\n"
           << "    type filter hook input priority 0; policy accept;\n"
-          << "    iifname \"" << kDevice << "\" numgen random mod 1000 < " << per_mille << " drop\n"
+          << "    iifname \"" << kDevice << "\" " << rule << "\n"
           << "  }\n"
           << "}\n";
     }

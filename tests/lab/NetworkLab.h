@@ -41,6 +41,11 @@ class NetworkLab {
   // Drops |per_mille| of the packets that reach |host| through eth0, each independently at
   // random; 0 removes the loss. False with |error| set when nftables refuses.
   bool SetLoss(int host, int per_mille, std::string* error);
+  // Drops every other UDP datagram to |port| whose payload starts with |prefix| (1 to 16
+  // characters) that reaches |host| through eth0: the first, the third, and so on, counted from
+  // this call. Replaces what SetLoss set on that host, and the other way round. False with
+  // |error| set when nftables refuses.
+  bool DropEveryOther(int host, int port, const std::string& prefix, std::string* error);
 
   // Starts a program on |host|; see NetNamespace::Start. Its output files are named after the
   // host and a running count, in Folder().
@@ -61,6 +66,9 @@ class NetworkLab {
   // Runs one setup command; false with |error| naming it when it fails.
   bool Setup(NetNamespace& where, const std::vector<std::string>& argv, std::string* error);
   std::filesystem::path NextOutputPrefix(const std::string& who);
+  // Makes |rule| (nftables, without the interface match) the one inbound rule of |host|; none
+  // when empty.
+  bool SetInboundRule(int host, const std::string& rule, std::string* error);
 
   test::TempDir folder_;
   int outputs_ = 0;

@@ -394,9 +394,8 @@ TEST_F(SystemTest, ThreeClientsReceiveEveryDocumentAndTheServerKeepsTheSession) 
   }
   document_->runner().WakeFcastSender();
 
-  // Host 3 loses a tenth of its packets from the moment its receiver runs: the transfer's
-  // announcement is sent once per file, and a client that misses the first one has no receiver
-  // for that file at all.
+  // Host 3 loses a tenth of its packets from the moment its receiver runs: the loss is on the
+  // transfers themselves, not on the announcement that starts the receiver.
   for (const auto& client : clients_) {
     ASSERT_TRUE(client->WaitForLog("[FCAST] Start OK")) << client->Name() << "\n" << Trace();
   }
@@ -475,8 +474,8 @@ TEST_F(SystemTest, ThreeClientsReceiveEveryDocumentAndTheServerKeepsTheSession) 
   EXPECT_TRUE(Online("ann"));
   EXPECT_TRUE(Online("cid"));
 
-  // The server stops: a client still connected finds its session ended at its next command,
-  // and both files hold the three users (all offline) and the three documents.
+  // The server stops: a client still connected finds its session ended, and both files hold
+  // the three users (all offline) and the three documents.
   ASSERT_TRUE(document_->Stop().ok());
   ann.Send(ClientCommands::Whois("cid"));
   EXPECT_TRUE(ann.WaitForLog("[TCP] You've been disconnected")) << Trace();
