@@ -144,18 +144,25 @@ TEST_F(Ctl, TablesAlignOnCharactersNotBytes) {
             "bobby  Bob   Brown      no      yes\n");
 }
 
-TEST_F(Ctl, StatusShowsTheTransferAsBytesSentOfBytesToSend) {
+TEST_F(Ctl, StatusShowsTheTransferAndWhoHoldsTheLastFile) {
   FakeServer server(
       socket_,
       {R"({"ok":true,"running":true,"tcpPort":1550,"multicastGroup":"230.0.0.1",)"
        R"("multicastPort":2001,"fcastGroup":"230.0.0.2","fcastPort":1711,"fcastRate":400,)"
        R"("fcastRounds":3,"online":[],"playlistLength":0,"log":[],)"
        R"("transfer":{"file":"song.mp3","owner":"root","size":4194304,"bytesSent":5592405,)"
-       R"("bytesToSend":12582912,"round":2}})"});
+       R"("bytesToSend":12582912,"round":2},)"
+       R"("deliveries":[{"file":"intro.avi","owner":"root","size":9,)"
+       R"("holders":[{"login":"ann","time":"t"},{"login":"bob","time":"t"}],)"
+       R"("onlineWithout":["cat"]}]})"});
   const Outcome outcome = Run({"status"});
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_NE(outcome.out.find("Transfer:         song.mp3 of root (4194304 bytes): round 2 of 3, "
                              "5592405 of 12582912 bytes sent, 400 kbit/s\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("Last delivery:    intro.avi of root: held by ann, bob; online "
+                             "without it: cat\n"),
             std::string::npos)
       << outcome.out;
 }
