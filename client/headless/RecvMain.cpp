@@ -12,6 +12,7 @@
 
 #include "client/headless/HeadlessClient.h"
 #include "common/CommandLine.h"
+#include "platform/StopSignals.h"
 #include "platform/Trace.h"
 
 int main(int argc, char** argv) {
@@ -39,13 +40,8 @@ int main(int argc, char** argv) {
   // request) would bury it in the journal.
   if (!trace) ondavox::SetTraceSink([](std::string_view) {});
 
-  // Blocked before any thread exists, so every thread inherits the mask and only the client's
-  // signalfd receives the two signals.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Before any thread exists; only the client's signalfd receives the two signals.
+  const sigset_t stopSignals = ondavox::BlockStopSignals();
 
   ondavox::client::HeadlessClient client(std::move(options), stopSignals, STDOUT_FILENO);
   return client.Run();

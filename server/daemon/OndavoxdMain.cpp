@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "common/CommandLine.h"
+#include "platform/StopSignals.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/Trace.h"
 #include "server/app/COndavoxDoc.h"
@@ -57,13 +58,8 @@ int main(int argc, char** argv) {
   if (const std::optional<int> exit = ondavox::ParseCommandLine(*app, argc, argv)) return *exit;
   if (!trace) ondavox::SetTraceSink([](std::string_view) {});
 
-  // Blocked before any thread exists, so every thread inherits the mask and only sigwait below
-  // receives the two signals.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Before any thread exists; only sigwait below receives the two signals.
+  sigset_t stopSignals = ondavox::BlockStopSignals();
 
   const std::string folder = ondavox::CurrentDirectory();
   ondavox::server::TimestampedLog log(STDOUT_FILENO);
