@@ -36,8 +36,9 @@ std::optional<ReceptionFigures> ReceptionMeter::Sample(std::chrono::steady_clock
 }
 
 std::string ReceptionMeter::ProgressLine(const ReceptionFigures& figures) {
-  return "[PROGRESS] " + figures.name + " " + std::to_string(figures.percent) + "% " +
-         ByteRateText(figures.bytesPerSecond);
+  std::string line = "[PROGRESS] " + figures.name + " " + std::to_string(figures.percent) + "%";
+  if (figures.bytesPerSecond) line += " " + ByteRateText(*figures.bytesPerSecond);
+  return line;
 }
 
 }  // namespace ondavox::client

@@ -15,7 +15,8 @@ struct ReceptionFigures {
   std::string name;
   std::int64_t size = 0;
   int percent = 0;            // of the symbols needed, 0 to 100
-  double bytesPerSecond = 0;  // of the file rebuilt, since the previous sample of the file
+  // Of the file rebuilt since the previous sample of the file; nothing at the file's first sample.
+  std::optional<double> bytesPerSecond;
 };
 
 // Turns the receiver object's statistics into ReceptionFigures: the percent of the symbols

@@ -37,10 +37,12 @@ void ReceptionProgress::Show(const std::optional<ReceptionFigures>& figures) {
     bar_->setValue(0);
     return;
   }
-  text_->setText(QStringLiteral("Receiving %1: %2%, %3")
-                     .arg(QString::fromStdString(figures->name))
-                     .arg(figures->percent)
-                     .arg(QString::fromStdString(ByteRateText(figures->bytesPerSecond))));
+  QString text =
+      QStringLiteral("Receiving %1: %2%").arg(QString::fromStdString(figures->name)).arg(figures->percent);
+  if (figures->bytesPerSecond) {
+    text += QStringLiteral(", ") + QString::fromStdString(ByteRateText(*figures->bytesPerSecond));
+  }
+  text_->setText(text);
   bar_->setValue(figures->percent);
   setVisible(true);
 }

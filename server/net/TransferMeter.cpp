@@ -36,7 +36,8 @@ std::string TransferMeter::StatusText(const TransferFigures& figures) {
       figures.bytesToSend > 0 ? std::min(figures.bytesSent * 100 / figures.bytesToSend, 100LL) : 0;
   return "Sending " + figures.file + ": " + ByteCountText(static_cast<double>(figures.bytesSent)) +
          " of " + ByteCountText(static_cast<double>(figures.bytesToSend)) + " (" +
-         std::to_string(percent) + "%), " + ByteRateText(figures.bytesPerSecond) + ", round " +
+         std::to_string(percent) + "%), " +
+         (figures.bytesPerSecond ? ByteRateText(*figures.bytesPerSecond) + ", " : "") + "round " +
          std::to_string(std::min(figures.round, std::max(figures.rounds, 1L))) + " of " +
          std::to_string(figures.rounds);
 }

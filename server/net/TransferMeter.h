@@ -13,7 +13,8 @@ struct TransferFigures {
   std::string file;
   long long bytesSent = 0;
   long long bytesToSend = 0;  // the file's size times the configured rounds
-  double bytesPerSecond = 0;  // since the previous sample of the same transfer
+  // Since the previous sample of the same transfer; nothing at the transfer's first sample.
+  std::optional<double> bytesPerSecond;
   long round = 1;
   long rounds = 0;
 };

@@ -23,15 +23,15 @@ TEST(ReceptionMeter, GivesPercentAndRateOfTheFileComingInAndNothingBetweenFiles)
   ASSERT_TRUE(figures);
   EXPECT_EQ(figures->name, "clip.avi");
   EXPECT_EQ(figures->percent, 10);
-  EXPECT_EQ(figures->bytesPerSecond, 0);  // no earlier sample of the file
-  EXPECT_EQ(ReceptionMeter::ProgressLine(*figures), "[PROGRESS] clip.avi 10% 0 B/s");
+  EXPECT_FALSE(figures->bytesPerSecond);  // no earlier sample of the file
+  EXPECT_EQ(ReceptionMeter::ProgressLine(*figures), "[PROGRESS] clip.avi 10%");
 
   // 420 of 1000 symbols two seconds later: 1.28 MB more of the 4 MB file.
   receiver->SetProgress({7, "clip.avi", 4'000'000, 420, 1000});
   figures = meter.Sample(t0 + seconds(2));
   ASSERT_TRUE(figures);
   EXPECT_EQ(figures->percent, 42);
-  EXPECT_DOUBLE_EQ(figures->bytesPerSecond, 640'000);
+  EXPECT_DOUBLE_EQ(figures->bytesPerSecond.value_or(0), 640'000);
   EXPECT_EQ(ReceptionMeter::ProgressLine(*figures), "[PROGRESS] clip.avi 42% 640.0 kB/s");
 
   // Whole, then between files.
@@ -43,9 +43,9 @@ TEST(ReceptionMeter, GivesPercentAndRateOfTheFileComingInAndNothingBetweenFiles)
 
   // The next file's rate starts from its own first sample, not from the last file's.
   receiver->SetProgress({8, "song.mp3", 1'000'000, 500, 1000});
-  EXPECT_EQ(meter.Sample(t0 + seconds(6))->bytesPerSecond, 0);
+  EXPECT_FALSE(meter.Sample(t0 + seconds(6))->bytesPerSecond);
   receiver->SetProgress({9, "other.txt", 1'000'000, 600, 1000});
-  EXPECT_EQ(meter.Sample(t0 + seconds(7))->bytesPerSecond, 0);
+  EXPECT_FALSE(meter.Sample(t0 + seconds(7))->bytesPerSecond);
 
   EXPECT_FALSE(ReceptionMeter(nullptr).Sample(t0));
 }
