@@ -134,13 +134,11 @@ std::string ControlCommands::Serialize(const json& reply) {
 }
 
 json ControlCommands::Handle(std::string_view line) const {
-  json request = json::parse(line, nullptr, false);
-  if (request.is_discarded()) {
-    try {
-      (void)json::parse(line);
-    } catch (const json::parse_error& error) {
-      return Error(std::string("not JSON: ") + error.what());
-    }
+  json request;
+  try {
+    request = json::parse(line);
+  } catch (const json::parse_error& error) {
+    return Error(std::string("not JSON: ") + error.what());
   }
   if (!request.is_object()) return Error("not an object");
   try {
