@@ -179,7 +179,7 @@ TEST_F(HeadlessTest, DeliveriesListExactlyWhoHoldsEachDocument) {
   WriteFile(lab_->Folder() / "doc6.bin", fcast_net::PatternBytes(6 << 20, 6));
   std::unique_ptr<lab::HostProcess> server = StartServer();
   ASSERT_TRUE(server != nullptr && Status().value("running", false));
-  for (const std::string& login : {"ann", "bob", "cat"}) {
+  for (const std::string login : {"ann", "bob", "cat"}) {
     Ctl({"user", "add", login, "--password", "pw-" + login});
   }
   for (const std::string& name : files_) {
