@@ -68,7 +68,7 @@ bool IniFile::Write(std::string_view section, std::string_view key, std::string_
   if (ini.SetValue(sectionName.c_str(), keyName.c_str(), text.c_str()) < 0) return false;
   std::string bytes;
   if (ini.Save(bytes) < 0) return false;
-  return WriteFileAtomically(fileName_, WithoutBlankLines(bytes)).ok();
+  return WriteFileAtomically(fileName_, WithoutBlankLines(bytes), access_).ok();
 }
 
 }  // namespace ondavox

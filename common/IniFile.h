@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/AtomicFile.h"
+
 namespace ondavox {
 
 // Reads and writes one INI settings file (server.ini, client.ini) with the semantics the
@@ -20,7 +22,9 @@ class IniFile {
  public:
   static constexpr std::size_t kMaxValue = 254;
 
-  explicit IniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+  // |access|: who may read the file once written (client.ini holds a password).
+  explicit IniFile(std::string fileName, FileAccess access = FileAccess::kShared)
+      : fileName_(std::move(fileName)), access_(access) {}
 
   const std::string& fileName() const { return fileName_; }
 
@@ -30,6 +34,7 @@ class IniFile {
 
  private:
   std::string fileName_;
+  FileAccess access_;
 };
 
 }  // namespace ondavox

@@ -25,7 +25,8 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-mode_t ModeFor(const std::string& path) {
+mode_t ModeFor(const std::string& path, FileAccess access) {
+  if (access == FileAccess::kOwnerOnly) return S_IRUSR | S_IWUSR;
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
   const mode_t mask = ::umask(0);
@@ -35,14 +36,14 @@ mode_t ModeFor(const std::string& path) {
 
 }  // namespace
 
-Status WriteFileAtomically(const std::string& path, std::string_view bytes) {
+Status WriteFileAtomically(const std::string& path, std::string_view bytes, FileAccess access) {
   StatusOr<LockedTemporary> temporary = CreateLockedTemporary(
       path + kTemporarySuffix, "cannot create a temporary file beside " + path);
   if (!temporary.ok()) return temporary.status();
   UniqueFd& fd = temporary->fd;
   const std::string& temp = temporary->path;
 
-  bool ok = ::fchmod(fd.Get(), ModeFor(path)) == 0;
+  bool ok = ::fchmod(fd.Get(), ModeFor(path, access)) == 0;
   std::string_view rest = bytes;
   while (ok && !rest.empty()) {
     const ssize_t n = ::write(fd.Get(), rest.data(), rest.size());

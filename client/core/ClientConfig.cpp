@@ -91,7 +91,7 @@ std::string ExeKey(std::size_t k) { return "exe" + std::to_string(k); }
 
 ClientConfig::ClientConfig(std::string path)
     : iniPath(std::move(path)),
-      ini(iniPath),
+      ini(iniPath, FileAccess::kOwnerOnly),  // it holds the user's password
       defaultDownloadDirectory(CurrentDirectory() + "/download/") {
   Load();
 }

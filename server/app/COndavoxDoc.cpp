@@ -97,7 +97,7 @@ Status COndavoxDoc::SaveDocumentFile(const std::string& path) const {
   writer.WriteI32(config_.Port);
   writer.WriteI32(config_.MulticastPort);
   writer.WriteString(config_.MulticastIP);
-  return WriteFileAtomically(path, writer.bytes());
+  return WriteFileAtomically(path, writer.bytes(), FileAccess::kOwnerOnly);
 }
 
 Status COndavoxDoc::OpenDocumentFile(const std::string& path) {

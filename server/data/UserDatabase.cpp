@@ -2,7 +2,7 @@
 
 namespace ondavox::server {
 
-Status UserDatabase::Save() const { return WriteFileAtomically(store_.path(), Encode()); }
+Status UserDatabase::Save() const { return WriteFileAtomically(store_.path(), Encode(), FileAccess::kOwnerOnly); }
 
 std::string UserDatabase::Encode(std::size_t sizeHint) const {
   return store_.Encode(

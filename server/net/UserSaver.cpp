@@ -9,7 +9,7 @@
 namespace ondavox::server {
 
 UserSaver::UserSaver(UserDatabase& users, Mutex& dataLock)
-    : users_(users), dataLock_(dataLock), write_(&WriteFileAtomically) {}
+    : users_(users), dataLock_(dataLock), write_(&WriteToDisk) {}
 
 uint64_t UserSaver::Submit() { return SubmitRegistration(nullptr, std::string()); }
 
@@ -118,6 +118,10 @@ bool UserSaver::IsRegistering(const CUserInfo* user) const {
 uint64_t UserSaver::SaveCount() const {
   MutexLock lock(mu_);
   return saves_;
+}
+
+Status UserSaver::WriteToDisk(const std::string& path, std::string_view bytes) {
+  return WriteFileAtomically(path, bytes, FileAccess::kOwnerOnly);
 }
 
 void UserSaver::SetWriteForTesting(WriteFn write) {

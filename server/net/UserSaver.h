@@ -59,6 +59,9 @@ class UserSaver {
 
   // Writes attempted so far (successful or not).
   uint64_t SaveCount() const EXCLUDES(mu_);
+  // The write a saver makes unless a test replaced it: atomic, readable by the owner only (the
+  // file holds passwords).
+  static Status WriteToDisk(const std::string& path, std::string_view bytes);
   // Replaces the write function, for tests that make the disk fail.
   void SetWriteForTesting(WriteFn write) EXCLUDES(mu_);
 

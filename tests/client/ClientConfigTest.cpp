@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -52,6 +53,24 @@ TEST(ClientConfig, FirstStartWritesEveryDefault) {
   ExpectInOrder(ReadFile(path),
                 {"[Server]", "serverIP", "serverPort", "serverMulticastPort", "serverGroup",
                  "downloadDirectory", "[User]", "login", "pass", "[Fileasso]", "nbext"});
+}
+
+// client.ini holds the user's password: only its owner may read it, from its first write on, and
+// a file an older client left readable is tightened at the next save.
+TEST(ClientConfig, OnlyTheOwnerMayReadTheFile) {
+  TempDir dir;
+  const std::string path = dir.File("client.ini");
+  const auto mode = [&] {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0U;
+  };
+  { ClientConfig first(path); }  // writes the defaults
+  EXPECT_EQ(mode(), 0600U);
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  ClientConfig config(path);
+  config.pass = "secret";
+  config.Save();
+  EXPECT_EQ(mode(), 0600U);
 }
 
 TEST(ClientConfig, NumbersReadLenientlyAndZeroTakesTheDefault) {

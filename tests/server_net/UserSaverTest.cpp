@@ -1,6 +1,7 @@
 // REGISTER answered once the user database is on disk: failed saves refuse the registrations
 // they held and leave the last good file, concurrent registrations share saves.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <future>
@@ -61,8 +62,12 @@ TEST_F(UserSaverTest, AFailedSaveRefusesItsRegistrationsAndKeepsTheLastGoodFile)
 
   // Space again: the next save writes the users kept, without the refused ones, which may
   // register again.
-  runner_.userSaver().SetWriteForTesting(&WriteFileAtomically);
+  runner_.userSaver().SetWriteForTesting(&UserSaver::WriteToDisk);
+  ASSERT_EQ(::chmod(dir_.File("UserDB.dat").c_str(), 0644), 0);  // as an older server left it
   ASSERT_EQ(Register("hal"), kRegistered);
+  struct stat st {};
+  ASSERT_EQ(::stat(dir_.File("UserDB.dat").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600U) << "the passwords' file is tightened at its next save";
   UserDatabase stored(dir_.File("UserDB.dat"));
   ASSERT_TRUE(stored.Load().ok());
   EXPECT_EQ(stored.GetCount(), 2u);

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <filesystem>
@@ -150,6 +151,9 @@ TEST_F(DocumentTest, DocumentFileHoldsTheThreeNetworkSettingsAndOpeningReplacesT
   ASSERT_TRUE(document_->SaveDocumentFile(file).ok());
   // int32 1600, int32 2100, then the string with its one-byte length.
   EXPECT_EQ(ReadFile(file), std::string("\x40\x06\0\0\x34\x08\0\0\x09", 9) + "230.0.0.9");
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600U);
 
   document_->config().Port = 1;
   document_->config().MulticastPort = 2;
