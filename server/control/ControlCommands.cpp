@@ -114,9 +114,8 @@ json ControlCommands::LogLine(const LogHistory::Line& line) {
   return {{"time", line.time}, {"text", line.text}};
 }
 
-std::optional<std::size_t> ControlCommands::FollowRequest(std::string_view line) {
-  const json request = json::parse(line, nullptr, false);
-  if (!request.is_object() || request.value("command", json()) != "log" ||
+std::optional<std::size_t> ControlCommands::FollowRequest(const json& request) {
+  if (request.value("command", json()) != "log" ||
       request.value("follow", json()) != true) {
     return std::nullopt;
   }
@@ -133,14 +132,20 @@ std::string ControlCommands::Serialize(const json& reply) {
   return reply.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-json ControlCommands::Handle(std::string_view line) const {
+json ControlCommands::Parse(std::string_view line, json* error) {
   json request;
   try {
     request = json::parse(line);
-  } catch (const json::parse_error& error) {
-    return Error(std::string("not JSON: ") + error.what());
+  } catch (const json::parse_error& failure) {
+    *error = Error(std::string("not JSON: ") + failure.what());
+    return nullptr;
   }
-  if (!request.is_object()) return Error("not an object");
+  if (request.is_object()) return request;
+  *error = Error("not an object");
+  return nullptr;
+}
+
+json ControlCommands::Handle(const json& request) const {
   try {
     return Dispatch(request);
   } catch (const BadRequest& bad) {

@@ -22,8 +22,9 @@ class COndavoxDoc;
 // of the dialogs. Requests it cannot take (not JSON, unknown command, a missing or mistyped
 // field) get an error reply naming the problem; nothing about them reaches the server.
 //
-// A `log` request that follows the log is the session's (see FollowRequest). Used by the channel's session threads, any number at
-// once: it keeps no state of its own.
+// A line is parsed once (Parse), then either answered (Handle) or, for a `log` request that
+// follows the log, left to the session (FollowRequest). Used by the channel's session threads,
+// any number at once: it keeps no state of its own.
 class ControlCommands {
  public:
   // How the server is started and stopped: in ondavoxd through the administration directly,
@@ -35,12 +36,15 @@ class ControlCommands {
 
   ControlCommands(COndavoxDoc& document, ServerSwitch serverSwitch);
 
-  // The reply to |line|.
-  nlohmann::json Handle(std::string_view line) const;
+  // The request object on |line|; null, with the error reply in |error|, when the line is not
+  // JSON or not an object.
+  static nlohmann::json Parse(std::string_view line, nlohmann::json* error);
+  // The reply to |request| (an object from Parse).
+  nlohmann::json Handle(const nlohmann::json& request) const;
   // For a `log` request with "follow": true, the number of past lines it asks for; nothing for
-  // any other line. The session answers such a request itself (LogReply), registering its
+  // any other request. The session answers such a request itself (LogReply), registering its
   // follower at the same moment, then streams the lines that come after.
-  static std::optional<std::size_t> FollowRequest(std::string_view line);
+  static std::optional<std::size_t> FollowRequest(const nlohmann::json& request);
   // The reply to `log`: the lines |last|.
   static nlohmann::json LogReply(const std::vector<LogHistory::Line>& last);
   // |reply| as one line, line feed included; text that is not UTF-8 is replaced, not refused.

@@ -35,11 +35,17 @@ void ControlSession::Stop() {
 
 void ControlSession::Run() {
   while (std::optional<std::string> line = ReadLine()) {
-    if (const std::optional<std::size_t> past = ControlCommands::FollowRequest(*line)) {
+    nlohmann::json error;
+    const nlohmann::json request = ControlCommands::Parse(*line, &error);
+    if (request.is_null()) {
+      if (!Reply(error)) break;
+      continue;
+    }
+    if (const std::optional<std::size_t> past = ControlCommands::FollowRequest(request)) {
       Follow(*past);
       break;
     }
-    if (!Reply(commands_.Handle(*line))) break;
+    if (!Reply(commands_.Handle(request))) break;
   }
   finished_ = true;
 }

@@ -55,17 +55,6 @@ class ClientServerTest : public ServerFixture {
     SetTraceSink({});
   }
 
-  // Starts the server; its Fcast sender sends at |fcastRate| kbit/s.
-  void StartServer(int fcastRate = 16000) {
-    ServerRunner::Settings settings;
-    // The announcer's own socket stays off the port the client listens on.
-    settings.multicastBindPort = 2099;
-    settings.fcastRound = 3;
-    settings.fcastRate = fcastRate;
-    runner_.Start(settings);
-    // Start returns before the listener may be listening.
-    ASSERT_TRUE(TestClient(kTcpPort).Connected());
-  }
   std::string Log() {
     std::string text;
     for (const std::string& line : log_.Bodies()) text += line + "\n";
@@ -112,7 +101,7 @@ TEST_F(ClientServerTest, LoginShowsThePlaylistWholeAndLogoutEndsTheSession) {
     if (i == 0) WriteFile(path, std::string(64 * 1024, 'v'));
     runner_.playlist().AddTail(CDocInfo(rows.back().document, "ann", path, "video/avi", 0, 0, ""));
   }
-  StartServer(/*fcastRate=*/8);
+  StartForLocalClient(/*fcastRate=*/8);
   Connect();
   Login("ann", "pw");
   ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted))) << Log();
@@ -148,7 +137,7 @@ TEST_F(ClientServerTest, LoginAndRegisterCarryTheConnectionsOwnAddress) {
   const Ipv4Endpoint second = *Ipv4Endpoint::Parse("10.9.8.7", 0);
   std::memcpy(&alias.ifr_addr, second.Get(), Ipv4Endpoint::Size());
   ASSERT_EQ(::ioctl(Socket::Udp().Fd(), SIOCSIFADDR, &alias), 0) << std::strerror(errno);
-  StartServer();
+  StartForLocalClient();
   Connect("10.9.8.7");
   client_->SendTCP(ClientCommands::Register("bob", "pw", "Bob", "Lee"));
   ASSERT_TRUE(log_.WaitForLine(TcpLine(kRegistered))) << Log();
@@ -159,7 +148,7 @@ TEST_F(ClientServerTest, LoginAndRegisterCarryTheConnectionsOwnAddress) {
 }
 
 TEST_F(ClientServerTest, RefusedLoginAndRegisterWithItsAutomaticLogin) {
-  StartServer();
+  StartForLocalClient();
   Connect();
   Login("ann", "wrong");
   ASSERT_TRUE(WaitClosed());
@@ -179,7 +168,7 @@ TEST_F(ClientServerTest, RefusedLoginAndRegisterWithItsAutomaticLogin) {
 }
 
 TEST_F(ClientServerTest, CommandsPostedWhileBusyCollapseIntoTheLast) {
-  StartServer();
+  StartForLocalClient();
   AddUser("a", "1");
   AddUser("b", "1");
   AddUser("c", "1");
@@ -201,7 +190,7 @@ TEST_F(ClientServerTest, CommandsPostedWhileBusyCollapseIntoTheLast) {
 }
 
 TEST_F(ClientServerTest, LogoutAnnouncementAndStoppedServer) {
-  StartServer();
+  StartForLocalClient();
   Connect();
   Login("ann", "pw");
   ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted))) << Log();
@@ -220,7 +209,7 @@ TEST_F(ClientServerTest, LogoutAnnouncementAndStoppedServer) {
 }
 
 TEST_F(ClientServerTest, BroadcastFileArrivesAndOpensWithItsProgram) {
-  StartServer();
+  StartForLocalClient();
   const std::string content = [] {
     std::string bytes(150 * 1024 + 3, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + 1);

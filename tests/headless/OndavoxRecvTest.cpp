@@ -35,16 +35,6 @@ class OndavoxRecvTest : public ServerFixture {
     AddUser("ann", "pw");
   }
 
-  // |rate| in kbit/s.
-  void StartServer(int rate = 16000) {
-    ServerRunner::Settings settings;
-    // The announcer's own socket stays off the port the client listens on.
-    settings.multicastBindPort = 2099;
-    settings.fcastRound = 3;
-    settings.fcastRate = rate;
-    runner_.Start(settings);
-    ASSERT_TRUE(TestClient(kTcpPort).Connected());
-  }
 
   // client.ini in the client's folder, with |changes| to its [Server] section.
   void WriteSettings(const std::string& login, const std::string& password,
@@ -78,7 +68,7 @@ class OndavoxRecvTest : public ServerFixture {
 };
 
 TEST_F(OndavoxRecvTest, LogsInReceivesABroadcastFileAndLogsOutOnSigterm) {
-  StartServer();
+  StartForLocalClient();
   WriteSettings("ann", "pw");
   ChildProcess recv = Recv({kNoOpen});
   ASSERT_TRUE(WaitFor([&] { return Online("ann"); })) << Out();
@@ -118,7 +108,7 @@ TEST_F(OndavoxRecvTest, LogsInReceivesABroadcastFileAndLogsOutOnSigterm) {
 // While a file comes in, a progress line at most every second, on the output but not as a log
 // line; none once the file is received.
 TEST_F(OndavoxRecvTest, PrintsAProgressLineAtMostEverySecondWhileAFileComesIn) {
-  StartServer(4000);  // 512 kB/s: about 3 s for the file
+  StartForLocalClient(4000);  // 512 kB/s: about 3 s for the file
   WriteSettings("ann", "pw");
   ChildProcess recv = Recv({kNoOpen});
   ASSERT_TRUE(WaitFor([&] { return Online("ann"); })) << Out();
@@ -153,7 +143,7 @@ TEST_F(OndavoxRecvTest, PrintsAProgressLineAtMostEverySecondWhileAFileComesIn) {
 }
 
 TEST_F(OndavoxRecvTest, RegistersANewUserWithItsNamesAndLogsOutOnSigint) {
-  StartServer();
+  StartForLocalClient();
   WriteSettings("bob", "secret");
   ChildProcess recv = Recv({kNoOpen, "--register", "--name", "Bob", "--last-name", "Lee"});
   ASSERT_TRUE(WaitFor([&] { return Online("bob"); })) << Out();
@@ -178,7 +168,7 @@ TEST_F(OndavoxRecvTest, EndsWithStatusOneAndTheReasonWhenItCannotGoOn) {
     EXPECT_TRUE(OutHas("> [ERROR] problem TCP\n")) << Out();
     EXPECT_TRUE(OutHas("> [ERROR] Can't connect the server\n")) << Out();
   }
-  StartServer();
+  StartForLocalClient();
   WriteSettings("ann", "wrong");
   {
     ChildProcess recv = Recv({kNoOpen});

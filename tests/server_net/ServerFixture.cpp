@@ -83,6 +83,16 @@ ServerFixture::ServerFixture(ServerRunner::FcastSenderFactory factory)
   runner_.AddListener(&listener_);
 }
 
+void ServerFixture::StartForLocalClient(int fcastRate) {
+  ServerRunner::Settings settings;
+  settings.multicastBindPort = 2099;
+  settings.fcastRound = 3;
+  settings.fcastRate = fcastRate;
+  runner_.Start(settings);
+  // Start returns before the listener may be listening.
+  ASSERT_TRUE(TestClient(kTcpPort).Connected());
+}
+
 ServerFixture::~ServerFixture() { runner_.Close(); }
 
 std::optional<CUserInfo> ServerFixture::User(const std::string& login) {

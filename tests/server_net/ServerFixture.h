@@ -90,6 +90,10 @@ class ServerFixture : public testing::Test {
   void AddDocument(const std::string& fileName, const std::string& owner,
                    const std::string& path = "/srv/media/file");
   ServerRunner::Settings DefaultSettings() const { return ServerRunner::Settings{}; }
+  // Starts the runner for a client in this same namespace: the announcer's own socket stays off
+  // the port the client listens on, files go in 3 rounds at |fcastRate| kbit/s. Returns once
+  // the listener takes connections.
+  void StartForLocalClient(int fcastRate = 16000);
   // A copy of the user's record, read under the server data lock.
   std::optional<CUserInfo> User(const std::string& login);
 
