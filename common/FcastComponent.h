@@ -36,6 +36,10 @@ enum FcastEventCode : long {
   FCASTRE_SESSION = 4,
   FCASTRE_TERMINATION = 5,
   FCASTRE_CONTINUE = 6,
+  // The file just completed took the place of a different file of the same name, which was kept
+  // as the name followed by "~" (one generation). |name| is the stored file's name. Comes just
+  // before that file's FCASTRE_FILE_COMPLETE.
+  FCASTRE_FILE_REPLACED = 7,
   FCASTRE_ERROR = 60,
   FCASTRE_FATAL_ERROR = 61,
 };
@@ -50,6 +54,13 @@ enum FcastError : long {
   kFcastErrorChecksum = 4,    // the rebuilt file does not match the sender's SHA-256
   kFcastErrorRename = 5,      // the complete file could not be given its final name
   kFcastErrorAbandoned = 6,   // the file stopped arriving and made way for another one
+  // With a trusted key set: the file's descriptor is unsigned, badly signed or signed by another
+  // key. Nothing is reserved or written for it; |name| is the name it announced (made safe).
+  // Reported once per file id.
+  kFcastErrorUnauthenticated = 7,
+  // With a source set: datagrams came from another address, and were dropped unread. |name| is
+  // that address as dotted text. Reported once per address.
+  kFcastErrorStraySource = 8,
   kFcastErrorSocket = 10,     // the receiving socket failed
 };
 
@@ -66,6 +77,12 @@ class FcastSender {
   // st: 1024-byte units of the file sent (size / 1024 per round); sr: the part of st sent as
   // repair data; then datagrams sent, rounds completed, bytes sent. Any output may be null.
   virtual long GetStatistics(long* st, long* sr, long* packets, long* rounds, long* bytes) = 0;
+  // The Ed25519 private key (its 32-byte seed) that signs every descriptor of the files sent
+  // after the next Init; empty: descriptors go unsigned. kFcastInvalidArgument for another size.
+  virtual long SetSigningKey(const std::vector<unsigned char>& seed) = 0;
+  // The IPv4 address of the interface that sends, from the next Init; empty: the system's
+  // choice.
+  virtual long SetInterface(const std::string& address) = 0;
 };
 
 // Receives the files sent to a multicast group into a download folder, on a thread of its own,
@@ -90,6 +107,15 @@ class FcastReceiverObject {
   // any output may be null.
   virtual long GetStatistics(long* fileId, std::string* name, long* size, long* symbolsHeld,
                              long* symbolsNeeded) = 0;
+  // The Ed25519 public key (32 bytes) that must have signed a file's descriptor before anything
+  // is reserved or written for it; empty: unsigned descriptors are taken too. Any thread, at any
+  // time, before or after Init: it holds for the descriptors that come after it, and a file in
+  // progress completes only with a digest from a descriptor that key signed.
+  // kFcastInvalidArgument for another size.
+  virtual long SetTrustedKey(const std::vector<unsigned char>& publicKey) = 0;
+  // The only IPv4 address (dotted text) whose datagrams are read; empty: any. Any thread, at
+  // any time. kFcastInvalidArgument for text that is not an address.
+  virtual long SetSource(const std::string& address) = 0;
 };
 
 // An object made by the library, with the reference that keeps the library loaded while the

@@ -16,6 +16,9 @@ inline constexpr std::string_view kLoginAccepted = "201";
 inline constexpr std::string_view kLogoutAccepted = "202";
 // REGISTER: the user was added (and is logged in on the connection).
 inline constexpr std::string_view kRegistered = "204";
+// KEY: the server's Ed25519 public key follows, after a tab, in base64. A server without a key
+// does not know the command (kUnknownCommand).
+inline constexpr std::string_view kServerKey = "230";
 // RECEIVED: the delivery receipt was recorded.
 inline constexpr std::string_view kReceiptRecorded = "220";
 // PLAYLIST: the playlist was announced.
@@ -28,7 +31,7 @@ inline constexpr std::string_view kLogoutRefused = "402";
 inline constexpr std::string_view kUnknownUser = "403";
 // REGISTER: the login exists already, or the user database is full.
 inline constexpr std::string_view kRegisterRefused = "404";
-// LOGIN, WHOIS or REGISTER with the wrong number of fields.
+// LOGIN, WHOIS, REGISTER or KEY with the wrong number of fields.
 inline constexpr std::string_view kWrongFieldCount = "405";
 // A command word the server does not know (matched with its case).
 inline constexpr std::string_view kUnknownCommand = "406";

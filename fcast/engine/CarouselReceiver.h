@@ -30,6 +30,10 @@ struct ReceiverOptions {
   // A file that stored fewer than IncomingFile::kProgressSymbols symbols for this long makes
   // way, and gives back its disk space, when another file needs them.
   std::chrono::milliseconds stallTime{5000};
+  // Ed25519 public key that must sign the descriptors; empty: unsigned ones are taken too.
+  std::vector<std::uint8_t> trustedKey;
+  // IPv4 address (dotted) whose datagrams alone are read; empty: any.
+  std::string source;
 };
 
 // What the receiver reports: a code of FcastEventCode with its error, file and digest.

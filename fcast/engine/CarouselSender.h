@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 #include <thread>
 
 #include "fcast/engine/Packet.h"
@@ -28,6 +29,8 @@ struct SenderOptions {
   // Rounds to send before the transfer ends by itself; 0 sends until Stop().
   int rounds = 0;
   std::uint32_t symbolSize = kDefaultSymbolSize;
+  // Seed of the Ed25519 key that signs the descriptors; empty: they go unsigned.
+  std::vector<std::uint8_t> signingSeed;
 };
 
 // Counters of the transfer in progress (or of the last one). "Units" are 1024 bytes of file:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "fcast/engine/Ed25519.h"
 #include "platform/Trace.h"
 
 namespace ondavox::fcast {
@@ -15,6 +16,8 @@ long SenderObject::Init(const std::string& group, long port, long plannedRounds,
   options.port = static_cast<std::uint16_t>(port);
   options.plannedRounds = static_cast<int>(std::clamp<long>(plannedRounds, 1, 255));
   options.rateBytesPerSecond = rate;
+  options.interface = interface_;
+  options.signingSeed = signingSeed_;
   auto created = CarouselSender::Create(options);
   if (!created.ok()) {
     DebugOut("Fcast sender: " + created.status().message() + "\n");
@@ -51,6 +54,19 @@ long SenderObject::GetStatistics(long* st, long* sr, long* packets, long* rounds
   return sender_ ? kFcastOk : kFcastFail;
 }
 
+long SenderObject::SetSigningKey(const std::vector<unsigned char>& seed) {
+  if (!seed.empty() && seed.size() != kEd25519SeedSize) return kFcastInvalidArgument;
+  MutexLock lock(mu_);
+  signingSeed_.assign(seed.begin(), seed.end());
+  return kFcastOk;
+}
+
+long SenderObject::SetInterface(const std::string& address) {
+  MutexLock lock(mu_);
+  interface_ = address;
+  return kFcastOk;
+}
+
 long ReceiverObject::Start() {
   MutexLock lock(receiverMu_);
   if (!receiver_) return kFcastFail;
@@ -70,6 +86,8 @@ long ReceiverObject::Init(const std::string& group, long port, const std::string
   options.group = group;
   options.port = static_cast<std::uint16_t>(port);
   options.folder = folder;
+  options.trustedKey = trustedKey_;
+  options.source = source_;
   auto created =
       CarouselReceiver::Create(options, [this](const ReceiverEvent& event) { Post(event); });
   if (!created.ok()) {
@@ -122,6 +140,23 @@ long ReceiverObject::GetStatistics(long* fileId, std::string* name, long* size, 
   if (size != nullptr) *size = static_cast<long>(progress.size);
   if (symbolsHeld != nullptr) *symbolsHeld = static_cast<long>(progress.symbolsHeld);
   if (symbolsNeeded != nullptr) *symbolsNeeded = static_cast<long>(progress.symbolsNeeded);
+  return kFcastOk;
+}
+
+long ReceiverObject::SetTrustedKey(const std::vector<unsigned char>& publicKey) {
+  if (!publicKey.empty() && publicKey.size() != kEd25519PublicKeySize) {
+    return kFcastInvalidArgument;
+  }
+  MutexLock lock(receiverMu_);
+  trustedKey_.assign(publicKey.begin(), publicKey.end());
+  // TODO(trust-fcast): hand the key to a running receiver_.
+  return kFcastOk;
+}
+
+long ReceiverObject::SetSource(const std::string& address) {
+  MutexLock lock(receiverMu_);
+  source_ = address;
+  // TODO(trust-fcast): check the address and hand it to a running receiver_.
   return kFcastOk;
 }
 

@@ -22,10 +22,14 @@ class SenderObject final : public FcastSender {
   long Stop() override EXCLUDES(mu_);
   long GetStatistics(long* st, long* sr, long* packets, long* rounds, long* bytes) override
       EXCLUDES(mu_);
+  long SetSigningKey(const std::vector<unsigned char>& seed) override EXCLUDES(mu_);
+  long SetInterface(const std::string& address) override EXCLUDES(mu_);
 
  private:
   Mutex mu_;
   std::unique_ptr<CarouselSender> sender_ GUARDED_BY(mu_);
+  std::vector<std::uint8_t> signingSeed_ GUARDED_BY(mu_);
+  std::string interface_ GUARDED_BY(mu_);
 };
 
 // The component's receiver object over a CarouselReceiver, with the queue of events that
@@ -40,6 +44,8 @@ class ReceiverObject final : public FcastReceiverObject {
                 std::string* name, short* unused) override;
   long GetStatistics(long* fileId, std::string* name, long* size, long* symbolsHeld,
                      long* symbolsNeeded) override EXCLUDES(receiverMu_);
+  long SetTrustedKey(const std::vector<unsigned char>& publicKey) override EXCLUDES(receiverMu_);
+  long SetSource(const std::string& address) override EXCLUDES(receiverMu_);
 
  private:
   void Post(const ReceiverEvent& event) EXCLUDES(mu_);
@@ -52,6 +58,9 @@ class ReceiverObject final : public FcastReceiverObject {
   // waiting on mu_: the receiver's thread posts under mu_ until the receiver goes.
   Mutex receiverMu_;
   std::unique_ptr<CarouselReceiver> receiver_ GUARDED_BY(receiverMu_);
+  // Given to every receiver made by Init.
+  std::vector<std::uint8_t> trustedKey_ GUARDED_BY(receiverMu_);
+  std::string source_ GUARDED_BY(receiverMu_);
 };
 
 }  // namespace ondavox::fcast

@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "common/LineReader.h"
+#include "common/PublicKeyText.h"
 #include "platform/Ipv4Endpoint.h"
 #include "tests/support/TempDir.h"
 
@@ -103,6 +104,18 @@ std::vector<RecordingLauncher::Started> RecordingLauncher::Launches() const {
 long FakeReceiverObject::Start() {
   MutexLock lock(mu_);
   calls_.push_back("Start");
+  return kFcastOk;
+}
+
+long FakeReceiverObject::SetTrustedKey(const std::vector<unsigned char>& publicKey) {
+  MutexLock lock(mu_);
+  calls_.push_back("SetTrustedKey " + (publicKey.empty() ? "" : EncodePublicKey(publicKey)));
+  return kFcastOk;
+}
+
+long FakeReceiverObject::SetSource(const std::string& address) {
+  MutexLock lock(mu_);
+  calls_.push_back("SetSource " + address);
   return kFcastOk;
 }
 

@@ -101,6 +101,9 @@ class FakeReceiverObject final : public FcastReceiverObject {
   // Gives the figures of the last SetProgress (zeros at first).
   long GetStatistics(long* fileId, std::string* name, long* size, long* symbolsHeld,
                      long* symbolsNeeded) override;
+  // Recorded as "SetTrustedKey <base64>" (or "SetTrustedKey " for none) and "SetSource <address>".
+  long SetTrustedKey(const std::vector<unsigned char>& publicKey) override;
+  long SetSource(const std::string& address) override;
 
   struct Progress {
     long fileId = 0;

@@ -75,6 +75,8 @@ class FakeSender final : public FcastSender {
     *sr = 0;
     return 0;
   }
+  long SetSigningKey(const std::vector<unsigned char>&) override { return 0; }
+  long SetInterface(const std::string&) override { return 0; }
 
  private:
   FakeHost& host_;

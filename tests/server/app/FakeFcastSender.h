@@ -31,7 +31,14 @@ class FakeFcastSender final : public FcastSender {
     return kFcastOk;
   }
 
+  long SetSigningKey(const std::vector<unsigned char>& seed) override {
+    signingKeySize = static_cast<int>(seed.size());
+    return kFcastOk;
+  }
+  long SetInterface(const std::string&) override { return kFcastOk; }
+
   std::atomic<int> filesSent{0};
+  std::atomic<int> signingKeySize{0};  // of the last SetSigningKey
 };
 
 // A factory that hands out |sender| at each start.
