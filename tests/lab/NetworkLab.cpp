@@ -73,8 +73,8 @@ bool NetworkLab::SetLoss(int host, int per_mille, std::string* error) {
     *error = "loss is 0 to 1000 per mille";
     return false;
   }
-  return SetInboundRule(
-      host, per_mille > 0 ? "numgen random mod 1000 < " + std::to_string(per_mille) + " drop" : "",
+  return SetRule(
+      host, Direction::kInbound, per_mille > 0 ? "numgen random mod 1000 < " + std::to_string(per_mille) + " drop" : "",
       error);
 }
 
@@ -91,23 +91,31 @@ bool NetworkLab::DropEveryOther(int host, int port, const std::string& prefix, s
     hex += kDigits[c >> 4];
     hex += kDigits[c & 15];
   }
-  return SetInboundRule(host,
+  return SetRule(host, Direction::kInbound,
                         "udp dport " + std::to_string(port) + " @th,64," +
                             std::to_string(prefix.size() * 8) + " 0x" + hex +
                             " numgen inc mod 2 == 0 drop",
                         error);
 }
 
-bool NetworkLab::SetInboundRule(int host, const std::string& rule, std::string* error) {
-  const std::filesystem::path rules = NextOutputPrefix("loss").string() + ".nft";
+bool NetworkLab::SpoofSource(int host, const std::string& address, std::string* error) {
+  return SetRule(host, Direction::kOutbound, "ip daddr 224.0.0.0/4 ip saddr set " + address, error);
+}
+
+bool NetworkLab::SetRule(int host, Direction direction, const std::string& rule,
+                         std::string* error) {
+  const bool inbound = direction == Direction::kInbound;
+  const std::filesystem::path rules = NextOutputPrefix("rule").string() + ".nft";
   {
     std::ofstream out(rules);
     out << "flush ruleset\n";
     if (!rule.empty()) {
       out << "table inet " << kNftTable << " {\n"
-          << "  chain inbound {\n"
-          << "    type filter hook input priority 0; policy accept;\n"
-          << "    iifname \"" << kDevice << "\" " << rule << "\n"
+          << "  chain " << (inbound ? "inbound" : "outbound") << " {\n"
+          << "    type filter hook " << (inbound ? "input" : "postrouting")
+          << " priority 0; policy accept;\n"
+          << "    " << (inbound ? "iifname" : "oifname") << " \"" << kDevice << "\" " << rule
+          << "\n"
           << "  }\n"
           << "}\n";
     }

@@ -46,6 +46,11 @@ class NetworkLab {
   // this call. Replaces what SetLoss set on that host, and the other way round. False with
   // |error| set when nftables refuses.
   bool DropEveryOther(int host, int port, const std::string& prefix, std::string* error);
+  // Rewrites the source address of every multicast datagram that |host| sends through eth0 to
+  // |address|, as a host forging another's datagrams would. Replaces what SetLoss or
+  // DropEveryOther set on that host, and the other way round. False with |error| set when
+  // nftables refuses.
+  bool SpoofSource(int host, const std::string& address, std::string* error);
 
   // Starts a program on |host|; see NetNamespace::Start. Its output files are named after the
   // host and a running count, in Folder().
@@ -66,9 +71,10 @@ class NetworkLab {
   // Runs one setup command; false with |error| naming it when it fails.
   bool Setup(NetNamespace& where, const std::vector<std::string>& argv, std::string* error);
   std::filesystem::path NextOutputPrefix(const std::string& who);
-  // Makes |rule| (nftables, without the interface match) the one inbound rule of |host|; none
-  // when empty.
-  bool SetInboundRule(int host, const std::string& rule, std::string* error);
+  enum class Direction { kInbound, kOutbound };
+  // Makes |rule| (nftables, without the interface match) the one rule of |host|, on what
+  // reaches it or what leaves it through eth0; none when empty.
+  bool SetRule(int host, Direction direction, const std::string& rule, std::string* error);
 
   test::TempDir folder_;
   int outputs_ = 0;
