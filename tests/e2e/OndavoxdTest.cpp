@@ -130,5 +130,24 @@ TEST(Ondavoxd, AMissingDatabaseFolderEndsItWithStatusOneNamingThePath) {
   }
 }
 
+TEST(Ondavoxd, AStartRefusedForItsKeyOrAnInterfaceEndsItWithStatusOneSayingWhy) {
+  {
+    TempDir dir;
+    WriteFile(dir.path() / "server.key", "not a key\n");
+    ::chmod(dir.File("server.key").c_str(), 0600);
+    ChildProcess server = StartServer(dir);
+    EXPECT_EQ(server.Wait(), 1);
+    const std::string errors = ReadFile(dir.path() / "stderr.txt");
+    EXPECT_NE(errors.find(dir.File("server.key")), std::string::npos) << errors;
+    EXPECT_EQ(ReadFile(dir.path() / "server.key"), "not a key\n");
+  }
+  TempDir dir;
+  WriteFile(dir.path() / "server.ini", "[UDP]\nInterface=10.200.0.1\n");
+  ChildProcess server = StartServer(dir);
+  EXPECT_EQ(server.Wait(), 1);
+  EXPECT_EQ(ReadFile(dir.path() / "stderr.txt"),
+            "ondavoxd: [UDP] Interface: 10.200.0.1 is not an address of this host\n");
+}
+
 }  // namespace
 }  // namespace ondavox::test
