@@ -24,6 +24,7 @@ COndavoxDoc::COndavoxDoc(const std::string& directory,
                          ServerRunner::FcastSenderFactory fcastSenderFactory)
     : directory_(directory),
       config_(directory + "/server.ini", directory),
+      keyFolder_(config_.path),
       users_(config_.clientDatabase),
       documents_(config_.documentDatabase),
       runner_(documents_, users_, std::move(fcastSenderFactory)) {
@@ -37,8 +38,8 @@ COndavoxDoc::~COndavoxDoc() {
 Status COndavoxDoc::Load() {
   for (const std::string& file :
        {config_.fileName(), config_.clientDatabase, config_.documentDatabase,
-        config_.path + "/" + ServerKey::kPrivateKeyFile,
-        config_.path + "/" + ServerKey::kPublicKeyFile}) {
+        keyFolder_ + "/" + ServerKey::kPrivateKeyFile,
+        keyFolder_ + "/" + ServerKey::kPublicKeyFile}) {
     RemoveStaleTemporaries(file);
   }
   if (config_.documentPath == ServerConfig::DefaultDocumentPath(directory_)) {
@@ -54,7 +55,7 @@ Status COndavoxDoc::Load() {
 StatusOr<ServerKey> COndavoxDoc::Key() {
   MutexLock lock(keyMu_);
   if (!key_) {
-    StatusOr<ServerKey> loaded = ServerKey::LoadOrCreate(config_.path);
+    StatusOr<ServerKey> loaded = ServerKey::LoadOrCreate(keyFolder_);
     if (!loaded.ok()) return loaded.status();
     key_ = std::move(*loaded);
   }

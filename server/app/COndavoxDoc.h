@@ -20,7 +20,7 @@
 namespace ondavox::server {
 
 // The server's one document: it owns the settings of server.ini, the user and document
-// databases and the server runner (with its playlist), keeps the lists of logged-in and
+// databases, the server's key pair and the server runner (with its playlist), keeps the lists of logged-in and
 // logged-out logins, starts and stops the server, and turns every server event into a log line
 // and into refreshes of the open dialogs. Both programs, with and without a window, are thin
 // mains over it.
@@ -106,6 +106,7 @@ class COndavoxDoc final : public ServerEventListener {
  private:
   const std::string directory_;
   ServerConfig config_;
+  const std::string keyFolder_;  // config_.path as loaded; read by any thread
   UserDatabase users_;
   DocumentDatabase documents_;
   ServerRunner runner_;  // after the databases: it refers to them
