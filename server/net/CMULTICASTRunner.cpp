@@ -69,7 +69,7 @@ bool CMULTICASTRunner::InitMULTICAST() {
   if (!interfaceAddress_.empty()) {
     const std::optional<Ipv4Endpoint> chosen = Ipv4Endpoint::Parse(interfaceAddress_, 0);
     in_addr address{};
-    address.s_addr = chosen ? chosen->Address() : INADDR_NONE;
+    if (chosen) address.s_addr = chosen->Address();
     if (!chosen || ::setsockopt(socket_.Fd(), IPPROTO_IP, IP_MULTICAST_IF, &address,
                                 sizeof address) != 0) {
       runner_.PostEvent(ServerEvent(

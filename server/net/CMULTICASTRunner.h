@@ -31,7 +31,7 @@ class CMULTICASTRunner {
   // |interfaceAddress|: the IPv4 address of the interface that sends; empty: the system's
   // route for the group.
   CMULTICASTRunner(ServerRunner& runner, uint16_t bindPort, uint16_t destinationPort,
-                   std::string groupAddress, std::string interfaceAddress = std::string());
+                   std::string groupAddress, std::string interfaceAddress);
   ~CMULTICASTRunner();  // Close()
   CMULTICASTRunner(const CMULTICASTRunner&) = delete;
   CMULTICASTRunner& operator=(const CMULTICASTRunner&) = delete;

@@ -18,8 +18,8 @@ class ServerRunner;
 // Each handler runs under the server data lock (ServerDataAccess), so requests of several
 // connections never touch the databases at the same time; the events a request raises are
 // delivered right after the lock is released, in order. REGISTER, RECEIVED and KEY are the
-// exceptions (KEY touches no database): REGISTER waits for the user database to reach the disk without the lock (see
-// invokeREGISTER), RECEIVED may read a large file to check its digest.
+// exceptions: REGISTER waits for the user database to reach the disk without the lock (see
+// invokeREGISTER), RECEIVED may read a large file to check its digest, KEY touches no data.
 //
 // One per server, created by the runner; any thread (each connection thread calls invoke with
 // the login recorded for its own connection).
