@@ -231,9 +231,12 @@ TEST_F(DocumentTest, StartRefusesPortsAndInterfacesThatCannotBeUsedNamingThem) {
   EXPECT_TRUE(document_->Start().ok());
 }
 
-TEST_F(DocumentTest, TheServerSignsWithTheKeyItAnswersAndKeepsItAcrossRuns) {
+TEST_F(DocumentTest, TheSenderSignsWithTheKeyKEYAnswersWhichStaysTheSameAcrossRuns) {
+  document_->config().FcastInterface = "127.0.0.1";
   ASSERT_TRUE(document_->Start().ok());
-  EXPECT_TRUE(WaitFor([&] { return sender_->signingKeySize.load() == 32; }));
+  EXPECT_TRUE(WaitFor([&] {
+    return sender_->signingKeySize.load() == 32 && sender_->interfaceAddress() == "127.0.0.1";
+  }));
   const std::string published = ReadFile(dir_.File("server.pub"));
   TestClient client(1550);
   EXPECT_EQ(client.Ask("KEY"), std::string(kServerKey) + "\t" + published.substr(0, 44));
