@@ -24,6 +24,7 @@ COndavoxDoc::COndavoxDoc(const std::string& directory,
                          ServerRunner::FcastSenderFactory fcastSenderFactory)
     : directory_(directory),
       config_(directory + "/server.ini", directory),
+      keyFolder_(config_.path),
       users_(config_.clientDatabase),
       documents_(config_.documentDatabase),
       runner_(documents_, users_, std::move(fcastSenderFactory)) {
@@ -36,7 +37,9 @@ COndavoxDoc::~COndavoxDoc() {
 
 Status COndavoxDoc::Load() {
   for (const std::string& file :
-       {config_.fileName(), config_.clientDatabase, config_.documentDatabase}) {
+       {config_.fileName(), config_.clientDatabase, config_.documentDatabase,
+        keyFolder_ + "/" + ServerKey::kPrivateKeyFile,
+        keyFolder_ + "/" + ServerKey::kPublicKeyFile}) {
     RemoveStaleTemporaries(file);
   }
   if (config_.documentPath == ServerConfig::DefaultDocumentPath(directory_)) {
@@ -49,10 +52,25 @@ Status COndavoxDoc::Load() {
   return documents_.Load();
 }
 
-bool COndavoxDoc::Start() {
+StatusOr<ServerKey> COndavoxDoc::Key() {
+  MutexLock lock(keyMu_);
+  if (!key_) {
+    StatusOr<ServerKey> loaded = ServerKey::LoadOrCreate(keyFolder_);
+    if (!loaded.ok()) return loaded.status();
+    key_ = std::move(*loaded);
+  }
+  return *key_;
+}
+
+Status COndavoxDoc::Start() {
   MutexLock lifecycle(lifecycleMu_);
-  if (IsRunning()) return true;
-  if (!IsPort(config_.Port) || !IsPort(config_.MulticastPort)) return false;
+  if (IsRunning()) return Status();
+  if (!IsPort(config_.Port) || !IsPort(config_.MulticastPort)) {
+    return Status::InvalidArgument("the TCP port or the multicast port is not a valid port");
+  }
+  if (Status interfaces = config_.CheckInterfaces(); !interfaces.ok()) return interfaces;
+  const StatusOr<ServerKey> key = Key();
+  if (!key.ok()) return key.status();
   ServerRunner::Settings settings;
   settings.tcpPort = static_cast<uint16_t>(config_.Port);
   settings.multicastBindPort = static_cast<uint16_t>(config_.MulticastPort);
@@ -62,6 +80,10 @@ bool COndavoxDoc::Start() {
   settings.fcastPort = config_.FcastPort;
   settings.fcastRound = config_.FcastRound;
   settings.fcastRate = config_.FcastRate;
+  settings.multicastInterface = config_.MulticastInterface;
+  settings.fcastInterface = config_.FcastInterface;
+  settings.signingSeed = key->seed();
+  settings.publicKeyText = key->PublicKeyText();
   settings.maxConnections = config_.MaxConnections;
   settings.maxUnauthenticated = config_.MaxUnauthenticated;
   settings.loginTimeoutSeconds = config_.LoginTimeout;
@@ -69,7 +91,7 @@ bool COndavoxDoc::Start() {
   running_ = true;
   ServerDataAccess access(runner_);
   RefreshLoginLists();
-  return true;
+  return Status();
 }
 
 Status COndavoxDoc::Stop() {

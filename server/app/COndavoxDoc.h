@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "platform/Status.h"
 #include "server/app/LogHistory.h"
 #include "server/app/ServerConfig.h"
+#include "server/app/ServerKey.h"
 #include "server/app/ServerLog.h"
 #include "server/data/DocumentDatabase.h"
 #include "server/data/ServerEventListener.h"
@@ -18,7 +20,7 @@
 namespace ondavox::server {
 
 // The server's one document: it owns the settings of server.ini, the user and document
-// databases and the server runner (with its playlist), keeps the lists of logged-in and
+// databases, the server's key pair and the server runner (with its playlist), keeps the lists of logged-in and
 // logged-out logins, starts and stops the server, and turns every server event into a log line
 // and into refreshes of the open dialogs. Both programs, with and without a window, are thin
 // mains over it.
@@ -45,15 +47,21 @@ class COndavoxDoc final : public ServerEventListener {
   // the file; the program must not start then.
   Status Load();
 
-  // Starts the server with the settings. False, with nothing started, when the TCP port or the
-  // multicast port is outside 1 to 65535 (it could not be bound as given).
-  bool Start() EXCLUDES(lifecycleMu_);
+  // Starts the server with the settings and the server's key, which signs every file sent.
+  // Refused, with nothing started, when the TCP port or the multicast port is outside 1 to
+  // 65535 (it could not be bound as given), when an interface setting is not an address of this
+  // host, or when the key cannot be loaded (see Key); the message says which.
+  Status Start() EXCLUDES(lifecycleMu_, keyMu_);
   // Stops the server: closes the runner first, so that no request changes the data after it is
   // saved, then empties the login lists, marks every user offline and saves the user database
   // and the document database. The result is the first save that failed; the server is stopped
   // either way and the data stays in memory.
   Status Stop() EXCLUDES(lifecycleMu_);
   bool IsRunning() const { return running_.load(); }
+  // The server's key pair, from the data folder ([Server] path), made there when neither of its
+  // files exists (ServerKey::LoadOrCreate). Read once; after a failure, read again at the next
+  // call, so that a file the operator mended is taken. Any thread.
+  StatusOr<ServerKey> Key() EXCLUDES(keyMu_);
 
   // Writes every setting to server.ini.
   bool SaveSettings() { return config_.Save(); }
@@ -98,6 +106,7 @@ class COndavoxDoc final : public ServerEventListener {
  private:
   const std::string directory_;
   ServerConfig config_;
+  const std::string keyFolder_;  // config_.path as loaded; read by any thread
   UserDatabase users_;
   DocumentDatabase documents_;
   ServerRunner runner_;  // after the databases: it refers to them
@@ -107,6 +116,9 @@ class COndavoxDoc final : public ServerEventListener {
   // Under the server data lock.
   std::vector<std::string> loggedOut_;
   std::vector<std::string> loggedIn_;
+
+  Mutex keyMu_;
+  std::optional<ServerKey> key_ GUARDED_BY(keyMu_);
 
   Mutex logMu_;
   ServerLog* log_ GUARDED_BY(logMu_) = nullptr;

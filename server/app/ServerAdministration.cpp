@@ -41,9 +41,11 @@ ServerAdministration::Snapshot ServerAdministration::GetSnapshot() {
 
 Status ServerAdministration::StartServer() {
   if (document_.IsRunning()) return Status();
-  if (!document_.Start()) {
+  const Status started = document_.Start();
+  if (!started.ok()) {
     document_.AppendLog("Server start error.");
-    return Refused("the TCP port or the multicast port is not a valid port");
+    document_.AppendLog(started.message());
+    return started;
   }
   document_.AppendLog("Server started.");
   return Status();

@@ -68,7 +68,8 @@ class ServerAdministration {
 
   Snapshot GetSnapshot();
 
-  // Starts the server with its settings and logs "Server started." (or "Server start error.").
+  // Starts the server with its settings and logs "Server started." (or "Server start error."
+  // and the reason, which is also the status returned).
   Status StartServer();
   // Stops the server with both saves and logs "Server stopped." (or "Server Stop error.").
   Status StopServer();

@@ -1,7 +1,11 @@
 #include "server/app/ServerConfig.h"
 
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <string_view>
 #include <type_traits>
 #include <variant>
@@ -9,21 +13,60 @@
 #include "common/Defaults.h"
 #include "common/LenientInteger.h"
 #include "platform/CurrentDirectory.h"
+#include "platform/Ipv4Endpoint.h"
 
 namespace ondavox::server {
-// One setting: where it lives in the file, the field that holds it and its default (as text,
-// made from the current directory). |emptyTakesDefault| is false for the one text that stays
-// empty when its key is present but empty.
+// One setting: where it lives in the file, the field that holds it, its default (as text, made
+// from the current directory) and what an empty or missing key means.
 struct ServerConfig::Key {
   using TextField = std::string ServerConfig::*;
   using IntegerField = int32_t ServerConfig::*;
+
+  enum class Kind {
+    kDefaulted,  // an empty or zero value takes the default
+    kKeptEmpty,  // a text whose key is present but empty stays empty
+    kOptional,   // a text that is empty unless set; written only when set
+  };
 
   std::string_view section;
   std::string_view name;
   std::variant<TextField, IntegerField> field;
   std::string (*makeDefault)(const std::string& currentDirectory);
-  bool emptyTakesDefault = true;
+  Kind kind = Kind::kDefaulted;
 };
+
+namespace {
+
+std::string NoDefault(const std::string&) { return std::string(); }
+
+// True when |address| (network byte order) is assigned to one of this host's interfaces.
+bool IsLocalAddress(in_addr_t address) {
+  ifaddrs* all = nullptr;
+  if (::getifaddrs(&all) != 0) return false;
+  bool found = false;
+  for (const ifaddrs* entry = all; entry != nullptr && !found; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+    found = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr == address;
+  }
+  ::freeifaddrs(all);
+  return found;
+}
+
+Status CheckInterface(std::string_view setting, const std::string& text) {
+  if (text.empty()) return Status();
+  const std::optional<Ipv4Endpoint> address = Ipv4Endpoint::Parse(text, 0);
+  if (!address) {
+    return Status::InvalidArgument(std::string(setting) + ": " + text +
+                                   " is not an IPv4 address");
+  }
+  if (!IsLocalAddress(address->Address())) {
+    return Status::InvalidArgument(std::string(setting) + ": " + text +
+                                   " is not an address of this host");
+  }
+  return Status();
+}
+
+}  // namespace
 
 // Table order is the order of loading, of writing a missing section and of saving.
 const ServerConfig::Key ServerConfig::kKeys[] = {
@@ -38,7 +81,9 @@ const ServerConfig::Key ServerConfig::kKeys[] = {
     {"UDP", "MulticastPort", &ServerConfig::MulticastPort,
      [](const std::string&) { return std::to_string(kDefaultAnnouncementPort); }},
     {"UDP", "MulticastIP", &ServerConfig::MulticastIP,
-     [](const std::string&) { return std::string(kDefaultAnnouncementGroup); }, false},
+     [](const std::string&) { return std::string(kDefaultAnnouncementGroup); },
+     Key::Kind::kKeptEmpty},
+    {"UDP", "Interface", &ServerConfig::MulticastInterface, &NoDefault, Key::Kind::kOptional},
     {"Fcast", "FcastRound", &ServerConfig::FcastRound,
      [](const std::string&) { return std::to_string(kDefaultFcastRounds); }},
     {"Fcast", "FcastIP", &ServerConfig::FcastIP,
@@ -47,6 +92,7 @@ const ServerConfig::Key ServerConfig::kKeys[] = {
      [](const std::string&) { return std::to_string(kDefaultFcastPort); }},
     {"Fcast", "FcastRate", &ServerConfig::FcastRate,
      [](const std::string&) { return std::to_string(kDefaultFcastRate); }},
+    {"Fcast", "Interface", &ServerConfig::FcastInterface, &NoDefault, Key::Kind::kOptional},
 };
 
 ServerConfig::ServerConfig(std::string fileName)
@@ -64,11 +110,13 @@ void ServerConfig::Load(const std::string& currentDirectory) {
     const bool present = ini_.HasSection(section->section);
     for (auto key = section; key != sectionEnd; ++key) {
       std::string text = present ? ini_.Read(key->section, key->name) : std::string();
-      if (!present) ini_.Write(key->section, key->name, key->makeDefault(currentDirectory));
+      if (!present && key->kind != Key::Kind::kOptional) {
+        ini_.Write(key->section, key->name, key->makeDefault(currentDirectory));
+      }
       std::visit(
           [&](auto field) {
             if constexpr (std::is_same_v<decltype(field), Key::TextField>) {
-              if (text.empty() && (key->emptyTakesDefault || !present)) {
+              if (text.empty() && (key->kind != Key::Kind::kKeptEmpty || !present)) {
                 text = key->makeDefault(currentDirectory);
               }
               this->*field = std::move(text);
@@ -89,6 +137,12 @@ void ServerConfig::Load(const std::string& currentDirectory) {
   }
 }
 
+Status ServerConfig::CheckInterfaces() const {
+  Status status = CheckInterface("[UDP] Interface", MulticastInterface);
+  if (status.ok()) status = CheckInterface("[Fcast] Interface", FcastInterface);
+  return status;
+}
+
 bool ServerConfig::Save() {
   bool ok = true;
   for (const Key& key : kKeys) {
@@ -101,6 +155,7 @@ bool ServerConfig::Save() {
           }
         },
         key.field);
+    if (key.kind == Key::Kind::kOptional && text.empty()) continue;
     ok = ini_.Write(key.section, key.name, text) && ok;
   }
   return ok;

@@ -267,6 +267,11 @@ json ControlCommands::Dispatch(const json& request) const {
     const Status switched = command == "start" ? switch_.start() : switch_.stop();
     return Outcome(switched, {{"running", document_.IsRunning()}});
   }
+  if (command == "key") {
+    const StatusOr<ServerKey> key = document_.Key();
+    if (!key.ok()) return Error(key.status().message());
+    return Done({{"key", key->PublicKeyText()}, {"fingerprint", key->Fingerprint()}});
+  }
   if (command == "log") {
     const long long lines =
         fields.OptionalNumber("lines").value_or(static_cast<long long>(kDefaultLogLines));

@@ -4,7 +4,8 @@
 // to the standard output (the trace lines too, with --trace). On SIGINT or SIGTERM it closes the
 // channel, stops the server (saving both databases) and exits 0. A database whose folder is
 // missing or not writable, a database that cannot be loaded, a channel socket that cannot be
-// opened (another server holds it) or a start that fails ends it with status 1 and a message.
+// opened (another server holds it) or a start that fails (a port, an interface, the server's
+// key in server.key) ends it with status 1 and a message.
 // Its standard output is written through LineWriter, so a reader who stops reading never holds
 // up the server nor its stop.
 #include <signal.h>
@@ -88,8 +89,8 @@ int main(int argc, char** argv) {
     document.SetLog(nullptr);
     return 1;
   }
-  if (!admin.StartServer().ok()) {
-    std::fprintf(stderr, "ondavoxd: the TCP port or the multicast port is not a valid port\n");
+  if (const ondavox::Status started = admin.StartServer(); !started.ok()) {
+    std::fprintf(stderr, "ondavoxd: %s\n", started.message().c_str());
     channel.Close();
     document.SetLog(nullptr);
     return 1;

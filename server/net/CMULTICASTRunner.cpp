@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/Ipv4Endpoint.h"
@@ -14,11 +15,13 @@
 namespace ondavox::server {
 
 CMULTICASTRunner::CMULTICASTRunner(ServerRunner& runner, uint16_t bindPort,
-                                   uint16_t destinationPort, std::string groupAddress)
+                                   uint16_t destinationPort, std::string groupAddress,
+                                   std::string interfaceAddress)
     : runner_(runner),
       bindPort_(bindPort),
       destinationPort_(destinationPort),
-      groupAddress_(std::move(groupAddress)) {
+      groupAddress_(std::move(groupAddress)),
+      interfaceAddress_(std::move(interfaceAddress)) {
   TraceLine("CMULTICASTRunner::CMULTICASTRunner() [ENTER]");
   TraceLine("CMULTICASTRunner::CMULTICASTRunner() [EXIT]");
 }
@@ -63,6 +66,18 @@ bool CMULTICASTRunner::InitMULTICAST() {
     return false;
   }
   TraceLine("CMULTICASTRunner::InitMULTICAST : setsockopt OK\n");
+  if (!interfaceAddress_.empty()) {
+    const std::optional<Ipv4Endpoint> chosen = Ipv4Endpoint::Parse(interfaceAddress_, 0);
+    in_addr address{};
+    if (chosen) address.s_addr = chosen->Address();
+    if (!chosen || ::setsockopt(socket_.Fd(), IPPROTO_IP, IP_MULTICAST_IF, &address,
+                                sizeof address) != 0) {
+      runner_.PostEvent(ServerEvent(
+          LOG_FAILURE, {"MULTICAST: the interface " + interfaceAddress_ +
+                        " cannot send; nothing will be announced"}));
+      return false;
+    }
+  }
   TraceLine("CMULTICASTRunner::InitMULTICAST() [EXIT]");
   return true;
 }

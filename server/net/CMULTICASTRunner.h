@@ -24,12 +24,14 @@ class ServerRunner;
 // playlist announced by a LOGIN). Waiting lists are sent in the order of their hand-overs.
 //
 // Created and started by the runner's Start (window thread), fed from any thread, closed by
-// the runner's Close. After a set-up failure (the port is taken) the thread ends by itself and
-// hand-overs are kept but never sent.
+// the runner's Close. After a set-up failure (the port is taken, the interface is not this
+// host's) the thread ends by itself and hand-overs are kept but never sent.
 class CMULTICASTRunner {
  public:
+  // |interfaceAddress|: the IPv4 address of the interface that sends; empty: the system's
+  // route for the group.
   CMULTICASTRunner(ServerRunner& runner, uint16_t bindPort, uint16_t destinationPort,
-                   std::string groupAddress);
+                   std::string groupAddress, std::string interfaceAddress);
   ~CMULTICASTRunner();  // Close()
   CMULTICASTRunner(const CMULTICASTRunner&) = delete;
   CMULTICASTRunner& operator=(const CMULTICASTRunner&) = delete;
@@ -55,6 +57,7 @@ class CMULTICASTRunner {
   const uint16_t bindPort_;
   const uint16_t destinationPort_;
   const std::string groupAddress_;
+  const std::string interfaceAddress_;
 
   Socket socket_;  // the thread's own; closed only after the thread has ended
   std::thread thread_;

@@ -80,6 +80,15 @@ void FcastSenderThread::Run() {
     }
     return;
   }
+  // Both hold from the first Init on.
+  if (sender_->SetSigningKey(settings_.signingSeed) < 0) {
+    host_.PostEvent(ServerEvent(LOG_FAILURE, {"FCAST: the server's key was refused; the files "
+                                              "will be sent unsigned"}));
+  }
+  if (sender_->SetInterface(settings_.interfaceAddress) < 0) {
+    host_.PostEvent(ServerEvent(LOG_FAILURE, {"FCAST: the interface " + settings_.interfaceAddress +
+                                              " was refused"}));
+  }
   while (!stopping_.load()) {
     Playlist& playlist = host_.playlist();
     DebugOut("playlist size = " + std::to_string(playlist.GetCount()) + "\n");

@@ -39,7 +39,8 @@ class FcastSenderHost {
 // the entry and posts PLAYLIST_UPDATED (13); then the next entry. It sleeps while the playlist
 // is empty. An entry whose file cannot be sent is removed with a LOG_FAILURE event naming the
 // file, so it is never retried in a loop. Without a sender object (the component could not be
-// created) it reports that once and leaves the playlist alone.
+// created) it reports that once and leaves the playlist alone. The sender object signs with
+// the server's key and sends from the interface of the settings.
 //
 // Created and started by the runner's Start on the window thread, woken from any thread,
 // closed by the runner's Close. A file in progress at Close is abandoned and stays at the
@@ -64,6 +65,8 @@ class FcastSenderThread {
     int32_t fcastPort = 0;
     int32_t fcastRound = 0;
     int32_t fcastRate = 0;  // kbit/s; the sender object receives fcastRate * 1024 / 8 bytes/s
+    std::string interfaceAddress;  // the sending interface's IPv4 address; empty: the system's
+    std::vector<unsigned char> signingSeed;  // the Ed25519 seed that signs; empty: unsigned
   };
 
   // The factory over the Fcast component, loaded from the first of |candidates| that loads;

@@ -45,6 +45,7 @@ std::string MavoraProtocolServer::invoke(std::string_view message, std::string& 
     TraceLine("param: " + field + "...");
   }
   if (fields[0] == "RECEIVED") return invokeRECEIVED(fields, connectionLogin);
+  if (fields[0] == "KEY") return invokeKEY(fields);
   if (fields[0] == "REGISTER" && fields.size() == 7) return invokeREGISTER(fields, connectionLogin);
   ServerDataAccess access(runner_);
   return Dispatch(fields, connectionLogin);
@@ -233,6 +234,15 @@ std::string MavoraProtocolServer::invokeRECEIVED(const Fields& fields,
   runner_.PostEvent(ServerEvent(LOG_INFO, {connectionLogin + " received " + fields[1]}));
   SenderLine(kReceiptRecorded);
   return std::string(kReceiptRecorded);
+}
+
+std::string MavoraProtocolServer::invokeKEY(const Fields& fields) {
+  std::string key = runner_.PublicKeyText();
+  if (key.empty()) return Refuse(kUnknownCommand);
+  if (fields.size() != 1) return Refuse(kWrongFieldCount);
+  std::string reply = joinParams({std::string(kServerKey), std::move(key)});
+  SenderLine(reply);
+  return reply;
 }
 
 std::string MavoraProtocolServer::invokePLAYLIST(const Fields&) {

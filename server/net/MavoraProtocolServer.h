@@ -17,9 +17,9 @@ class ServerRunner;
 // runner to announce the playlist, and report what happened as events through the runner.
 // Each handler runs under the server data lock (ServerDataAccess), so requests of several
 // connections never touch the databases at the same time; the events a request raises are
-// delivered right after the lock is released, in order. REGISTER and RECEIVED are the
+// delivered right after the lock is released, in order. REGISTER, RECEIVED and KEY are the
 // exceptions: REGISTER waits for the user database to reach the disk without the lock (see
-// invokeREGISTER), RECEIVED may read a large file to check its digest.
+// invokeREGISTER), RECEIVED may read a large file to check its digest, KEY touches no data.
 //
 // One per server, created by the runner; any thread (each connection thread calls invoke with
 // the login recorded for its own connection).
@@ -50,6 +50,10 @@ class MavoraProtocolServer : public MavoraProtocol {
   // A delivery receipt: RECEIVED, file name, size, SHA-256 in hex. Runs outside the server data
   // lock (checking the digest may read a large file).
   std::string invokeRECEIVED(const Fields& fields, const std::string& connectionLogin);
+  // The server's public key: 230 and the key in base64; answered before a login too (the key
+  // is public). Runs outside the server data lock. A server started without a key does not know
+  // the command.
+  std::string invokeKEY(const Fields& fields);
 
  private:
   std::string Dispatch(const Fields& fields, std::string& connectionLogin);

@@ -130,14 +130,16 @@ void ServerRunner::Start(const Settings& settings) {
     closer = std::move(closer_);
     fcastIP_ = settings.fcastIP;
     fcastPort_ = settings.fcastPort;
+    publicKeyText_ = settings.publicKeyText;
   }
   if (closer.joinable()) closer.join();  // the previous run's stop has finished
   WinsockStartup();
   TraceLine("ServerRunner::Start() [ENTER]");
 
   DebugOut("MULTICAST LAUNCH\n");
-  auto announcer = std::make_unique<CMULTICASTRunner>(*this, settings.multicastBindPort,
-                                                      settings.multicastPort, settings.multicastIP);
+  auto announcer =
+      std::make_unique<CMULTICASTRunner>(*this, settings.multicastBindPort, settings.multicastPort,
+                                         settings.multicastIP, settings.multicastInterface);
   announcer->Resume();
 
   DebugOut("TCP LAUNCH\n");
@@ -148,7 +150,8 @@ void ServerRunner::Start(const Settings& settings) {
   auto fcastSender = std::make_unique<FcastSenderThread>(
       *this,
       FcastSenderThread::Settings{settings.fcastIP, settings.fcastPort, settings.fcastRound,
-                                  settings.fcastRate},
+                                  settings.fcastRate, settings.fcastInterface,
+                                  settings.signingSeed},
       fcastSenderFactory_());
   fcastSender->Resume();
   {
@@ -213,6 +216,11 @@ void ServerRunner::WakeFcastSender() {
 void ServerRunner::DelayNextTransfer(std::chrono::milliseconds delay) {
   MutexLock lock(workersMu_);
   if (fcastSender_) fcastSender_->DelayNextTransfer(delay);
+}
+
+std::string ServerRunner::PublicKeyText() const {
+  MutexLock lock(workersMu_);
+  return publicKeyText_;
 }
 
 std::optional<FcastSenderThread::Progress> ServerRunner::TransferProgress() const {

@@ -52,6 +52,14 @@ class ServerRunner final : public FcastSenderHost {
     int32_t fcastPort = kDefaultFcastPort;
     int32_t fcastRound = kDefaultFcastRounds;
     int32_t fcastRate = kDefaultFcastRate;
+    // The IPv4 addresses whose interfaces send the announcements and the files; empty: the
+    // system's routes choose.
+    std::string multicastInterface;
+    std::string fcastInterface;
+    // The server's Ed25519 key: the seed that signs the files, and the public key in base64
+    // that KEY answers. Empty: files go unsigned and KEY is not known.
+    std::vector<unsigned char> signingSeed;
+    std::string publicKeyText;
     // Connection limits; 0 or less takes the default: all connections, the soft descriptor
     // limit less kDescriptorReserve; those not logged in yet, a quarter of that; the login time
     // limit, kDefaultLoginTimeout seconds.
@@ -109,6 +117,8 @@ class ServerRunner final : public FcastSenderHost {
   std::optional<FcastSenderThread::Progress> TransferProgress() const EXCLUDES(workersMu_);
   // Live client connections (0 while stopped).
   std::size_t LiveConnections() const EXCLUDES(workersMu_);
+  // The server's public key in base64, as of the last Start; empty when it has none.
+  std::string PublicKeyText() const EXCLUDES(workersMu_);
 
   MavoraProtocolServer& protocol() { return protocol_; }
   UserDatabase& users() { return users_; }
@@ -141,6 +151,7 @@ class ServerRunner final : public FcastSenderHost {
   std::unique_ptr<FcastSenderThread> fcastSender_ GUARDED_BY(workersMu_);
   std::string fcastIP_ GUARDED_BY(workersMu_);
   int32_t fcastPort_ GUARDED_BY(workersMu_) = 0;
+  std::string publicKeyText_ GUARDED_BY(workersMu_);
   std::thread closer_ GUARDED_BY(workersMu_);
 };
 

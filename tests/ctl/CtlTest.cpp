@@ -130,6 +130,15 @@ TEST_F(Ctl, JsonPrintsTheReplyUnchanged) {
   EXPECT_EQ(outcome.out, reply + "\n");
 }
 
+TEST_F(Ctl, KeyPrintsTheKeyAloneOnItsFirstLineThenTheFingerprint) {
+  FakeServer server(socket_, {R"({"ok":true,"key":"11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=",)"
+                              R"("fingerprint":"SHA256:abc"})"});
+  const Outcome outcome = Run({"key"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=\nSHA256:abc\n");
+  EXPECT_EQ(server.Request(), json({{"command", "key"}}));
+}
+
 TEST_F(Ctl, TablesAlignOnCharactersNotBytes) {
   FakeServer server(
       socket_,

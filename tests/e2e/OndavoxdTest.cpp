@@ -130,5 +130,16 @@ TEST(Ondavoxd, AMissingDatabaseFolderEndsItWithStatusOneNamingThePath) {
   }
 }
 
+TEST(Ondavoxd, AKeyThatCannotBeReadEndsItWithStatusOneNamingTheFile) {
+  TempDir dir;
+  WriteFile(dir.path() / "server.key", "not a key\n");
+  ::chmod(dir.File("server.key").c_str(), 0600);
+  ChildProcess server = StartServer(dir);
+  EXPECT_EQ(server.Wait(), 1);
+  const std::string errors = ReadFile(dir.path() / "stderr.txt");
+  EXPECT_EQ(errors.rfind("ondavoxd: " + dir.File("server.key"), 0), 0u) << errors;
+  EXPECT_EQ(ReadFile(dir.path() / "server.key"), "not a key\n");
+}
+
 }  // namespace
 }  // namespace ondavox::test

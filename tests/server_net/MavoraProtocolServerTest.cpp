@@ -129,6 +129,7 @@ TEST_F(InterpreterTest, WrongFieldCountsAndUnknownWordsGetTheirCodesWithoutEvent
   EXPECT_EQ(Invoke("PLAYLIST\t\t"), kPlaylistWrongFieldCount);
   EXPECT_EQ(Invoke("login\tann\tpw\t10.0.0.1\t1"), kUnknownCommand);
   EXPECT_EQ(Invoke(""), kUnknownCommand);
+  EXPECT_EQ(Invoke("KEY"), kUnknownCommand) << "a runner never started with a key";
   EXPECT_TRUE(listener_.Events().empty());
   EXPECT_EQ(Invoke("PLAYLIST"), kPlaylistAnnounced);
   EXPECT_EQ(listener_.Events(), (Events{{LOG_INFO, "PLAYLIST: the playlist was sent in Multicast"}}));

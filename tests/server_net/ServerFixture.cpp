@@ -67,11 +67,14 @@ GroupMember::GroupMember(const std::string& group, uint16_t port) : socket_(Sock
             0);
 }
 
-std::optional<std::string> GroupMember::Receive(int timeoutMs) {
+std::optional<std::string> GroupMember::Receive(int timeoutMs, Ipv4Endpoint* sender) {
   pollfd ready{socket_.Fd(), POLLIN, 0};
   if (::poll(&ready, 1, timeoutMs) != 1) return std::nullopt;
   char buffer[65536];
-  const ssize_t n = ::recv(socket_.Fd(), buffer, sizeof buffer, 0);
+  Ipv4Endpoint from;
+  socklen_t size = Ipv4Endpoint::Size();
+  const ssize_t n = ::recvfrom(socket_.Fd(), buffer, sizeof buffer, 0, from.Mutable(), &size);
+  if (sender != nullptr) *sender = from;
   if (n < 0) return std::nullopt;
   return std::string(buffer, static_cast<std::size_t>(n));
 }

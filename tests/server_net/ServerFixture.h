@@ -10,6 +10,7 @@
 
 #include "common/Defaults.h"
 #include "common/LineReader.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Mutex.h"
 #include "platform/Socket.h"
 #include "server/data/DocumentDatabase.h"
@@ -67,8 +68,8 @@ class TestClient {
 class GroupMember {
  public:
   GroupMember(const std::string& group, uint16_t port);
-  // The next datagram, or nothing within |timeoutMs|.
-  std::optional<std::string> Receive(int timeoutMs = 5000);
+  // The next datagram, or nothing within |timeoutMs|; its sender's address in |sender| if given.
+  std::optional<std::string> Receive(int timeoutMs = 5000, Ipv4Endpoint* sender = nullptr);
 
  private:
   Socket socket_;

@@ -211,6 +211,32 @@ TEST_F(RunningServerTest, StopClosesClientsAndStartBindsTheSamePortsAgain) {
   EXPECT_EQ(member.Receive(), "PLAYLIST\n");
 }
 
+TEST_F(RunningServerTest, AnnouncementsLeaveFromTheConfiguredInterface) {
+  GroupMember member("230.0.0.1", kAnnouncePort);
+  Ipv4Endpoint sender;
+  runner_.SendPlaylist();
+  ASSERT_EQ(member.Receive(5000, &sender), "PLAYLIST\n");
+  EXPECT_NE(sender.AddressText(), "127.0.0.2");
+
+  runner_.Close();
+  ServerRunner::Settings settings = Settings();
+  settings.multicastInterface = "127.0.0.2";  // the loopback's too, chosen only when asked for
+  runner_.Start(settings);
+  runner_.SendPlaylist();
+  ASSERT_EQ(member.Receive(5000, &sender), "PLAYLIST\n");
+  EXPECT_EQ(sender.AddressText(), "127.0.0.2");
+}
+
+TEST_F(RunningServerTest, KeyIsAnsweredBeforeALoginAndOnlyAlone) {
+  runner_.Close();
+  ServerRunner::Settings settings = Settings();
+  settings.publicKeyText = "11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=";
+  runner_.Start(settings);
+  TestClient client(kTcpPort);
+  EXPECT_EQ(client.Ask("KEY\tnow"), kWrongFieldCount);
+  EXPECT_EQ(client.Ask("KEY"), "230\t11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=");
+}
+
 TEST_F(RunningServerTest, ASecondServerOnThePortsAnswersNobodyAndHarmsNothing) {
   UserDatabase otherUsers(dir_.File("other.dat"));
   DocumentDatabase otherDocuments(dir_.File("otherdocs.dat"));

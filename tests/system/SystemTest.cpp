@@ -289,7 +289,7 @@ class SystemTest : public testing::Test {
     // Threads inherit the network namespace of the thread that makes them: the server's
     // workers are started from a thread inside host 0.
     bool started = false;
-    ASSERT_TRUE(lab_->Host(kServerHost).RunInside([&] { started = document_->Start(); }));
+    ASSERT_TRUE(lab_->Host(kServerHost).RunInside([&] { started = document_->Start().ok(); }));
     ASSERT_TRUE(started);
 
     for (int host = 1; host <= 3; ++host) {

@@ -195,6 +195,15 @@ void CtlCommands::DefineServer(CLI::App& app) {
           PrintDeliveries(reply.at("deliveries"), out);
         });
       });
+  app.add_subcommand("key",
+                     "Show the server's public key (the first line, as a client's serverKey "
+                     "setting takes it) and its fingerprint")
+      ->callback([this] {
+        Choose({{"command", "key"}}, [](const json& reply, std::ostream& out) {
+          out << reply.at("key").get<std::string>() << '\n'
+              << reply.at("fingerprint").get<std::string>() << '\n';
+        });
+      });
   app.add_subcommand("start", "Start the server")->callback([this] {
     Choose({{"command", "start"}}, PrintRunning);
   });

@@ -423,7 +423,7 @@ TEST_F(PlaylistDialogTest, EnqueueTakesOneChoiceAndCancellingThePickerOnlyEmptie
 TEST_F(PlaylistDialogTest, EnqueueWhileRunningAnnouncesWakesTheSenderAndTheSentEntryLeaves) {
   WriteFile(dir_.path() / "a.mp3", std::string(4096, 'a'));
   AddDocument("a.mp3", "first");
-  ASSERT_TRUE(document_->Start());
+  ASSERT_TRUE(document_->Start().ok());
   CManagePlayListDlg dialog(nullptr, *document_);
   Choose(dialog, 0);
   Child<QPushButton>(dialog, "enqueue")->click();

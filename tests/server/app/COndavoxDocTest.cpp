@@ -13,6 +13,7 @@
 #include "common/ReplyCodes.h"
 #include "platform/UniqueFd.h"
 #include "server/app/COndavoxDoc.h"
+#include "server/app/ServerAdministration.h"
 #include "server/net/ServerDataAccess.h"
 #include "tests/server/app/FakeFcastSender.h"
 #include "tests/server/app/RecordingLog.h"
@@ -39,8 +40,7 @@ class DocumentTest : public testing::Test {
   DocumentTest() { Open(); }
 
   void Open() {
-    document_ = std::make_unique<COndavoxDoc>(dir_.path().string(),
-                                              FactoryOf(std::make_shared<FakeFcastSender>()));
+    document_ = std::make_unique<COndavoxDoc>(dir_.path().string(), FactoryOf(sender_));
     ASSERT_TRUE(document_->Load().ok());
     document_->SetLog(&log_);
   }
@@ -73,6 +73,7 @@ class DocumentTest : public testing::Test {
 
   TempDir dir_;
   RecordingLog log_;
+  const std::shared_ptr<FakeFcastSender> sender_ = std::make_shared<FakeFcastSender>();
   std::unique_ptr<COndavoxDoc> document_;
 };
 
@@ -207,19 +208,62 @@ TEST(DocumentLoad, RemovesWhatKilledSavesLeftAndMakesTheDefaultDocumentFolder) {
   EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "upload"));
 }
 
-TEST_F(DocumentTest, StartRefusesPortsThatCannotBeBound) {
+TEST_F(DocumentTest, StartRefusesPortsAndInterfacesThatCannotBeUsedNamingThem) {
   document_->config().Port = 70000;
-  EXPECT_FALSE(document_->Start());
+  EXPECT_FALSE(document_->Start().ok());
   EXPECT_FALSE(document_->IsRunning());
   document_->config().Port = 1550;
   document_->config().MulticastPort = 0;
-  EXPECT_FALSE(document_->Start());
+  EXPECT_FALSE(document_->Start().ok());
   EXPECT_FALSE(document_->runner().IsRunning());
+  document_->config().MulticastPort = 2001;
+
+  document_->config().MulticastInterface = "10.200.0.1";  // no interface of this namespace
+  EXPECT_EQ(ServerAdministration(*document_).StartServer().message(),
+            "[UDP] Interface: 10.200.0.1 is not an address of this host");
+  EXPECT_EQ(log_.Lines(), (Lines{"Server start error.",
+                                 "[UDP] Interface: 10.200.0.1 is not an address of this host"}));
+  document_->config().MulticastInterface = "127.0.0.1";
+  document_->config().FcastInterface = "lo";
+  EXPECT_EQ(document_->Start().message(), "[Fcast] Interface: lo is not an IPv4 address");
+  EXPECT_FALSE(document_->runner().IsRunning());
+  document_->config().FcastInterface = "127.0.0.1";
+  EXPECT_TRUE(document_->Start().ok());
+}
+
+TEST_F(DocumentTest, TheSenderSignsWithTheKeyKEYAnswersWhichStaysTheSameAcrossRuns) {
+  document_->config().FcastInterface = "127.0.0.1";
+  ASSERT_TRUE(document_->Start().ok());
+  EXPECT_TRUE(WaitFor([&] {
+    return sender_->signingKeySize.load() == 32 && sender_->interfaceAddress() == "127.0.0.1";
+  }));
+  const std::string published = ReadFile(dir_.File("server.pub"));
+  TestClient client(1550);
+  EXPECT_EQ(client.Ask("KEY"), std::string(kServerKey) + "\t" + published.substr(0, 44));
+  ASSERT_TRUE(document_->Stop().ok());
+
+  Close();
+  Open();
+  ASSERT_TRUE(document_->Key().ok());
+  EXPECT_EQ(document_->Key()->PublicKeyText() + "\n", published);
+}
+
+TEST_F(DocumentTest, ACorruptKeyStopsTheStartNamingItsFileWhichStaysAsItWas) {
+  const std::string keyFile = dir_.File("server.key");
+  WriteFile(keyFile, "garbage\n");
+  ::chmod(keyFile.c_str(), 0600);
+  const Status started = ServerAdministration(*document_).StartServer();
+  EXPECT_FALSE(started.ok());
+  EXPECT_FALSE(document_->runner().IsRunning());
+  EXPECT_NE(started.message().find(keyFile), std::string::npos) << started.message();
+  EXPECT_EQ(log_.Lines(), (Lines{"Server start error.", started.message()}));
+  EXPECT_EQ(ReadFile(keyFile), "garbage\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("server.pub")));
 }
 
 TEST_F(DocumentTest, ClientsLogInAndOutWhileRunningAndStopSavesEveryoneOffline) {
   AddUser("ann");
-  ASSERT_TRUE(document_->Start());
+  ASSERT_TRUE(document_->Start().ok());
   EXPECT_EQ(LoggedOut(), Lines{"ann"});
   TestClient bob(1550);
   ASSERT_TRUE(bob.Connected());
@@ -245,26 +289,26 @@ TEST_F(DocumentTest, ClientsLogInAndOutWhileRunningAndStopSavesEveryoneOffline) 
   EXPECT_EQ(saved.Find("bob")->ipAddress(), "10.0.0.2");
 
   // Start again: bob, offline in memory too, can log in once more.
-  ASSERT_TRUE(document_->Start());
+  ASSERT_TRUE(document_->Start().ok());
   TestClient again(1550);
   EXPECT_EQ(again.Ask("LOGIN\tbob\tpw\t10.0.0.2\t4000"), kLoginAccepted);
 }
 
 TEST_F(DocumentTest, QuittingWhileRunningSavesTheUsersAsOfflineSoTheyCanLogInAgain) {
-  ASSERT_TRUE(document_->Start());
+  ASSERT_TRUE(document_->Start().ok());
   {
     TestClient bob(1550);
     EXPECT_EQ(bob.Ask("REGISTER\tbob\tpw\tBob\tBrown\t10.0.0.2\t4000"), kRegistered);
     Close();  // the program ends with bob still logged in
   }
   Open();
-  ASSERT_TRUE(document_->Start());
+  ASSERT_TRUE(document_->Start().ok());
   TestClient bob(1550);
   EXPECT_EQ(bob.Ask("LOGIN\tbob\tpw\t10.0.0.2\t4000"), kLoginAccepted);
 }
 
 TEST_F(DocumentTest, AFailedSaveAtStopIsReportedAndTheServerIsStoppedAnyway) {
-  ASSERT_TRUE(document_->Start());
+  ASSERT_TRUE(document_->Start().ok());
   std::filesystem::create_directory(dir_.path() / "UserDB.dat");  // cannot be replaced
   const Status status = document_->Stop();
   EXPECT_EQ(status.code(), Status::Code::kIoError);

@@ -35,10 +35,23 @@ class FakeFcastSender final : public FcastSender {
     signingKeySize = static_cast<int>(seed.size());
     return kFcastOk;
   }
-  long SetInterface(const std::string&) override { return kFcastOk; }
+  long SetInterface(const std::string& address) override EXCLUDES(mu_) {
+    MutexLock lock(mu_);
+    interface_ = address;
+    return kFcastOk;
+  }
+  // Of the last SetInterface.
+  std::string interfaceAddress() const EXCLUDES(mu_) {
+    MutexLock lock(mu_);
+    return interface_;
+  }
 
   std::atomic<int> filesSent{0};
   std::atomic<int> signingKeySize{0};  // of the last SetSigningKey
+
+ private:
+  mutable Mutex mu_;
+  std::string interface_ GUARDED_BY(mu_);
 };
 
 // A factory that hands out |sender| at each start.

@@ -92,5 +92,22 @@ TEST(ServerConfig, SaveWritesEveryValueToTheBoundFile) {
   EXPECT_FALSE(config.Save());
 }
 
+TEST(ServerConfig, InterfacesAreReadWhenPresentAndSavedOnlyWhenSet) {
+  TempDir dir;
+  const std::string ini = dir.File("server.ini");
+  WriteFile(ini, "[UDP]\nInterface=192.168.4.2\n[Fcast]\nFcastIP=230.0.0.9\n");
+  ServerConfig config(ini, "/cwd");
+  EXPECT_EQ(config.MulticastInterface, "192.168.4.2");
+  EXPECT_EQ(config.FcastInterface, "");
+
+  ASSERT_TRUE(config.Save());
+  const std::string saved = ReadFile(ini);
+  EXPECT_NE(saved.find("[UDP]\nInterface=192.168.4.2\n"), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("Interface="), saved.rfind("Interface=")) << "no empty [Fcast] Interface";
+  config.FcastInterface = "10.1.0.1";
+  ASSERT_TRUE(config.Save());
+  EXPECT_EQ(ServerConfig(ini, "/cwd").FcastInterface, "10.1.0.1");
+}
+
 }  // namespace
 }  // namespace ondavox::server

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "common/PublicKeyText.h"
 #include "server/app/COndavoxDoc.h"
 #include "server/app/ServerAdministration.h"
 #include "server/control/ControlChannel.h"
@@ -96,6 +97,24 @@ TEST_F(ControlChannelTest, ChangesFollowTheDialogsRulesAndAreSaved) {
   EXPECT_EQ(ann->password(), "pw");
   EXPECT_EQ(ann->banned(), 1);
   EXPECT_NE(reread.documents().Find(CDocInfo::MakeKey("root", "clip.avi")), nullptr);
+}
+
+TEST_F(ControlChannelTest, KeyIsTheOneInServerPubEvenBeforeTheFirstStart) {
+  ChannelClient client(path_);
+  // A server.pub whose server.key was lost is reported, naming the missing file.
+  WriteFile(dir_.File("server.pub"), "11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=\n");
+  EXPECT_NE(ErrorOf(client.Request({{"command", "key"}})).find(dir_.File("server.key")),
+            std::string::npos);
+
+  // Once the operator removed it, the next request makes the pair.
+  std::filesystem::remove(dir_.File("server.pub"));
+  const json key = client.Request({{"command", "key"}});
+  ASSERT_EQ(ErrorOf(key), "(ok)");
+  EXPECT_EQ(key.value("key", "") + "\n", ReadFile(dir_.File("server.pub")));
+  const std::optional<std::vector<unsigned char>> decoded = DecodePublicKey(key.value("key", ""));
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(key.value("fingerprint", ""), KeyFingerprint(*decoded));
+  EXPECT_FALSE(document_->IsRunning());
 }
 
 TEST_F(ControlChannelTest, BadRequestsGetErrorsAndDisturbNothing) {
