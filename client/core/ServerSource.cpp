@@ -20,10 +20,14 @@ ServerSource::ServerSource(const std::string& serverAddress,
   }
   // A server reached on the loopback runs on this host, and its multicast leaves from whichever
   // of this host's addresses the system picks for the group's route: any of them is the
-  // server's. The receiver is given no source then; the descriptors' signatures still tell the
-  // server's files from others.
+  // server's. When the group's route leaves through an interface without a usable address (a
+  // host with the loopback only), the datagrams carry no source address at all (0.0.0.0), which
+  // only this host can send: the system drops such datagrams from the network, but for the
+  // groups of 224.0.0.0/24. The receiver is given no source then; the descriptors' signatures
+  // still tell the server's files from others.
   admitted_ = hostAddresses;
   admitted_.push_back(server->Address());
+  admitted_.push_back(htonl(INADDR_ANY));
 }
 
 std::vector<in_addr_t> ServerSource::HostAddresses() {

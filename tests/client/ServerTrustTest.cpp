@@ -128,10 +128,12 @@ TEST(ServerSourceTest, RemoteServerIsTheOnlySourceAndStraysAreLoggedOncePerAddre
   EXPECT_EQ(source.receiverSource(), "10.1.2.3");
   EXPECT_TRUE(source.Admit(Address("10.1.2.3")));
   EXPECT_FALSE(source.Admit(Address("10.9.9.9"))) << "this host is not the server";
+  EXPECT_FALSE(source.Admit(Address("0.0.0.0")));
   EXPECT_FALSE(source.Admit(Address("10.9.9.9")));
   EXPECT_FALSE(source.Admit(Address("10.1.2.4")));
   EXPECT_EQ(log.Bodies(),
             (std::vector<std::string>{"[UDP] Announcements from 10.9.9.9 dropped: not the server",
+                                      "[UDP] Announcements from 0.0.0.0 dropped: not the server",
                                       "[UDP] Announcements from 10.1.2.4 dropped: not the server"}));
 
   for (unsigned k = 0; k < 2 * ServerSource::kMaxLoggedStrays; ++k) {
@@ -146,6 +148,7 @@ TEST(ServerSourceTest, ServerOnThisHostIsHeardFromAnyHostAddressAndGivesTheRecei
   EXPECT_EQ(source.receiverSource(), "");
   EXPECT_TRUE(source.Admit(Address("192.168.4.2")));
   EXPECT_TRUE(source.Admit(Address("127.0.0.1")));
+  EXPECT_TRUE(source.Admit(Address("0.0.0.0"))) << "sent from this host without an address";
   EXPECT_FALSE(source.Admit(Address("127.0.0.2")));
   EXPECT_FALSE(source.Admit(Address("192.168.4.3")));
 
