@@ -9,8 +9,7 @@ namespace ondavox::client {
 namespace {
 
 constexpr char kTag[] = "KEY";
-constexpr char kUntilCleared[] =
-    ": files will be refused until serverKey is cleared in client.ini";
+constexpr char kUntilCleared[] = ": files will be refused until serverKey is cleared in client.ini";
 
 }  // namespace
 

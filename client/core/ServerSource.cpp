@@ -45,9 +45,9 @@ std::vector<in_addr_t> ServerSource::HostAddresses() {
 bool ServerSource::Admit(in_addr_t sender) {
   if (std::find(admitted_.begin(), admitted_.end(), sender) != admitted_.end()) return true;
   if (strays_.size() < kMaxLoggedStrays && strays_.insert(sender).second) {
-    AppendLog("Announcements from " + Ipv4Endpoint(sender, 0).AddressText() +
-                  " dropped: not the server",
-              "UDP");
+    AppendLog(
+        "Announcements from " + Ipv4Endpoint(sender, 0).AddressText() + " dropped: not the server",
+        "UDP");
   }
   return false;
 }
