@@ -9,10 +9,11 @@
 
 namespace ondavox::client {
 
-CMULTICASTDialog::CMULTICASTDialog(int port, std::string groupAddress, ClientRunner& runner,
-                                   std::function<void()> closeSession)
+CMULTICASTDialog::CMULTICASTDialog(int port, std::string groupAddress, ServerSource source,
+                                   ClientRunner& runner, std::function<void()> closeSession)
     : port_(port),
       groupAddress_(std::move(groupAddress)),
+      source_(std::move(source)),
       runner_(runner),
       closeSession_(std::move(closeSession)) {
   TraceLine("CMULTICASTDialog::CMULTICASTDialog() [ENTER]");
@@ -87,8 +88,10 @@ int CMULTICASTDialog::Run() {
   MavoraProtocolClient& protocol = runner_.protocol();
   for (;;) {
     TraceLine("Multicast waiting");
-    std::optional<std::string> message = protocol.ReceiveMsgMULTICAST(fd);
+    Ipv4Endpoint sender;
+    std::optional<std::string> message = protocol.ReceiveMsgMULTICAST(fd, &sender);
     if (Stopped()) return 0;
+    if (message && !source_.Admit(sender.Address())) continue;
     if (!message || message->empty()) {
       AppendLog("", "UDP");
       continue;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "client/core/ServerSource.h"
 #include "client/core/WorkerThread.h"
 #include "platform/Mutex.h"
 #include "platform/Socket.h"
@@ -20,13 +21,16 @@ class ClientRunner;
 // on a LOGOUT announcement. No address-reuse option is set, so a second listener on the same
 // port fails to bind and its session closes.
 //
+// Datagrams from another address than the server's (ServerSource) are dropped unread.
+//
 // Made by ClientRunner::Connect, one per session, started before the TCP session thread, and
 // joined and destroyed by the runner after the session closed. Close: the thread that closes
 // the session.
 class CMULTICASTDialog final : public WorkerThread {
  public:
   // |closeSession| closes the whole session this thread belongs to; |runner| outlives it.
-  CMULTICASTDialog(int port, std::string groupAddress, ClientRunner& runner,
+  // |source| tells the server's datagrams from the others.
+  CMULTICASTDialog(int port, std::string groupAddress, ServerSource source, ClientRunner& runner,
                    std::function<void()> closeSession);
   ~CMULTICASTDialog() override;
 
@@ -51,6 +55,7 @@ class CMULTICASTDialog final : public WorkerThread {
 
   const int port_;
   const std::string groupAddress_;
+  ServerSource source_;  // its own thread only
   ClientRunner& runner_;
   const std::function<void()> closeSession_;
   WakeUp settled_;  // signalled once InitMULTICAST has ended, and at Close

@@ -166,14 +166,19 @@ int CTCPDialog::Run() {
 }
 
 std::optional<CTCPDialog::Outgoing> CTCPDialog::TakeNext() {
+  if (keyDue_) {
+    keyDue_ = false;
+    keyAsked_ = true;
+    return Outgoing{{"KEY"}, Outgoing::Kind::kServerKey};
+  }
   MutexLock lock(mu_);
   if (pending_) {
-    Outgoing next{std::move(*pending_), false};
+    Outgoing next{std::move(*pending_), Outgoing::Kind::kCommand};
     pending_.reset();
     return next;
   }
   if (receipts_.empty()) return std::nullopt;
-  Outgoing next{std::move(receipts_.front()), true};
+  Outgoing next{std::move(receipts_.front()), Outgoing::Kind::kReceipt};
   receipts_.pop_front();
   return next;
 }
@@ -195,7 +200,8 @@ bool CTCPDialog::AwaitWork(int fd) {
 }
 
 bool CTCPDialog::Exchange(Outgoing outgoing, int fd, LineReader& reader) {
-  if (outgoing.receipt && (!loggedIn_ || !receiptsKnown_)) {
+  const bool receipt = outgoing.kind == Outgoing::Kind::kReceipt;
+  if (receipt && (!loggedIn_ || !receiptsKnown_)) {
     DebugOut("CTCPDialog: receipt not sent (no login, or the server does not know RECEIVED)\n");
     return true;
   }
@@ -212,13 +218,18 @@ bool CTCPDialog::Exchange(Outgoing outgoing, int fd, LineReader& reader) {
     DebugOut("CTCPDialog: " + std::to_string(extra) + " bytes after the reply dropped\n");
   }
   TraceLine("result received: " + *reply);
-  if (outgoing.receipt && *reply == kUnknownCommand) {
+  if (receipt && *reply == kUnknownCommand) {
     receiptsKnown_ = false;
+    return true;
+  }
+  if (outgoing.kind == Outgoing::Kind::kServerKey) {
+    runner_.serverKey().TakeKeyReply(*reply);
     return true;
   }
   if ((word == "LOGIN" && *reply == kLoginAccepted) ||
       (word == "REGISTER" && *reply == kRegistered)) {
     loggedIn_ = true;
+    keyDue_ = !keyAsked_;
   }
   return TakeReply(*reply);
 }

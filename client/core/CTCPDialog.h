@@ -23,6 +23,10 @@ class ClientRunner;
 // a server that closes the connection or fails ends the session at once, as a command without
 // a reply does; bytes the server sends between replies are dropped, never taken for a reply.
 //
+// Once a LOGIN or REGISTER of the session was accepted, the thread itself asks the server for its
+// key (KEY), once per session, before anything else it sends; the reply goes to the runner's key
+// trust, not to the log.
+//
 // Delivery receipts wait in a queue of their own, behind the user's command: a command
 // replaces the one not taken yet, a receipt never does nor is replaced. They are sent only once
 // a LOGIN or REGISTER of the session was accepted, and no more after the server answered one
@@ -64,14 +68,15 @@ class CTCPDialog final : public WorkerThread {
 
  private:
   struct Outgoing {
+    enum class Kind { kCommand, kReceipt, kServerKey };
     MavoraProtocol::Fields fields;
-    bool receipt = false;
+    Kind kind = Kind::kCommand;
   };
 
   // Connects |fd| to the server; false on failure or when the session was closed meanwhile.
   bool ConnectSocket(int fd) const;
   bool Stopped() EXCLUDES(mu_);
-  // The user's command if one waits, else the oldest receipt.
+  // KEY when it is due, else the user's command if one waits, else the oldest receipt.
   std::optional<Outgoing> TakeNext() EXCLUDES(mu_);
   // Waits for the wake-up or for the connection to end; false when it ended or failed. Bytes
   // that arrive meanwhile are read and dropped.
@@ -85,9 +90,12 @@ class CTCPDialog final : public WorkerThread {
   const std::function<void()> closeSession_;
   const std::function<void()> awaitListener_;
   // Its own thread only: the local address of the connection, sent with LOGIN and REGISTER;
-  // whether a login was accepted; whether the server may know RECEIVED.
+  // whether a login was accepted; whether KEY is to be sent, or was; whether the server may know
+  // RECEIVED.
   std::string localAddress_;
   bool loggedIn_ = false;
+  bool keyDue_ = false;
+  bool keyAsked_ = false;
   bool receiptsKnown_ = true;
 
   PollableWakeUp wake_;

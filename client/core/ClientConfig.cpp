@@ -1,6 +1,7 @@
 #include "client/core/ClientConfig.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <string_view>
 #include <system_error>
 #include <type_traits>
@@ -25,6 +26,8 @@ struct Setting {
   std::string_view key;
   std::variant<std::string ClientConfig::*, int ClientConfig::*> field;
   std::string (*fallback)(const ClientConfig&);
+  // Written by Save; otherwise only by whoever owns the value (the pin of the server's key).
+  bool saved = true;
 };
 
 template <const auto& kValue>
@@ -38,6 +41,8 @@ std::string Fixed(const ClientConfig&) {
 
 constexpr char kLocalhost[] = "127.0.0.1";
 constexpr char kZero[] = "0";
+constexpr char kNone[] = "";
+constexpr std::string_view kServerKeyName = "serverKey";
 // The default login and the default password are one and the same text.
 constexpr char kUserName[] = "brackenly";
 
@@ -51,6 +56,7 @@ const Setting kSettings[] = {
      Fixed<kDefaultAnnouncementPort>},
     {kServer, "serverGroup", &ClientConfig::serverGroup, Fixed<kDefaultAnnouncementGroup>},
     {kServer, "downloadDirectory", &ClientConfig::downloadDirectory, DownloadFallback},
+    {kServer, kServerKeyName, &ClientConfig::serverKey, Fixed<kNone>, /*saved=*/false},
     {kUser, "login", &ClientConfig::login, Fixed<kUserName>},
     {kUser, "pass", &ClientConfig::pass, Fixed<kUserName>},
     {kFileasso, "nbext", &ClientConfig::nbext, Fixed<kZero>},
@@ -122,12 +128,21 @@ void ClientConfig::Load() {
 void ClientConfig::Save() {
   nbext = static_cast<int>(associations.size());
   for (const Setting& setting : kSettings) {
-    ini.Write(setting.section, setting.key, TextOf(*this, setting));
+    if (setting.saved) ini.Write(setting.section, setting.key, TextOf(*this, setting));
   }
   for (std::size_t k = 1; k <= associations.size(); ++k) {
     ini.Write(kFileasso, ExtKey(k), associations[k - 1].extension);
     ini.Write(kFileasso, ExeKey(k), associations[k - 1].program);
   }
+}
+
+std::function<bool(const std::string&)> ClientConfig::PinWriter() const {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::absolute(iniPath, error);
+  if (error) path = iniPath;
+  return [file = IniFile(path.string(), FileAccess::kOwnerOnly)](const std::string& text) mutable {
+    return file.Write(kServer, kServerKeyName, text);
+  };
 }
 
 }  // namespace ondavox::client

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,8 @@ struct FileAssociation {
 
 // The client's settings and their file client.ini: a plain record with the settings' defaults,
 // loaded at construction; the sections missing from the file are written with their defaults at
-// once, and Save writes every key. One table of (section, key, field, default) drives the three.
+// once, and Save writes every key but serverKey, which only a pin writes (PinWriter). One table of
+// (section, key, field, default) drives the three.
 //
 // Owned by the main frame and used on the window thread only; the network threads read the
 // values they need from a copy (ReceptionSettings).
@@ -31,11 +33,17 @@ class ClientConfig {
 
   void Load();
   void Save();
+  // What writes a newly pinned server key to the file at once, and nothing else: the settings
+  // edited in memory stay unsaved. Bound to the file's absolute path now; usable on any thread
+  // and after the record is gone.
+  std::function<bool(const std::string& text)> PinWriter() const;
 
   std::string serverIP;
   int serverPort = 0;
   int serverMulticastPort = 0;
   std::string serverGroup;
+  // The server's public key in base64, pinned at the first login; empty until then.
+  std::string serverKey;
   std::string downloadDirectory;
   std::string login;
   std::string pass;

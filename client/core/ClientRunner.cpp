@@ -25,8 +25,10 @@ ClientRunner::ClientRunner(Launcher& launcher, const ReceiverFactory& createRece
     : protocol_(*this) {
   TraceLine("ClientRunner::ClientRunner() [ENTER]");
   WinsockStartup();
+  std::shared_ptr<FcastReceiverObject> receiver = createReceiver();
+  serverKey_ = std::make_unique<ServerKeyTrust>(receiver);
   fcastReceiver_ = std::make_unique<FcastReceiver>(
-      createReceiver(), settings_, launcher,
+      std::move(receiver), settings_, launcher,
       [this](const std::string& path, const std::string& name) { SendReceipt(path, name); });
   TraceLine("ClientRunner::ClientRunner() [EXIT]");
 }
@@ -71,8 +73,12 @@ void ClientRunner::Connect(int tcpPort, int multicastPort, const std::string& se
     auto session = std::make_unique<Session>();
     const Session* id = session.get();
     auto close = [this, id] { CloseSession(id); };
-    session->listener =
-        std::make_unique<CMULTICASTDialog>(multicastPort_, groupAddress_, *this, close);
+    ServerSource source(serverAddress_, ServerSource::HostAddresses());
+    if (const auto& receiver = fcastReceiver_->object()) {
+      receiver->SetSource(source.receiverSource());
+    }
+    session->listener = std::make_unique<CMULTICASTDialog>(multicastPort_, groupAddress_,
+                                                           std::move(source), *this, close);
     // LOGIN waits until the listener can hear the playlist announced in answer.
     session->tcp = std::make_unique<CTCPDialog>(
         tcpPort_, serverAddress_, *this, close,
@@ -163,6 +169,10 @@ void ClientRunner::ShowPlaylist(const std::vector<PlaylistRow>& rows) {
 std::string ClientRunner::DownloadDirectory() const { return settings_.DownloadDirectory(); }
 
 void ClientRunner::StartFcast(const std::string& group, int port, const std::string& folder) {
+  if (serverKey_->FilesRefused()) {
+    DebugOut("ClientRunner::StartFcast: serverKey is no key, no reception\n");
+    return;
+  }
   fcastReceiver_->Start(group, port, folder);
 }
 

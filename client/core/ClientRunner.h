@@ -14,6 +14,7 @@
 #include "client/core/MavoraProtocolClient.h"
 #include "client/core/PlaylistList.h"
 #include "client/core/ReceptionSettings.h"
+#include "client/core/ServerKeyTrust.h"
 #include "common/FcastComponent.h"
 #include "platform/Launcher.h"
 #include "platform/Mutex.h"
@@ -24,7 +25,9 @@ namespace ondavox::client {
 // and the settings the network threads read, and runs the sessions. A session is opened by
 // Connect and runs two threads, the multicast listener (CMULTICASTDialog) and the TCP session
 // thread (CTCPDialog); the window thread posts commands with SendTCP, and each file the
-// receiver stores is acknowledged to the server with a delivery receipt; the session ends through
+// receiver stores is acknowledged to the server with a delivery receipt; once logged in, the
+// session asks the server for its key, which the key trust pins or checks, and only the server's
+// address (ServerSource) is heard, by the listener and by the receiver; the session ends through
 // Close, once, whichever of its threads fails first. Each session has its own wake-up and
 // command slot, so nothing posted to or left over from a closed session reaches the next one.
 // A closed session's threads are joined by the next Connect or by the destructor, which also
@@ -75,6 +78,7 @@ class ClientRunner final : public MavoraProtocolClient::Host {
   MavoraProtocolClient& protocol() { return protocol_; }
   FcastReceiver& fcastReceiver() { return *fcastReceiver_; }
   ReceptionSettings& settings() { return settings_; }
+  ServerKeyTrust& serverKey() { return *serverKey_; }
 
   // MavoraProtocolClient::Host, on the listener thread.
   void ShowPlaylist(const std::vector<PlaylistRow>& rows) override EXCLUDES(viewMu_);
@@ -98,6 +102,7 @@ class ClientRunner final : public MavoraProtocolClient::Host {
   MavoraProtocolClient protocol_;
   // Made in the constructor once networking is started; outlives the sessions' threads.
   std::unique_ptr<FcastReceiver> fcastReceiver_;
+  std::unique_ptr<ServerKeyTrust> serverKey_;  // made with the receiver
 
   Mutex mu_;
   CondVar closed_;  // a close in progress has finished

@@ -71,7 +71,8 @@ bool MavoraProtocolClient::sendMsg(int fd, std::string_view message) const {
   return SendAll(fd, message);
 }
 
-std::optional<std::string> MavoraProtocolClient::ReceiveMsgMULTICAST(int fd) const {
+std::optional<std::string> MavoraProtocolClient::ReceiveMsgMULTICAST(int fd,
+                                                                     Ipv4Endpoint* sender) const {
   TraceLine("MavoraProtocolClient::ReceiveMsgMULTICAST() [ENTER]");
   std::string buffer(kMaxDatagram + 1, '\0');
   Ipv4Endpoint from;
@@ -82,6 +83,7 @@ std::optional<std::string> MavoraProtocolClient::ReceiveMsgMULTICAST(int fd) con
     n = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_TRUNC, from.Mutable(), &fromLength);
   } while (n < 0 && errno == EINTR);
   if (n < 0 || static_cast<std::size_t>(n) > kMaxDatagram) return std::nullopt;
+  if (sender != nullptr) *sender = from;
   // The last byte is the announcement's line feed; it is dropped whatever it is.
   buffer.resize(n == 0 ? 0 : static_cast<std::size_t>(n) - 1);
   DebugOut("[RECEIVE MCAST: " + buffer + "]");

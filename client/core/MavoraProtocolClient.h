@@ -8,6 +8,7 @@
 #include "client/core/PlaylistList.h"
 #include "common/LineReader.h"
 #include "common/MavoraProtocol.h"
+#include "platform/Ipv4Endpoint.h"
 
 namespace ondavox::client {
 
@@ -56,8 +57,9 @@ class MavoraProtocolClient : public MavoraProtocol {
   // Writes |message| (which already ends in a line feed) unchanged. False on error.
   bool sendMsg(int fd, std::string_view message) const;
   // One announcement from the listener's socket: the datagram without its last byte. Nothing
-  // when the receive fails (a closed socket included) or the datagram is too long.
-  std::optional<std::string> ReceiveMsgMULTICAST(int fd) const;
+  // when the receive fails (a closed socket included) or the datagram is too long. |sender|, when
+  // given, is set to where the datagram came from.
+  std::optional<std::string> ReceiveMsgMULTICAST(int fd, Ipv4Endpoint* sender = nullptr) const;
 
   std::string invokeUSERS(const Fields& fields);
   std::string invokeDOCS(const Fields& fields);

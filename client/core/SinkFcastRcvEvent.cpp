@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "client/core/ClientLog.h"
 #include "platform/Trace.h"
 
 namespace ondavox::client {
@@ -116,9 +117,17 @@ bool SinkFcastRcvEvent::HandleEvent(long code, long error, long fileId, long siz
     case FCASTRE_CONTINUE:
       DebugOut("FCASTRE_CONTINUE\n");
       return true;
+    case FCASTRE_FILE_REPLACED:
+      AppendLog("Kept the previous " + name + " as " + name + "~", "FCAST");
+      return true;
     case FCASTRE_ERROR:
       DebugLine("Error %ld", error);
       DebugOut("FCASTRE_ERROR\n");
+      if (error == kFcastErrorUnauthenticated) {
+        AppendLog("Refused " + name + ": not signed by the server's key", "FCAST");
+      } else if (error == kFcastErrorStraySource) {
+        AppendLog("Datagrams from " + name + " dropped: not the server", "FCAST");
+      }
       return true;
     case FCASTRE_FATAL_ERROR:
       DebugLine("FatalError %ld", error);

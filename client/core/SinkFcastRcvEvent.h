@@ -11,7 +11,9 @@
 namespace ondavox::client {
 
 // The event thread of the Fcast receiver: takes the receiver object's events one after the
-// other and acts on each code (debug lines; completed files go to the owner's handler).
+// other and acts on each code (debug lines; completed files go to the owner's handler; a file
+// refused for its signature, datagrams from a stray address and a replaced file are logged with
+// tag "FCAST").
 //
 // Each Resume() makes the event loop run: at once when it is idle, or once more after it ends
 // when it runs already (the receiver may have been started again for a new transfer). The loop

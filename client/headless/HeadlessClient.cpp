@@ -130,6 +130,7 @@ int HeadlessClient::Run() {
   });
   if (!receiverMade) return kFailed;  // no file could ever be received
   runner.settings().Update(config);
+  runner.serverKey().Load(config.serverKey, config.PinWriter());
   runner.PublishView(&view_, &view_, &events_);
 
   // Logged before the session's threads start, so it comes before their lines.

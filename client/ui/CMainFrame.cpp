@@ -38,6 +38,16 @@ CMainFrame::CMainFrame(ClientRunner& runner, Launcher& launcher)
       config_("./client.ini"),
       startDirectory_(CurrentDirectory()) {
   PublishSettings();
+  runner_.serverKey().Load(config_.serverKey, config_.PinWriter());
+  // A refused server key is shown in a message box too, from the window thread.
+  runner_.serverKey().SetAlert([this](const std::string& text) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, message = QString::fromStdString(text)] {
+          ShowMessageBox(this, message, MessageIcon::kError);
+        },
+        Qt::QueuedConnection);
+  });
   setWindowTitle(QStringLiteral("Palvoro - Client"));
   view_ = new CClientView(runner_, this);
   setCentralWidget(view_);
@@ -64,7 +74,7 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
   return false;
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() { runner_.serverKey().SetAlert({}); }
 
 QAction* CMainFrame::AddCommand(const QString& text, const QKeySequence& keys,
                                 const QString& prompt, void (CMainFrame::*handler)()) {
@@ -235,7 +245,7 @@ void CMainFrame::OnServerProperties() {
   if (runner_.connected()) return;
   CServerPropertiesDlg dialog(this);
   dialog.SetValues(config_.serverIP, config_.serverMulticastPort, config_.serverPort,
-                   config_.serverGroup);
+                   config_.serverGroup, runner_.serverKey().PinnedFingerprint());
   if (dialog.exec() != QDialog::Accepted) return;
   config_.serverIP = dialog.serverIP;
   config_.serverMulticastPort = dialog.multicastPort;

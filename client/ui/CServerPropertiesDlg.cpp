@@ -20,7 +20,8 @@ CServerPropertiesDlg::CServerPropertiesDlg(QWidget* parent)
 CServerPropertiesDlg::~CServerPropertiesDlg() = default;
 
 void CServerPropertiesDlg::SetValues(const std::string& address, int udpPort, int port,
-                                     const std::string& groupAddress) {
+                                     const std::string& groupAddress,
+                                     const std::string& keyFingerprint) {
   serverIP = address;
   multicastPort = udpPort;
   tcpPort = port;
@@ -29,6 +30,8 @@ void CServerPropertiesDlg::SetValues(const std::string& address, int udpPort, in
   ui_->dataPort->setText(QString::number(multicastPort));
   ui_->parametersPort->setText(QString::number(tcpPort));
   ui_->groupName->setText(QString::fromStdString(group));
+  ui_->serverKey->setText(keyFingerprint.empty() ? QStringLiteral("none")
+                                                 : QString::fromStdString(keyFingerprint));
 }
 
 void CServerPropertiesDlg::accept() {

@@ -10,8 +10,10 @@ class CServerPropertiesDlg;
 
 namespace ondavox::client {
 
-// The "Server Properties" dialog: the server's address, its two ports and the multicast group.
-// The caller sets the four values, shows the dialog modally and reads them back after OK; a
+// The "Server Properties" dialog: the server's address, its two ports and the multicast group,
+// and, read-only, the fingerprint of the pinned server key ("none" when nothing is pinned; only
+// clearing serverKey in client.ini unpins it). The caller sets the values, shows the dialog
+// modally and reads the four editable ones back after OK; a
 // port that is not a whole number or a group longer than 15 characters keeps the dialog open
 // with the platform's message. Window thread only.
 class CServerPropertiesDlg final : public QDialog {
@@ -24,7 +26,7 @@ class CServerPropertiesDlg final : public QDialog {
   ~CServerPropertiesDlg() override;
 
   void SetValues(const std::string& serverIP, int multicastPort, int tcpPort,
-                 const std::string& group);
+                 const std::string& group, const std::string& keyFingerprint = {});
 
   std::string serverIP;
   int multicastPort = 0;

@@ -187,5 +187,26 @@ TEST(ClientConfig, SaveWritesEveryKeyAndLoadReadsItBack) {
             (std::vector<FileAssociation>{{"mp3", "/bin/play"}, {"txt", "/bin/view"}}));
 }
 
+// The pinned key is written at once, alone: Save neither clears it with the empty text the
+// window loaded before the pin, nor writes the window's unsaved edits with it.
+TEST(ClientConfig, ServerKeyIsWrittenOnlyByThePinAndReadBack) {
+  TempDir dir;
+  const std::string path = dir.File("client.ini");
+  ClientConfig window(path);
+  EXPECT_EQ(window.serverKey, "");
+  EXPECT_EQ(IniFile(path).Read("Server", "serverKey"), "") << "written with the defaults";
+  window.serverIP = "10.0.0.9";  // edited, not saved yet
+  ASSERT_TRUE(window.PinWriter()("a2V5"));
+  EXPECT_EQ(IniFile(path).Read("Server", "serverIP"), "127.0.0.1");
+  window.Save();
+  EXPECT_EQ(ClientConfig(path).serverKey, "a2V5");
+  EXPECT_EQ(ClientConfig(path).serverIP, "10.0.0.9");
+
+  // An older file, [Server] without the key: loading adds nothing, the key reads empty.
+  WriteFile(path, "[Server]\nserverIP=10.0.0.1\n");
+  EXPECT_EQ(ClientConfig(path).serverKey, "");
+  EXPECT_TRUE(ReadFile(path).starts_with("[Server]\nserverIP=10.0.0.1\n[User]"));
+}
+
 }  // namespace
 }  // namespace ondavox::client

@@ -6,6 +6,7 @@
 #include <latch>
 
 #include "client/core/ClientRunner.h"
+#include "common/PublicKeyText.h"
 #include "common/ReplyCodes.h"
 #include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
@@ -91,7 +92,8 @@ TEST_F(ClientSessionTest, LoginPlaylistAndLogout) {
   EXPECT_TRUE(runner_->connected()) << "connected before the connection exists";
   runner_->SendTCP(kLogin);  // posted before the connection is made
   ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted)));
-  EXPECT_EQ(server.Lines(), std::vector<std::string>{kLoginLine});
+  ASSERT_TRUE(server.WaitForLines(2));
+  EXPECT_EQ(server.Lines(), (std::vector<std::string>{kLoginLine, "KEY"}));
   EXPECT_TRUE(InOrder(
       {"[INFO] You are connected", std::string("[SEND] ") + kLoginLine, TcpLine(kLoginAccepted)}));
 
@@ -134,7 +136,8 @@ TEST_F(ClientSessionTest, RefusedLoginEndsTheSessionWithoutLoggingTheCode) {
   Connect(next);
   runner_->SendTCP(kLogin);
   ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted)));
-  EXPECT_EQ(next.Lines(), std::vector<std::string>{kLoginLine});
+  ASSERT_TRUE(next.WaitForLines(2));
+  EXPECT_EQ(next.Lines(), (std::vector<std::string>{kLoginLine, "KEY"}));
   EXPECT_EQ(server.Lines().size(), 1u);
 }
 
@@ -161,8 +164,8 @@ TEST_F(ClientSessionTest, RepliesGoToTheLogOrTheInfosBox) {
   ASSERT_TRUE(log_.WaitForLine(TcpLine(kUnknownCommand)));
   EXPECT_TRUE(runner_->connected());
   EXPECT_EQ(server.Lines(),
-            (std::vector<std::string>{"REGISTER\tann\tpw\tAnn\tLee\t127.0.0.1\t666", "WHOIS\tann",
-                                      "X", "WHOIS\tzero", "\tWHOIS"}));
+            (std::vector<std::string>{"REGISTER\tann\tpw\tAnn\tLee\t127.0.0.1\t666", "KEY",
+                                      "WHOIS\tann", "X", "WHOIS\tzero", "\tWHOIS"}));
   // An empty line is no reply: the connection counts as lost.
   runner_->SendTCP({"EMPTY"});
   ASSERT_TRUE(WaitClosed());
@@ -239,7 +242,8 @@ TEST_F(ClientSessionTest, WakeUpOfAClosedSessionIsNotTakenByTheNext) {
   ASSERT_TRUE(log_.WaitForLine("[INFO] You are connected"));
   runner_->SendTCP(kLogin);
   ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted)));
-  EXPECT_EQ(next.Lines(), std::vector<std::string>{kLoginLine});
+  ASSERT_TRUE(next.WaitForLines(2));
+  EXPECT_EQ(next.Lines(), (std::vector<std::string>{kLoginLine, "KEY"}));
   EXPECT_EQ(log_.Count("[SEND] WHOIS\tstale"), 0);
 }
 
@@ -361,7 +365,7 @@ TEST_F(ClientSessionTest, ReceiptsFollowTheLoginQueueBesideCommandsAndStopAt406)
   // A receipt and two commands while the server is busy: the last command replaces the one
   // before it, the receipt stays.
   runner_->SendTCP({"WHOIS", "slow"});
-  ASSERT_TRUE(server.WaitForLines(2));
+  ASSERT_TRUE(server.WaitForLines(3));
   complete("a.txt");
   ASSERT_TRUE(WaitFor([&] { return launcher_.Launches().size() == 2; }));
   runner_->SendTCP({"WHOIS", "b"});
@@ -371,15 +375,15 @@ TEST_F(ClientSessionTest, ReceiptsFollowTheLoginQueueBesideCommandsAndStopAt406)
 
   // The server does not know RECEIVED: that answer is not logged, and no receipt follows.
   complete("b.txt");
-  ASSERT_TRUE(server.WaitForLines(5));
+  ASSERT_TRUE(server.WaitForLines(6));
   complete("c.txt");
   ASSERT_TRUE(WaitFor([&] { return droppedCount() == 2; }));
   runner_->SendTCP({"WHOIS", "d"});
-  ASSERT_TRUE(server.WaitForLines(6));
+  ASSERT_TRUE(server.WaitForLines(7));
   ASSERT_TRUE(WaitFor([&] { return log_.Count(TcpLine(kLoginAccepted)) == 4; }));
   SetDebugSink({});
   EXPECT_EQ(server.Lines(), (std::vector<std::string>{
-                                kLoginLine, "WHOIS\tslow", "WHOIS\tc",
+                                kLoginLine, "KEY", "WHOIS\tslow", "WHOIS\tc",
                                 std::string("RECEIVED\ta.txt\t3\t") + kAbcDigest,
                                 std::string("RECEIVED\tb.txt\t3\t") + kAbcDigest, "WHOIS\td"}));
   EXPECT_EQ(log_.Count(TcpLine(kUnknownCommand)), 0);
@@ -394,6 +398,42 @@ TEST_F(ClientSessionTest, DestroyingTheRunnerClosesAnOpenSession) {
   EXPECT_EQ(log_.Count(kUdpClosed), 1);
   EXPECT_EQ(log_.Count(kTcpClosed), 1);
   EXPECT_TRUE(WaitFor([&] { return server.Ended() == 1; }));
+}
+
+TEST_F(ClientSessionTest, ServerKeyIsAskedOnceLoggedInAndPinned) {
+  const std::vector<unsigned char> first(kPublicKeySize, 1);
+  const std::string key = EncodePublicKey(first);
+  ScriptedServer server([&](const std::string& line) {
+    return line == "KEY" ? std::string(kServerKey) + "\t" + key + "\n" : ReplyLine(kLoginAccepted);
+  });
+  Connect(server);
+  runner_->SendTCP(kLogin);
+  ASSERT_TRUE(log_.WaitForLine("[KEY] Pinned the server's key " + KeyFingerprint(first)));
+  runner_->SendTCP(kLogin);  // a second login of the session asks nothing more
+  ASSERT_TRUE(WaitFor([&] { return log_.Count(TcpLine(kLoginAccepted)) == 2; }));
+  EXPECT_EQ(server.Lines(), (std::vector<std::string>{kLoginLine, "KEY", kLoginLine}));
+  EXPECT_EQ(log_.Count("[TCP] " + std::string(kServerKey) + "\t" + key), 0);
+  const std::vector<std::string> calls = fcast_->Calls();
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "SetTrustedKey " + EncodePublicKey(first)),
+            calls.end());
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "SetSource "), calls.end())
+      << "a server on this host gives the receiver no source address";
+}
+
+TEST_F(ClientSessionTest, AnnouncementsFromAnotherAddressAreDroppedWithOneLinePerAddress) {
+  ScriptedServer server(Always(kLoginAccepted));
+  Connect(server);
+  runner_->SendTCP(kLogin);
+  ASSERT_TRUE(log_.WaitForLine(TcpLine(kLoginAccepted)));
+  AnnouncementSender stray("127.0.0.2");
+  stray.Send(kGroup, kMulticastPort, "LOGOUT\n");
+  stray.Send(kGroup, kMulticastPort, "PLAYLIST\tevil\tx\n");
+  Announce("PLAYLIST\tgood\ty\n");
+  ASSERT_TRUE(log_.WaitForLine("[UDP] PLAYLIST\tgood\ty"));
+  EXPECT_TRUE(runner_->connected());
+  EXPECT_EQ(log_.Count("[UDP] Announcements from 127.0.0.2 dropped: not the server"), 1);
+  EXPECT_EQ(log_.Count("[UDP] Playlist changed"), 1);
+  EXPECT_EQ(view_.Rows(), (std::vector<PlaylistRow>{{"good", "y"}}));
 }
 
 }  // namespace

@@ -258,7 +258,12 @@ bool ScriptedServer::WaitForLines(std::size_t count) const {
   return WaitFor([&] { return Lines().size() >= count; });
 }
 
-AnnouncementSender::AnnouncementSender() : socket_(Socket::Udp()) {
+AnnouncementSender::AnnouncementSender(const std::string& from) : socket_(Socket::Udp()) {
+  if (const std::optional<Ipv4Endpoint> source = Ipv4Endpoint::Parse(from, 0)) {
+    if (::bind(socket_.Fd(), source->Get(), Ipv4Endpoint::Size()) != 0) {
+      ADD_FAILURE() << "cannot send from " << from;
+    }
+  }
   // The loopback only, whatever the routes say; announcements never pass a router.
   in_addr loopback{};
   loopback.s_addr = htonl(INADDR_LOOPBACK);

@@ -162,10 +162,11 @@ class ScriptedServer {
   std::thread thread_;
 };
 
-// Sends datagrams to a multicast group over the loopback.
+// Sends datagrams to a multicast group over the loopback, from |from| (a loopback address) when
+// given.
 class AnnouncementSender {
  public:
-  AnnouncementSender();
+  explicit AnnouncementSender(const std::string& from = {});
   void Send(const std::string& group, int port, const std::string& bytes);
 
  private:

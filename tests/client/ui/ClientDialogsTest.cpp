@@ -112,6 +112,10 @@ TEST_F(ClientDialogTest, ServerPropertiesRefusesABadPortAndALongGroupThenHandsTh
   EXPECT_EQ(dialog.tcpPort, 1600);
   EXPECT_EQ(dialog.group, "230.100.100.100");
   EXPECT_EQ(messages_.messages().size(), 2u);
+  EXPECT_EQ(Field(dialog, "serverKey")->text(), QStringLiteral("none"));
+  dialog.SetValues("10.0.0.5", 2001, 1550, "230.0.0.1", "SHA256:abcd");
+  EXPECT_EQ(Field(dialog, "serverKey")->text(), QStringLiteral("SHA256:abcd"));
+  EXPECT_TRUE(Field(dialog, "serverKey")->isReadOnly());
 }
 
 TEST_F(ClientDialogTest, UserPropertiesConfirmedAtOnceGivesDashesForTheNames) {

@@ -139,7 +139,17 @@ TEST_F(ClientWindowTest, LoginShowsThePlaylistThenCommandsAndDisconnect) {
       << Log().join('|').toStdString();
   ASSERT_TRUE(ProcessUntil([&] { return Playlist()->topLevelItemCount() == 2; }));
   ASSERT_TRUE(WaitForLog(TcpLog(kLoginAccepted))) << Log().join('|').toStdString();
-  const QStringList head = Log().mid(0, 6);
+  // Once logged in, the client asks for the server's key, which this server does not have; those
+  // two lines may come before or after the announcement's.
+  const QString noKey = QStringLiteral("[KEY] The server has no key: files are not authenticated");
+  ASSERT_TRUE(WaitForLog(noKey));
+  const auto withoutKeyLines = [&] {
+    QStringList lines = Log();
+    EXPECT_EQ(lines.removeAll(QStringLiteral("[SEND] KEY")), 1);
+    EXPECT_EQ(lines.removeAll(noKey), 1);
+    return lines;
+  };
+  const QStringList head = withoutKeyLines().mid(0, 6);
   EXPECT_EQ(head.mid(0, 3),
             QStringList({"[INFO] Try to connect", "[INFO] You are connected",
                          "[SEND] LOGIN\tann\tpw\t127.0.0.1\t666"}));
@@ -154,7 +164,7 @@ TEST_F(ClientWindowTest, LoginShowsThePlaylistThenCommandsAndDisconnect) {
   // Without a selected row nothing is sent.
   Child<QPushButton>(frame_->view(), "whois")->click();
   Child<QPushButton>(frame_->view(), "fileInfos")->click();
-  EXPECT_EQ(Log().mid(6), QStringList({"No item selected", "No item selected"}));
+  EXPECT_EQ(withoutKeyLines().mid(6), QStringList({"No item selected", "No item selected"}));
 
   Playlist()->setCurrentItem(Playlist()->topLevelItem(0));
   Child<QPushButton>(frame_->view(), "whois")->click();
