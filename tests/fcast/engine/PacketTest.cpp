@@ -166,7 +166,7 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
   // Reserved bytes that are not zero; a flag this version does not know; a digest without
   // its flag.
   EXPECT_EQ(withChange([](auto& b) { b[7] = 1; }), ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) { b[31] |= 2; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[31] |= 4; }), ParseError::kBadField);
   EXPECT_EQ(withChange([](auto& b) { b[31] = 0; }), ParseError::kBadField);
 
   std::vector<std::uint8_t> data(100);
