@@ -190,6 +190,89 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
   EXPECT_EQ(withChange([](auto& b) { b[22] = kMaxCombinations - 1; }), ParseError::kNone);
 }
 
+Ed25519Key SigningKey(std::uint8_t fill) {
+  return std::move(*Ed25519Key::FromSeed(std::vector<std::uint8_t>(kEd25519SeedSize, fill)));
+}
+
+TEST(FcastPacket, ASignedDescriptorRoundTripsAndOnlyItsKeyVerifiesIt) {
+  const Ed25519Key key = SigningKey(1);
+  const DescriptorPacket sent = SampleDescriptor();
+  std::vector<std::uint8_t> bytes;
+  EncodeSignedDescriptor(sent, key, bytes);
+  ASSERT_EQ(bytes.size(), kDescriptorFixedSize + sent.name.size() + kEd25519SignatureSize);
+  EXPECT_EQ(bytes[31], kDigestKnown | kSigned);
+  const ParsedPacket parsed = ParsePacket(bytes);
+  ASSERT_EQ(parsed.error, ParseError::kNone);
+  const auto& got = std::get<DescriptorPacket>(parsed.packet);
+  ASSERT_TRUE(got.signature);
+  EXPECT_EQ(got.name, sent.name);
+  EXPECT_TRUE(std::equal(got.signature->begin(), got.signature->end(),
+                         bytes.end() - kEd25519SignatureSize));
+  EXPECT_TRUE(VerifyDescriptor(bytes, got, key.PublicKey()));
+  EXPECT_FALSE(VerifyDescriptor(bytes, got, SigningKey(2).PublicKey()));
+  // What was parsed encodes back to the same datagram, signature included.
+  std::vector<std::uint8_t> again;
+  EncodeDescriptor(got, again);
+  EXPECT_EQ(again, bytes);
+  // The signature does not cover the CRC field, which is not yet written when it is made.
+  std::vector<std::uint8_t> message = SignedMessage(bytes);
+  EXPECT_EQ(message.size(), bytes.size() - kEd25519SignatureSize);
+  EXPECT_TRUE(std::all_of(&message[12], &message[16], [](std::uint8_t b) { return b == 0; }));
+
+  // Unsigned: no flag, no signature, nothing a key verifies.
+  EncodeDescriptor(sent, bytes);
+  const ParsedPacket unsigned_ = ParsePacket(bytes);
+  ASSERT_EQ(unsigned_.error, ParseError::kNone);
+  EXPECT_FALSE(std::get<DescriptorPacket>(unsigned_.packet).signature);
+  EXPECT_FALSE(VerifyDescriptor(bytes, std::get<DescriptorPacket>(unsigned_.packet),
+                                key.PublicKey()));
+}
+
+TEST(FcastPacket, EveryByteASignatureCoversIsChecked) {
+  // Each byte changed, the CRC made right again as a forger would: the datagram is refused by
+  // the parser or by the signature, whichever field it is in.
+  const Ed25519Key key = SigningKey(3);
+  std::vector<std::uint8_t> good;
+  EncodeSignedDescriptor(SampleDescriptor(), key, good);
+  int verified = 0;
+  for (std::size_t i = 0; i < good.size(); ++i) {
+    if (i >= 12 && i < 16) continue;  // the CRC itself
+    std::vector<std::uint8_t> bad = good;
+    bad[i] ^= 0x04;
+    Reseal(bad);
+    const ParsedPacket parsed = ParsePacket(bad);
+    if (parsed.error != ParseError::kNone) continue;
+    ++verified;
+    EXPECT_FALSE(VerifyDescriptor(bad, std::get<DescriptorPacket>(parsed.packet),
+                                  key.PublicKey()))
+        << "byte " << i;
+  }
+  // The file id, size, digest, name and signature bytes parse whatever their value.
+  EXPECT_GT(verified, 4 + 5 + 32 + 8 + 64);
+}
+
+TEST(FcastPacket, RejectsASignatureThatDoesNotFitTheDatagram) {
+  std::vector<std::uint8_t> signedBytes;
+  EncodeSignedDescriptor(SampleDescriptor(), SigningKey(4), signedBytes);
+  std::vector<std::uint8_t> unsignedBytes;
+  EncodeDescriptor(SampleDescriptor(), unsignedBytes);
+  const auto changed = [](std::vector<std::uint8_t> bytes, auto change) {
+    change(bytes);
+    Reseal(bytes);
+    return ParsePacket(bytes).error;
+  };
+  // Cut short, flagged without one, there without the flag, or followed by more bytes.
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b.pop_back(); }), ParseError::kBadLength);
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b.resize(b.size() - kEd25519SignatureSize + 1); }),
+            ParseError::kBadLength);
+  EXPECT_EQ(changed(unsignedBytes, [](auto& b) { b[31] |= kSigned; }), ParseError::kBadLength);
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b[31] &= ~kSigned; }), ParseError::kBadLength);
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b.push_back(0); }), ParseError::kBadLength);
+  // A datagram of the previous wire version, signed or not.
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b[4] = 3; }), ParseError::kBadVersion);
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b[31] = kSigned; }), ParseError::kBadField);
+}
+
 TEST(FileLayout, CutsFilesIntoEvenBlocksThatCoverEveryByteOnce) {
   struct Case {
     std::uint64_t size;
