@@ -49,6 +49,14 @@ class Events {
     for (const ReceiverEvent& event : All()) n += event.code == code;
     return n;
   }
+  // The FCASTRE_ERROR events of |error|.
+  std::vector<ReceiverEvent> Errors(long error) {
+    std::vector<ReceiverEvent> errors;
+    for (const ReceiverEvent& event : All()) {
+      if (event.code == FCASTRE_ERROR && event.error == error) errors.push_back(event);
+    }
+    return errors;
+  }
 
  private:
   Mutex mu_;
@@ -70,8 +78,7 @@ std::vector<std::uint8_t> Padded(const std::string& content, std::size_t symbolS
 
 std::unique_ptr<CarouselReceiver> MakeReceiver(
     std::uint16_t port, const std::string& folder, Events& events,
-    std::chrono::milliseconds stallTime = std::chrono::seconds(5)) {
-  ReceiverOptions options;
+    std::chrono::milliseconds stallTime = std::chrono::seconds(5), ReceiverOptions options = {}) {
   options.group = kGroup;
   options.port = port;
   options.folder = folder;
@@ -83,10 +90,17 @@ std::unique_ptr<CarouselReceiver> MakeReceiver(
   return std::move(*created);
 }
 
-// Sends hand-made datagrams to the test group on one port, as a forged sender would.
+// Sends hand-made datagrams to the test group on one port, as a forged sender would, from the
+// loopback address |from| when given.
 class GroupSender {
  public:
-  explicit GroupSender(std::uint16_t port) : to_(*Ipv4Endpoint::Parse(kGroup, port)) {}
+  explicit GroupSender(std::uint16_t port, const char* from = nullptr)
+      : to_(*Ipv4Endpoint::Parse(kGroup, port)) {
+    if (from != nullptr) {
+      const Ipv4Endpoint local = *Ipv4Endpoint::Parse(from, 0);
+      EXPECT_EQ(::bind(socket_.Fd(), local.Get(), Ipv4Endpoint::Size()), 0);
+    }
+  }
   void Send(const std::vector<std::uint8_t>& bytes) {
     ::sendto(socket_.Fd(), bytes.data(), bytes.size(), 0, to_.Get(), Ipv4Endpoint::Size());
   }
@@ -96,8 +110,10 @@ class GroupSender {
   Ipv4Endpoint to_;
 };
 
-std::unique_ptr<CarouselSender> MakeSender(std::uint16_t port, int rounds, std::int64_t rate) {
+std::unique_ptr<CarouselSender> MakeSender(std::uint16_t port, int rounds, std::int64_t rate,
+                                           std::vector<std::uint8_t> signingSeed = {}) {
   SenderOptions options;
+  options.signingSeed = std::move(signingSeed);
   options.group = kGroup;
   options.port = port;
   options.rateBytesPerSecond = rate;
@@ -514,6 +530,239 @@ TEST(FcastReceiverLimits, AStalledForgedFileGivesBackTheDiskSpaceItWasPromised) 
       WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 1; }, std::chrono::seconds(5)));
   EXPECT_EQ(ReadFile(download.path() / "genuine.bin"), content);
   sender->Stop();
+}
+
+// Signed descriptors, the trusted key and the source filter; the backup of a replaced file.
+
+std::vector<std::uint8_t> Seed(std::uint8_t fill) {
+  return std::vector<std::uint8_t>(kEd25519SeedSize, fill);
+}
+Ed25519Key KeyOf(std::uint8_t fill) { return std::move(*Ed25519Key::FromSeed(Seed(fill))); }
+
+// A file of a few 16-byte symbols, sent by hand: its descriptor (unsigned, signed, or as given)
+// and its source symbols.
+class TinyFile {
+ public:
+  TinyFile(std::uint32_t fileId, const std::string& name, const std::string& content)
+      : padded_(Padded(content, 16)) {
+    descriptor_.fileId = fileId;
+    descriptor_.fileSize = content.size();
+    descriptor_.symbolSize = 16;
+    descriptor_.sourceSymbols = static_cast<std::uint16_t>(std::max<std::size_t>(1, padded_.size() / 16));
+    descriptor_.symbolIds = 255;
+    descriptor_.sha256 = DigestOf(content);
+    descriptor_.name = name;
+  }
+  DescriptorPacket& Descriptor() { return descriptor_; }
+  std::vector<std::uint8_t> Unsigned() const {
+    std::vector<std::uint8_t> bytes;
+    EncodeDescriptor(descriptor_, bytes);
+    return bytes;
+  }
+  std::vector<std::uint8_t> SignedBy(const Ed25519Key& key) const {
+    std::vector<std::uint8_t> bytes;
+    EncodeSignedDescriptor(descriptor_, key, bytes);
+    return bytes;
+  }
+  void SendSymbols(GroupSender& out) const {
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < padded_.size() / 16; ++i) {
+      EncodeSymbol(descriptor_.fileId, 0, static_cast<std::uint16_t>(i),
+                   std::span(padded_).subspan(i * 16, 16), bytes);
+      out.Send(bytes);
+    }
+  }
+
+ private:
+  DescriptorPacket descriptor_;
+  std::vector<std::uint8_t> padded_;
+};
+
+std::vector<std::string> FolderNames(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(FcastTrust, DescriptorsTheTrustedKeyDidNotSignGetNothingAndSignedTransfersComplete) {
+  TempDir source;
+  TempDir download;
+  Events events;
+  auto receiver = MakeReceiver(1720, download.path().string(), events);
+  ASSERT_TRUE(receiver);
+  const Ed25519Key trusted = KeyOf(1);
+  ASSERT_TRUE(receiver->SetTrustedKey(trusted.PublicKey()).ok());
+  EXPECT_FALSE(receiver->SetTrustedKey(std::vector<std::uint8_t>(31)).ok());
+  GroupSender out(1720);
+  const std::string content = RandomBytes(40, 20);
+  // Unsigned, signed by another key, and signed but with its name changed afterwards; each
+  // twice, with its symbols.
+  TinyFile unsignedFile(90, "../unsigned.exe", content);
+  TinyFile otherKey(91, "other.exe", content);
+  TinyFile tampered(92, "tampered.exe", content);
+  std::vector<std::uint8_t> tamperedBytes = tampered.SignedBy(trusted);
+  tamperedBytes[kDescriptorFixedSize] = 'T';
+  std::fill(tamperedBytes.begin() + 12, tamperedBytes.begin() + 16, 0);
+  const std::uint32_t crc = Crc32c(tamperedBytes);
+  for (int i = 0; i < 4; ++i) tamperedBytes[12 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+  for (int repeat = 0; repeat < 2; ++repeat) {
+    out.Send(unsignedFile.Unsigned());
+    unsignedFile.SendSymbols(out);
+    out.Send(otherKey.SignedBy(KeyOf(2)));
+    otherKey.SendSymbols(out);
+    out.Send(tamperedBytes);
+    tampered.SendSymbols(out);
+  }
+  ASSERT_TRUE(WaitFor([&] { return receiver->Statistics().datagrams == 2 * 3 * 4; }));
+  // A forged descriptor with the id of the genuine file, first: the genuine file still comes.
+  TinyFile genuine(93, "genuine.bin", content);
+  TinyFile copiedId(93, "forged.bin", RandomBytes(40, 21));
+  out.Send(copiedId.Unsigned());
+  out.Send(genuine.SignedBy(trusted));
+  genuine.SendSymbols(out);
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 1; }));
+  EXPECT_EQ(ReadFile(download.path() / "genuine.bin"), content);
+
+  // And a transfer from a sender that signs with the trusted key.
+  const std::string sent = RandomBytes(300'000, 22);
+  WriteFile(source.path() / "signed.bin", sent);
+  auto sender = MakeSender(1720, 2, 20'000'000, Seed(1));
+  ASSERT_TRUE(sender);
+  ASSERT_TRUE(sender->SendFile(source.File("signed.bin")).ok());
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 2; }));
+  EXPECT_EQ(ReadFile(download.path() / "signed.bin"), sent);
+
+  std::vector<std::pair<std::uint32_t, std::string>> refused;
+  for (const ReceiverEvent& event : events.Errors(kFcastErrorUnauthenticated)) {
+    refused.emplace_back(event.fileId, event.name);
+  }
+  EXPECT_EQ(refused, (std::vector<std::pair<std::uint32_t, std::string>>{
+                         {90, "unsigned.exe"}, {91, "other.exe"}, {92, "Tampered.exe"},
+                         {93, "forged.bin"}}));
+  EXPECT_EQ(events.Count(FCASTRE_FILE_START), 2);
+  EXPECT_EQ(events.Count(FCASTRE_ERROR), 4);
+  EXPECT_EQ(FolderNames(download.path()), (std::vector<std::string>{"genuine.bin", "signed.bin"}));
+}
+
+TEST(FcastTrust, AKeySetAfterTheStartTakesDigestsAndNamesOnlyFromWhatItSigned) {
+  TempDir download;
+  Events events;
+  auto receiver = MakeReceiver(1721, download.path().string(), events);
+  ASSERT_TRUE(receiver);
+  GroupSender out(1721);
+  const Ed25519Key trusted = KeyOf(3);
+  // Two files start, whole but for their digest, before the key is known: one under the name
+  // the key will sign, one under another.
+  const std::string content = RandomBytes(40, 23);
+  TinyFile kept(95, "kept.bin", content);
+  TinyFile renamed(96, "evil.bin", content);
+  for (TinyFile* file : {&kept, &renamed}) {
+    file->Descriptor().sha256.reset();
+    out.Send(file->Unsigned());
+    file->SendSymbols(out);
+    file->Descriptor().sha256 = DigestOf(content);
+  }
+  ASSERT_TRUE(WaitFor([&] { return receiver->Statistics().datagrams == 8; }));
+  ASSERT_EQ(events.Count(FCASTRE_FILE_START), 2);
+  ASSERT_TRUE(receiver->SetTrustedKey(trusted.PublicKey()).ok());
+  // The digest in an unsigned descriptor no longer counts.
+  out.Send(kept.Unsigned());
+  ASSERT_TRUE(WaitFor([&] { return events.Errors(kFcastErrorUnauthenticated).size() == 1; }));
+  EXPECT_EQ(events.Count(FCASTRE_FILE_COMPLETE), 0);
+  // Signed, it does; the file signed under another name starts over under that name.
+  out.Send(kept.SignedBy(trusted));
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 1; }));
+  EXPECT_EQ(ReadFile(download.path() / "kept.bin"), content);
+  renamed.Descriptor().name = "good.bin";
+  out.Send(renamed.SignedBy(trusted));
+  renamed.SendSymbols(out);
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 2; }));
+  EXPECT_EQ(events.All().back().name, "good.bin");
+  EXPECT_EQ(FolderNames(download.path()), (std::vector<std::string>{"good.bin", "kept.bin"}));
+  const auto refused = events.Errors(kFcastErrorUnauthenticated);
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_EQ(refused[1].name, "evil.bin");
+}
+
+TEST(FcastTrust, DatagramsFromAnotherAddressThanTheSourceAreDroppedAndReportedOnce) {
+  TempDir download;
+  Events events;
+  ReceiverOptions options;
+  options.source = "127.0.0.1";
+  auto receiver =
+      MakeReceiver(1722, download.path().string(), events, std::chrono::seconds(5), options);
+  ASSERT_TRUE(receiver);
+  GroupSender stray(1722, "127.0.0.2");
+  GroupSender genuine(1722, "127.0.0.1");
+  TinyFile strayFile(97, "stray.bin", RandomBytes(40, 24));
+  for (int repeat = 0; repeat < 3; ++repeat) {
+    stray.Send(strayFile.Unsigned());
+    strayFile.SendSymbols(stray);
+  }
+  ASSERT_TRUE(WaitFor([&] { return receiver->Statistics().stray == 12; }));
+  const std::string content = RandomBytes(40, 25);
+  TinyFile genuineFile(98, "genuine.bin", content);
+  genuine.Send(genuineFile.Unsigned());
+  genuineFile.SendSymbols(genuine);
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 1; }));
+  EXPECT_EQ(ReadFile(download.path() / "genuine.bin"), content);
+  const auto strays = events.Errors(kFcastErrorStraySource);
+  ASSERT_EQ(strays.size(), 1u);
+  EXPECT_EQ(strays[0].name, "127.0.0.2");
+  EXPECT_EQ(receiver->Statistics().datagrams, 4);  // the stray ones were not read
+  EXPECT_EQ(events.Count(FCASTRE_FILE_START), 1);
+
+  // Changed while running: the other address is now the one read.
+  EXPECT_FALSE(receiver->SetSource("127.0.0").ok());
+  ASSERT_TRUE(receiver->SetSource("127.0.0.2").ok());
+  stray.Send(strayFile.Unsigned());
+  strayFile.SendSymbols(stray);
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 2; }));
+}
+
+TEST(FcastBackup, ADifferentFileOfTheSameNameIsKeptWithATildeAndAnIdenticalOneIsNot) {
+  TempDir download;
+  Events events;
+  auto receiver = MakeReceiver(1723, download.path().string(), events);
+  ASSERT_TRUE(receiver);
+  GroupSender out(1723);
+  std::uint32_t fileId = 100;
+  const auto receive = [&](const std::string& content) {
+    const int completed = events.Count(FCASTRE_FILE_COMPLETE);
+    TinyFile file(fileId++, "song.bin", content);
+    out.Send(file.Unsigned());
+    file.SendSymbols(out);
+    return WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == completed + 1; });
+  };
+  // Same size, different bytes: only a comparison of the bytes tells them apart.
+  const std::string first = RandomBytes(40, 26);
+  const std::string second = RandomBytes(40, 27);
+  ASSERT_TRUE(receive(first));
+  ASSERT_TRUE(receive(second));
+  const std::vector<ReceiverEvent> all = events.All();
+  ASSERT_GE(all.size(), 2u);
+  EXPECT_EQ(all[all.size() - 2].code, FCASTRE_FILE_REPLACED);
+  EXPECT_EQ(all[all.size() - 2].name, "song.bin");
+  EXPECT_EQ(all.back().code, FCASTRE_FILE_COMPLETE);
+  EXPECT_EQ(ReadFile(download.path() / "song.bin"), second);
+  EXPECT_EQ(ReadFile(download.path() / "song.bin~"), first);
+  // The same bytes again: nothing to keep, and the backup stays the older file.
+  ASSERT_TRUE(receive(second));
+  EXPECT_EQ(ReadFile(download.path() / "song.bin~"), first);
+  // One generation: a third version takes the second's place as the backup.
+  const std::string third = RandomBytes(1000, 28);
+  ASSERT_TRUE(receive(third));
+  EXPECT_EQ(ReadFile(download.path() / "song.bin~"), second);
+  // A folder of the backup's name is left alone, and the file replaced unkept.
+  std::filesystem::remove(download.path() / "song.bin~");
+  std::filesystem::create_directory(download.path() / "song.bin~");
+  ASSERT_TRUE(receive(first));
+  EXPECT_EQ(ReadFile(download.path() / "song.bin"), first);
+  EXPECT_TRUE(std::filesystem::is_directory(download.path() / "song.bin~"));
+  EXPECT_EQ(events.Count(FCASTRE_FILE_REPLACED), 2);
 }
 
 }  // namespace
