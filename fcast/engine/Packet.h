@@ -45,7 +45,8 @@ namespace ondavox::fcast {
 // (kSigned included), digest, blocks per group, name length and name (SignedMessage). The CRC
 // covers the signature too.
 // The sender starts sending while it still hashes the file: until it knows the digest, its
-// descriptors leave flag kDigestKnown clear and the digest field zero. No other flag is defined.
+// descriptors leave flag kDigestKnown clear and the digest field zero. No other flag than these
+// two is defined.
 //
 // Parsing checks everything a receiver relies on before it allocates or writes anything:
 // length, magic, version, CRC and every field's range; reserved bytes must be zero, so that a

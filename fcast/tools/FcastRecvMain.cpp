@@ -174,8 +174,9 @@ int main(int argc, char** argv) {
       printer.WaitFor(files, std::chrono::steady_clock::now() + std::chrono::seconds(timeout));
   const ReceiverStatistics statistics = receiver->Statistics();
   receiver.reset();
-  std::fprintf(stderr, "%lld datagrams received, %lld rejected\n",
+  std::fprintf(stderr, "%lld datagrams received, %lld rejected, %lld from other addresses\n",
                static_cast<long long>(statistics.datagrams),
-               static_cast<long long>(statistics.rejected));
+               static_cast<long long>(statistics.rejected),
+               static_cast<long long>(statistics.stray));
   return done ? 0 : 1;
 }

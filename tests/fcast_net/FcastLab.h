@@ -35,12 +35,14 @@ class FcastLab {
   const std::filesystem::path& Folder() const { return lab_->Folder(); }
 
   // Starts fcast-recv on |host| into |folder| and returns once the host has joined the group.
-  // |files| 0 receives until the timeout.
+  // |files| 0 receives until the timeout. |options| go on the command line too.
   std::unique_ptr<lab::HostProcess> StartReceiver(int host, const std::filesystem::path& folder, int files,
-                                                  int timeout_seconds = 120);
-  // Starts fcast-send on |host| with |files|.
+                                                  int timeout_seconds = 120,
+                                                  const std::vector<std::string>& options = {});
+  // Starts fcast-send on |host| with |options|, then |files|.
   std::unique_ptr<lab::HostProcess> StartSender(int host, long rate_kbit, int rounds,
-                                                const std::vector<std::filesystem::path>& files);
+                                                const std::vector<std::filesystem::path>& files,
+                                                const std::vector<std::string>& options = {});
 
  private:
   explicit FcastLab(std::unique_ptr<lab::NetworkLab> lab) : lab_(std::move(lab)) {}
