@@ -87,10 +87,9 @@ Status CarouselSender::SendFile(const std::string& path) {
   }
   counters_.Reset();
   finished_ = false;
-  transfer_ = std::make_unique<CarouselTransfer>(
-      options_, socket_.Fd(), std::move(file), size,
-      std::filesystem::path(path).filename().string(), signingKey_ ? &*signingKey_ : nullptr,
-      counters_);
+  transfer_ = std::make_unique<CarouselTransfer>(options_, socket_.Fd(), std::move(file), size,
+                                                 std::filesystem::path(path).filename().string(),
+                                                 signingKey_ ? &*signingKey_ : nullptr, counters_);
   thread_ = std::thread(&CarouselSender::Run, this, transfer_.get());
   return Status();
 }

@@ -68,7 +68,8 @@ struct SenderCounters {
 
 // Sends one file at a time to a multicast group, round after round, at a paced rate, until the
 // planned rounds are sent or Stop(); fcast/README.md describes the schedule. Owns the socket,
-// the signing key and the transfer's threads; called from one controlling thread (Statistics from any thread).
+// the signing key and the transfer's threads; called from one controlling thread (Statistics from
+// any thread).
 class CarouselSender {
  public:
   // A sender for |options|, or why the options (a signing seed of another size among them) or
@@ -91,8 +92,7 @@ class CarouselSender {
   bool WaitFinished(std::chrono::milliseconds timeout);
 
  private:
-  CarouselSender(const SenderOptions& options, Socket socket,
-                 std::optional<Ed25519Key> signingKey);
+  CarouselSender(const SenderOptions& options, Socket socket, std::optional<Ed25519Key> signingKey);
   // The sending thread: runs |transfer| to its end.
   void Run(CarouselTransfer* transfer);
 

@@ -29,8 +29,7 @@ class CarouselTransfer {
   // its descriptors signed with |signingKey| unless null, counting into |counters|; the socket,
   // the key and the counters must outlive it. REQUIRES: Layout(size, options).
   CarouselTransfer(const SenderOptions& options, int socket, UniqueFd file, std::uint64_t size,
-                   const std::string& name, const Ed25519Key* signingKey,
-                   SenderCounters& counters);
+                   const std::string& name, const Ed25519Key* signingKey, SenderCounters& counters);
   CarouselTransfer(const CarouselTransfer&) = delete;
   CarouselTransfer& operator=(const CarouselTransfer&) = delete;
 

@@ -527,7 +527,8 @@ bool IncomingFile::SameAsFile(const std::string& path) {
   std::vector<std::uint8_t> ours(kChunk);
   std::vector<std::uint8_t> theirs(kChunk);
   for (std::uint64_t offset = 0; offset < layout_.FileSize(); offset += kChunk) {
-    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, layout_.FileSize() - offset));
+    const auto length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, layout_.FileSize() - offset));
     if (!ReadAt(fd_.Get(), ours.data(), length, offset) ||
         !ReadAt(other.Get(), theirs.data(), length, offset) ||
         std::memcmp(ours.data(), theirs.data(), length) != 0) {

@@ -143,8 +143,8 @@ void EncodeSignedDescriptor(const DescriptorPacket& descriptor, const Ed25519Key
 }
 
 std::vector<std::uint8_t> SignedMessage(std::span<const std::uint8_t> datagram) {
-  std::vector<std::uint8_t> message(datagram.begin(),
-                                    datagram.end() - static_cast<std::ptrdiff_t>(kEd25519SignatureSize));
+  std::vector<std::uint8_t> message(
+      datagram.begin(), datagram.end() - static_cast<std::ptrdiff_t>(kEd25519SignatureSize));
   Put32(message.data() + kCrcOffset, 0);
   return message;
 }

@@ -43,8 +43,7 @@ bool FcastLab::WaitForMembership(int host) {
 }
 
 std::unique_ptr<lab::HostProcess> FcastLab::StartReceiver(int host, const std::filesystem::path& folder, int files,
-                                                          int timeout_seconds,
-                                                          const std::vector<std::string>& options) {
+                                                          int timeout_seconds) {
   std::filesystem::create_directories(folder);
   std::vector<std::string> argv = {ONDAVOX_FCAST_RECV, "--group", kGroup, "--port", std::to_string(kPort),
                                    "--dir", folder.string(), "--interface", lab::NetworkLab::Address(host),
@@ -53,7 +52,6 @@ std::unique_ptr<lab::HostProcess> FcastLab::StartReceiver(int host, const std::f
     argv.push_back("--files");
     argv.push_back(std::to_string(files));
   }
-  argv.insert(argv.end(), options.begin(), options.end());
   std::string error;
   auto receiver = lab_->Start(host, argv, &error);
   EXPECT_NE(receiver, nullptr) << error;
@@ -64,12 +62,10 @@ std::unique_ptr<lab::HostProcess> FcastLab::StartReceiver(int host, const std::f
 }
 
 std::unique_ptr<lab::HostProcess> FcastLab::StartSender(int host, long rate_kbit, int rounds,
-                                                        const std::vector<std::filesystem::path>& files,
-                                                        const std::vector<std::string>& options) {
+                                                        const std::vector<std::filesystem::path>& files) {
   std::vector<std::string> argv = {ONDAVOX_FCAST_SEND, "--group", kGroup, "--port", std::to_string(kPort),
                                    "--rate", std::to_string(rate_kbit), "--rounds", std::to_string(rounds),
                                    "--interface", lab::NetworkLab::Address(host)};
-  argv.insert(argv.end(), options.begin(), options.end());
   for (const auto& file : files) argv.push_back(file.string());
   std::string error;
   auto sender = lab_->Start(host, argv, &error);

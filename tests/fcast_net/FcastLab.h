@@ -35,14 +35,12 @@ class FcastLab {
   const std::filesystem::path& Folder() const { return lab_->Folder(); }
 
   // Starts fcast-recv on |host| into |folder| and returns once the host has joined the group.
-  // |files| 0 receives until the timeout. |options| go on the command line too.
+  // |files| 0 receives until the timeout.
   std::unique_ptr<lab::HostProcess> StartReceiver(int host, const std::filesystem::path& folder, int files,
-                                                  int timeout_seconds = 120,
-                                                  const std::vector<std::string>& options = {});
-  // Starts fcast-send on |host| with |options|, then |files|.
+                                                  int timeout_seconds = 120);
+  // Starts fcast-send on |host| with |files|.
   std::unique_ptr<lab::HostProcess> StartSender(int host, long rate_kbit, int rounds,
-                                                const std::vector<std::filesystem::path>& files,
-                                                const std::vector<std::string>& options = {});
+                                                const std::vector<std::filesystem::path>& files);
 
  private:
   explicit FcastLab(std::unique_ptr<lab::NetworkLab> lab) : lab_(std::move(lab)) {}
