@@ -9,7 +9,8 @@
 #   RESULT_RSS       largest receiver resident size, MiB
 #   RESULT_NOTE      what went wrong
 # Inputs: SOURCE (the file), SOURCE_SHA, RUN_LIMIT (seconds), RUN (an empty folder per run),
-# FCAST_BIN (folder of fcast-send and fcast-recv).
+# FCAST_BIN (folder of fcast-send and fcast-recv); for signed transfers, SIGNING_KEY (a PEM
+# Ed25519 private key) and TRUSTED_KEY (its public key in base64).
 
 RECEIVERS=(1 2 3)
 
@@ -99,8 +100,13 @@ collect() {
   fi
 }
 
+# $3: "signed" to sign the descriptors with SIGNING_KEY and have the receivers check them.
 transfer_fcast() {
-  local rate=$1 rounds=$2 host names=() copies=() start
+  local rate=$1 rounds=$2 signed=${3:-} host names=() copies=() start sign=() trust=()
+  if [ "$signed" = signed ]; then
+    sign=(--key "$SIGNING_KEY")
+    trust=(--trust "$TRUSTED_KEY")
+  fi
   case $rate in
     max) rate=10000000 ;;
     max:*) rate=${rate#max:} ;;
@@ -108,14 +114,15 @@ transfer_fcast() {
   for host in "${RECEIVERS[@]}"; do
     mkdir -p "$RUN/in$host"
     start_measured "$host" "recv$host" "$FCAST_BIN/fcast-recv" --group 230.0.0.2 --port 1711 \
-      --dir "$RUN/in$host" --interface "$(lab_address "$host")" --files 1 --timeout "$RUN_LIMIT" > /dev/null
+      --dir "$RUN/in$host" --interface "$(lab_address "$host")" --files 1 --timeout "$RUN_LIMIT" \
+      "${trust[@]}" > /dev/null
     names+=("recv$host")
     copies+=("$RUN/in$host/$(basename "$SOURCE")")
   done
   sleep 0.5
   start=$(now)
   start_measured 0 send "$FCAST_BIN/fcast-send" --group 230.0.0.2 --port 1711 --rate "$rate" \
-    --rounds "$rounds" --interface "$(lab_address 0)" "$SOURCE" > /dev/null
+    --rounds "$rounds" --interface "$(lab_address 0)" "${sign[@]}" "$SOURCE" > /dev/null
   wait_jobs "$start" "${names[@]}"
   # The receivers are done: the rounds still to go do not count.
   stop_measured send

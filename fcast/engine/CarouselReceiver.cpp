@@ -1,5 +1,6 @@
 #include "fcast/engine/CarouselReceiver.h"
 
+#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -25,6 +26,40 @@ constexpr std::size_t kRememberedIds = 1024;
 // Symbols kept while their file's descriptor is awaited: more than a sender sends between two
 // descriptors, and a few MiB at most.
 constexpr std::size_t kEarlySymbols = 2048;
+// Descriptor datagrams whose signature check is remembered: the two a sender sends of each
+// file (before and after its digest is known) for every file in progress, with room to spare.
+constexpr std::size_t kRememberedVerdicts = 32;
+constexpr std::size_t kRememberedStraySources = 256;
+
+// |address| as an IPv4 address in network order; nothing for an empty text.
+StatusOr<std::optional<std::uint32_t>> ParseSource(const std::string& address) {
+  if (address.empty()) return std::optional<std::uint32_t>();
+  in_addr parsed{};
+  if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
+    return Status::InvalidArgument("not an IPv4 address: " + address);
+  }
+  return std::optional<std::uint32_t>(parsed.s_addr);
+}
+
+StatusOr<std::optional<Ed25519PublicKey>> ParseKey(std::span<const std::uint8_t> publicKey) {
+  if (publicKey.empty()) return std::optional<Ed25519PublicKey>();
+  if (publicKey.size() != kEd25519PublicKeySize) {
+    return Status::InvalidArgument("an Ed25519 public key is 32 bytes, not " +
+                                   std::to_string(publicKey.size()));
+  }
+  Ed25519PublicKey key{};
+  std::copy(publicKey.begin(), publicKey.end(), key.begin());
+  return std::optional<Ed25519PublicKey>(key);
+}
+
+// Remembers |value| in |seen|, forgetting the oldest beyond |limit|; false when it was there.
+template <typename T>
+bool FirstTime(std::deque<T>& seen, T value, std::size_t limit) {
+  if (std::find(seen.begin(), seen.end(), value) != seen.end()) return false;
+  seen.push_back(value);
+  if (seen.size() > limit) seen.pop_front();
+  return true;
+}
 
 }  // namespace
 
@@ -36,13 +71,21 @@ StatusOr<std::unique_ptr<CarouselReceiver>> CarouselReceiver::Create(const Recei
     return Status::InvalidArgument("not a folder: " + options.folder);
   }
   if (options.port == 0) return Status::InvalidArgument("invalid port");
+  StatusOr<std::optional<Ed25519PublicKey>> key = ParseKey(options.trustedKey);
+  if (!key.ok()) return key.status();
+  StatusOr<std::optional<std::uint32_t>> source = ParseSource(options.source);
+  if (!source.ok()) return source.status();
   StatusOr<Socket> socket = OpenReceiveSocket(options.group, options.port, options.interface);
   if (!socket.ok()) return socket.status();
   UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!wake.Valid()) return PosixError("eventfd", errno);
   IncomingFile::RemoveStaleTemporaries(options.folder);
-  return std::unique_ptr<CarouselReceiver>(
+  std::unique_ptr<CarouselReceiver> receiver(
       new CarouselReceiver(options, std::move(sink), std::move(*socket), std::move(wake)));
+  MutexLock lock(receiver->settingsMu_);
+  receiver->trustedKeySetting_ = *key;
+  receiver->sourceSetting_ = *source;
+  return receiver;
 }
 
 CarouselReceiver::CarouselReceiver(const ReceiverOptions& options, EventSink sink, Socket socket,
@@ -67,7 +110,56 @@ void CarouselReceiver::Start() {
 }
 
 ReceiverStatistics CarouselReceiver::Statistics() const {
-  return {datagrams_.load(), rejected_.load(), static_cast<std::int64_t>(budget_.Held())};
+  return {datagrams_.load(), rejected_.load(), stray_.load(),
+          static_cast<std::int64_t>(budget_.Held())};
+}
+
+Status CarouselReceiver::SetTrustedKey(std::span<const std::uint8_t> publicKey) {
+  StatusOr<std::optional<Ed25519PublicKey>> key = ParseKey(publicKey);
+  if (!key.ok()) return key.status();
+  MutexLock lock(settingsMu_);
+  trustedKeySetting_ = *key;
+  return Status();
+}
+
+Status CarouselReceiver::SetSource(const std::string& address) {
+  StatusOr<std::optional<std::uint32_t>> source = ParseSource(address);
+  if (!source.ok()) return source.status();
+  MutexLock lock(settingsMu_);
+  sourceSetting_ = *source;
+  return Status();
+}
+
+void CarouselReceiver::TakeSettings() {
+  std::optional<Ed25519PublicKey> key;
+  {
+    MutexLock lock(settingsMu_);
+    key = trustedKeySetting_;
+    source_ = sourceSetting_;
+  }
+  if (key == trustedKey_) return;
+  trustedKey_ = key;
+  verdicts_.clear();
+  unauthenticatedIds_.clear();
+  // A digest counts only from a descriptor that the key signed: the files in progress wait
+  // for one.
+  if (trustedKey_) {
+    for (auto& [id, file] : files_) file->ForgetDigest();
+  }
+}
+
+bool CarouselReceiver::FromSource(const sockaddr_in& from, socklen_t length) {
+  if (!source_) return true;
+  if (length >= sizeof from && from.sin_family == AF_INET && from.sin_addr.s_addr == *source_) {
+    return true;
+  }
+  stray_.fetch_add(1, std::memory_order_relaxed);
+  if (FirstTime(straySources_, from.sin_addr.s_addr, kRememberedStraySources)) {
+    char text[INET_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+    Emit(FCASTRE_ERROR, kFcastErrorStraySource, 0, 0, text);
+  }
+  return false;
 }
 
 ReceiverProgress CarouselReceiver::Progress() const {
@@ -98,6 +190,7 @@ void CarouselReceiver::PublishProgress() {
 void CarouselReceiver::Run() {
   std::vector<std::uint8_t> buffers(kBatch * kReceiveBuffer);
   iovec iov[kBatch];
+  sockaddr_in senders[kBatch];
   mmsghdr messages[kBatch];
   pollfd waits[2] = {{socket_.Fd(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
   while (!stop_.load()) {
@@ -112,6 +205,8 @@ void CarouselReceiver::Run() {
         messages[i] = {};
         messages[i].msg_hdr.msg_iov = &iov[i];
         messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_name = &senders[i];
+        messages[i].msg_hdr.msg_namelen = sizeof senders[i];
       }
       const int n = ::recvmmsg(socket_.Fd(), messages, kBatch, MSG_DONTWAIT, nullptr);
       if (n < 0) {
@@ -120,7 +215,9 @@ void CarouselReceiver::Run() {
         Emit(FCASTRE_FATAL_ERROR, kFcastErrorSocket, 0, 0, "");
         return;
       }
+      TakeSettings();
       for (int i = 0; i < n; ++i) {
+        if (!FromSource(senders[i], messages[i].msg_hdr.msg_namelen)) continue;
         const std::size_t length = messages[i].msg_len;
         if ((messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
           rejected_.fetch_add(1, std::memory_order_relaxed);
@@ -147,7 +244,7 @@ void CarouselReceiver::Handle(std::span<const std::uint8_t> datagram) {
   } else if (const auto* groupSymbol = std::get_if<GroupSymbolPacket>(&parsed.packet)) {
     OnSymbol(*groupSymbol, datagram);
   } else if (const auto* descriptor = std::get_if<DescriptorPacket>(&parsed.packet)) {
-    OnDescriptor(*descriptor);
+    OnDescriptor(*descriptor, datagram);
   }
 }
 
@@ -155,12 +252,24 @@ bool CarouselReceiver::Finished(std::uint32_t fileId) const {
   return std::find(finishedIds_.begin(), finishedIds_.end(), fileId) != finishedIds_.end();
 }
 
-void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
-  if (files_.count(descriptor.fileId) != 0) {
-    LearnDigest(descriptor);
+void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor,
+                                    std::span<const std::uint8_t> datagram) {
+  const bool inProgress = files_.count(descriptor.fileId) != 0;
+  if (!inProgress && Finished(descriptor.fileId)) return;
+  if (trustedKey_ && !Authentic(datagram, descriptor)) {
+    // Its file id stays open: a forger may have copied that of the genuine sender.
+    ReportUnauthenticated(descriptor);
     return;
   }
-  if (Finished(descriptor.fileId)) return;
+  if (inProgress) {
+    if (!trustedKey_ || files_.at(descriptor.fileId)->Describes(descriptor)) {
+      LearnDigest(descriptor);
+      return;
+    }
+    // Started, before the key was set, from a descriptor the key did not sign: the file the
+    // key signed starts over.
+    Discard(descriptor.fileId);
+  }
   const std::optional<FileLayout> layout = ReceivableLayout(descriptor);
   if (!layout) {
     rejected_.fetch_add(1, std::memory_order_relaxed);
@@ -169,6 +278,36 @@ void CarouselReceiver::OnDescriptor(const DescriptorPacket& descriptor) {
   }
   if (!MakeRoomFor(*layout)) return;  // busy with other files; the descriptor comes again
   StartFile(descriptor, *layout);
+}
+
+bool CarouselReceiver::Authentic(std::span<const std::uint8_t> datagram,
+                                 const DescriptorPacket& descriptor) {
+  // A sender repeats each descriptor many times; checking a signature costs 50 to 100 us.
+  for (const Verdict& verdict : verdicts_) {
+    if (std::equal(datagram.begin(), datagram.end(), verdict.datagram.begin(),
+                   verdict.datagram.end())) {
+      return verdict.authentic;
+    }
+  }
+  const bool authentic = VerifyDescriptor(datagram, descriptor, *trustedKey_);
+  verdicts_.push_back({{datagram.begin(), datagram.end()}, authentic});
+  if (verdicts_.size() > kRememberedVerdicts) verdicts_.pop_front();
+  return authentic;
+}
+
+void CarouselReceiver::ReportUnauthenticated(const DescriptorPacket& descriptor) {
+  if (!FirstTime(unauthenticatedIds_, descriptor.fileId, kRememberedIds)) return;
+  Emit(FCASTRE_ERROR, kFcastErrorUnauthenticated, descriptor.fileId,
+       static_cast<std::int64_t>(descriptor.fileSize),
+       SanitizeFileName(descriptor.name, descriptor.fileId));
+}
+
+void CarouselReceiver::Discard(std::uint32_t fileId) {
+  const IncomingFile& file = *files_.at(fileId);
+  EndProgress(fileId);
+  Emit(FCASTRE_ERROR, kFcastErrorUnauthenticated, fileId, static_cast<std::int64_t>(file.Size()),
+       file.Name());
+  files_.erase(fileId);
 }
 
 void CarouselReceiver::LearnDigest(const DescriptorPacket& descriptor) {
@@ -305,6 +444,9 @@ void CarouselReceiver::Complete(std::uint32_t fileId) {
     return;
   }
   EndProgress(fileId);
+  if (file.KeptPrevious()) {
+    Emit(FCASTRE_FILE_REPLACED, 0, fileId, static_cast<std::int64_t>(file.Size()), file.Name());
+  }
   Emit(FCASTRE_FILE_COMPLETE, 0, fileId, static_cast<std::int64_t>(file.Size()), file.Name(),
        *file.Digest());
   files_.erase(fileId);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -13,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "fcast/engine/Ed25519.h"
 #include "fcast/engine/IncomingFile.h"
 #include "fcast/engine/Packet.h"
 #include "platform/Mutex.h"
@@ -49,6 +52,7 @@ struct ReceiverEvent {
 struct ReceiverStatistics {
   std::int64_t datagrams = 0;
   std::int64_t rejected = 0;   // failed parsing (length, CRC, fields)
+  std::int64_t stray = 0;      // dropped unread: not from the source set
   std::int64_t heldBytes = 0;  // receiving state of the files in progress
 };
 
@@ -71,7 +75,14 @@ struct ReceiverProgress {
 // kMaxHeldBytes; a stalled file makes way for another. A file that completed or was refused is
 // not received again from the same sender run (its file id is remembered).
 //
-// Create, Start and destruction from one controlling thread.
+// With a trusted key, a descriptor counts only when that key signed it: any other is reported
+// (kFcastErrorUnauthenticated, once per file id) and otherwise ignored, without a slot, memory,
+// disk space or a mark on its file id, which the genuine sender may be using. With a source,
+// datagrams from any other address are dropped before they are read (kFcastErrorStraySource,
+// once per address).
+//
+// Create, Start and destruction from one controlling thread; SetTrustedKey and SetSource from
+// any thread, at any time.
 class CarouselReceiver {
  public:
   using EventSink = std::function<void(const ReceiverEvent&)>;
@@ -90,6 +101,13 @@ class CarouselReceiver {
 
   // Starts the thread; later calls do nothing.
   void Start();
+  // The Ed25519 public key that must sign the descriptors from the next batch of datagrams on;
+  // empty: any descriptor counts. Files in progress forget a digest that the key did not sign.
+  // InvalidArgument for a key of another size. Any thread.
+  Status SetTrustedKey(std::span<const std::uint8_t> publicKey) EXCLUDES(settingsMu_);
+  // The IPv4 address (dotted) whose datagrams alone are read from the next batch on; empty:
+  // any. InvalidArgument for text that is not an address. Any thread.
+  Status SetSource(const std::string& address) EXCLUDES(settingsMu_);
   const ReceiverOptions& Options() const { return options_; }
   ReceiverStatistics Statistics() const;
   // Published by the receiver's thread after each batch of datagrams, and at least every
@@ -99,8 +117,19 @@ class CarouselReceiver {
  private:
   CarouselReceiver(const ReceiverOptions& options, EventSink sink, Socket socket, UniqueFd wake);
   void Run();
+  // Takes the trusted key and source set since the last batch.
+  void TakeSettings() EXCLUDES(settingsMu_);
+  // True when a datagram from |from| may be read; reports a stray address the first time.
+  bool FromSource(const sockaddr_in& from, socklen_t length);
   void Handle(std::span<const std::uint8_t> datagram);
-  void OnDescriptor(const DescriptorPacket& descriptor);
+  void OnDescriptor(const DescriptorPacket& descriptor, std::span<const std::uint8_t> datagram);
+  // True when the trusted key signed the descriptor |datagram|; a datagram met lately is not
+  // verified again.
+  bool Authentic(std::span<const std::uint8_t> datagram, const DescriptorPacket& descriptor);
+  void ReportUnauthenticated(const DescriptorPacket& descriptor);
+  // Drops a file in progress that the trusted key signed no descriptor of, reporting it,
+  // without remembering its id.
+  void Discard(std::uint32_t fileId);
   // Takes the digest from a descriptor of a file in progress, finishing a whole file.
   void LearnDigest(const DescriptorPacket& descriptor);
   // The descriptor's layout, when this receiver can rebuild its blocks.
@@ -141,9 +170,13 @@ class CarouselReceiver {
   std::atomic<bool> stop_{false};
   std::atomic<std::int64_t> datagrams_{0};
   std::atomic<std::int64_t> rejected_{0};
+  std::atomic<std::int64_t> stray_{0};
   MemoryBudget budget_{kMaxHeldBytes};
   mutable Mutex progressMu_;
   ReceiverProgress progress_ GUARDED_BY(progressMu_);
+  Mutex settingsMu_;
+  std::optional<Ed25519PublicKey> trustedKeySetting_ GUARDED_BY(settingsMu_);
+  std::optional<std::uint32_t> sourceSetting_ GUARDED_BY(settingsMu_);  // network order
 
   // Owned by the receiver's thread.
   struct Early {
@@ -154,6 +187,16 @@ class CarouselReceiver {
   std::map<std::uint32_t, std::unique_ptr<IncomingFile>> files_;
   std::deque<std::uint32_t> finishedIds_;
   std::optional<std::uint32_t> current_;  // the file that stored a symbol last
+  std::optional<Ed25519PublicKey> trustedKey_;
+  std::optional<std::uint32_t> source_;
+  // Descriptor datagrams lately checked against trustedKey_, and whether the key signed them.
+  struct Verdict {
+    std::vector<std::uint8_t> datagram;
+    bool authentic = false;
+  };
+  std::deque<Verdict> verdicts_;
+  std::deque<std::uint32_t> unauthenticatedIds_;  // reported
+  std::deque<std::uint32_t> straySources_;        // reported, network order
 };
 
 }  // namespace ondavox::fcast

@@ -54,14 +54,22 @@ StatusOr<std::unique_ptr<CarouselSender>> CarouselSender::Create(const SenderOpt
       options.symbolSize > kMaxSymbolSize) {
     return Status::InvalidArgument("invalid rate, port or symbol size");
   }
+  std::optional<Ed25519Key> signingKey;
+  if (!options.signingSeed.empty()) {
+    StatusOr<Ed25519Key> key = Ed25519Key::FromSeed(options.signingSeed);
+    if (!key.ok()) return key.status();
+    signingKey = std::move(*key);
+  }
   StatusOr<Socket> socket =
       OpenSendSocket(options.group, options.port, options.interface, options.ttl);
   if (!socket.ok()) return socket.status();
-  return std::unique_ptr<CarouselSender>(new CarouselSender(options, std::move(*socket)));
+  return std::unique_ptr<CarouselSender>(
+      new CarouselSender(options, std::move(*socket), std::move(signingKey)));
 }
 
-CarouselSender::CarouselSender(const SenderOptions& options, Socket socket)
-    : options_(options), socket_(std::move(socket)) {}
+CarouselSender::CarouselSender(const SenderOptions& options, Socket socket,
+                               std::optional<Ed25519Key> signingKey)
+    : options_(options), socket_(std::move(socket)), signingKey_(std::move(signingKey)) {}
 
 CarouselSender::~CarouselSender() { Stop(); }
 
@@ -81,7 +89,7 @@ Status CarouselSender::SendFile(const std::string& path) {
   finished_ = false;
   transfer_ = std::make_unique<CarouselTransfer>(options_, socket_.Fd(), std::move(file), size,
                                                  std::filesystem::path(path).filename().string(),
-                                                 counters_);
+                                                 signingKey_ ? &*signingKey_ : nullptr, counters_);
   thread_ = std::thread(&CarouselSender::Run, this, transfer_.get());
   return Status();
 }

@@ -4,10 +4,12 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
-#include <vector>
 #include <thread>
+#include <vector>
 
+#include "fcast/engine/Ed25519.h"
 #include "fcast/engine/Packet.h"
 #include "platform/Mutex.h"
 #include "platform/Socket.h"
@@ -65,11 +67,13 @@ struct SenderCounters {
 };
 
 // Sends one file at a time to a multicast group, round after round, at a paced rate, until the
-// planned rounds are sent or Stop(); fcast/README.md describes the schedule. Owns the socket
-// and the transfer's threads; called from one controlling thread (Statistics from any thread).
+// planned rounds are sent or Stop(); fcast/README.md describes the schedule. Owns the socket,
+// the signing key and the transfer's threads; called from one controlling thread (Statistics from
+// any thread).
 class CarouselSender {
  public:
-  // A sender for |options|, or why the options or the socket fail.
+  // A sender for |options|, or why the options (a signing seed of another size among them) or
+  // the socket fail.
   static StatusOr<std::unique_ptr<CarouselSender>> Create(const SenderOptions& options);
   ~CarouselSender();
   CarouselSender(const CarouselSender&) = delete;
@@ -88,12 +92,13 @@ class CarouselSender {
   bool WaitFinished(std::chrono::milliseconds timeout);
 
  private:
-  CarouselSender(const SenderOptions& options, Socket socket);
+  CarouselSender(const SenderOptions& options, Socket socket, std::optional<Ed25519Key> signingKey);
   // The sending thread: runs |transfer| to its end.
   void Run(CarouselTransfer* transfer);
 
   const SenderOptions options_;
   Socket socket_;
+  const std::optional<Ed25519Key> signingKey_;  // signs every descriptor when set
   SenderCounters counters_;
   std::unique_ptr<CarouselTransfer> transfer_;  // replaced only while no thread runs
   std::thread thread_;

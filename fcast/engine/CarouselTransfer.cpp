@@ -70,8 +70,9 @@ std::optional<FileLayout> CarouselTransfer::Layout(std::uint64_t size,
 
 CarouselTransfer::CarouselTransfer(const SenderOptions& options, int socket, UniqueFd file,
                                    std::uint64_t size, const std::string& name,
-                                   SenderCounters& counters)
+                                   const Ed25519Key* signingKey, SenderCounters& counters)
     : rounds_(options.rounds),
+      signingKey_(signingKey),
       counters_(counters),
       file_(std::move(file)),
       layout_(*Layout(size, options)),
@@ -90,7 +91,15 @@ CarouselTransfer::CarouselTransfer(const SenderOptions& options, int socket, Uni
            stop_),
       lastDescriptor_(Pacer::Clock::now()),
       hash_(file_.Get(), size) {
-  EncodeDescriptor(descriptor_, descriptorBytes_);
+  EncodeOwnDescriptor();
+}
+
+void CarouselTransfer::EncodeOwnDescriptor() {
+  if (signingKey_ != nullptr) {
+    EncodeSignedDescriptor(descriptor_, *signingKey_, descriptorBytes_);
+  } else {
+    EncodeDescriptor(descriptor_, descriptorBytes_);
+  }
 }
 
 void CarouselTransfer::Stop() {
@@ -222,7 +231,7 @@ bool CarouselTransfer::TakeDigest(bool wait) {
   if (!wait && !hash_.Done()) return true;  // not yet: this descriptor goes without it
   descriptor_.sha256 = hash_.Wait();
   if (!descriptor_.sha256) return false;
-  EncodeDescriptor(descriptor_, descriptorBytes_);
+  EncodeOwnDescriptor();
   return true;
 }
 

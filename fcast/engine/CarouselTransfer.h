@@ -26,9 +26,10 @@ class CarouselTransfer {
   static std::optional<FileLayout> Layout(std::uint64_t size, const SenderOptions& options);
 
   // A transfer of |file| (|size| bytes, sent under |name|) on the connected socket |socket|,
-  // counting into |counters|; both must outlive it. REQUIRES: Layout(size, options).
+  // its descriptors signed with |signingKey| unless null, counting into |counters|; the socket,
+  // the key and the counters must outlive it. REQUIRES: Layout(size, options).
   CarouselTransfer(const SenderOptions& options, int socket, UniqueFd file, std::uint64_t size,
-                   const std::string& name, SenderCounters& counters);
+                   const std::string& name, const Ed25519Key* signingKey, SenderCounters& counters);
   CarouselTransfer(const CarouselTransfer&) = delete;
   CarouselTransfer& operator=(const CarouselTransfer&) = delete;
 
@@ -55,11 +56,15 @@ class CarouselTransfer {
   // Sends the symbol packet of |length| bytes written into out_.Next(), and a descriptor when
   // one is due.
   bool CommitSymbol(std::size_t length, bool repair);
+  // Encodes descriptor_ into descriptorBytes_, signed when there is a key: once when the
+  // transfer starts and once when the digest is known, never per datagram.
+  void EncodeOwnDescriptor();
   // Puts the digest into the descriptor once the hash is done, or waits for it with |wait|.
   // False when the file could not be read or the transfer was stopped while waiting.
   bool TakeDigest(bool wait);
 
   const int rounds_;
+  const Ed25519Key* const signingKey_;
   SenderCounters& counters_;
   const UniqueFd file_;
   const FileLayout layout_;

@@ -70,6 +70,9 @@ IncomingFile::Created IncomingFile::Create(const std::string& folder,
   if (!temporary.ok()) return {nullptr, kFcastErrorCreateFile, temporary.status()};
   std::unique_ptr<IncomingFile> file(new IncomingFile(layout, budget));
   file->fileId_ = descriptor.fileId;
+  file->descriptor_ = descriptor;
+  file->descriptor_.sha256.reset();
+  file->descriptor_.signature.reset();
   file->name_ = SanitizeFileName(descriptor.name, descriptor.fileId);
   file->finalPath_ = (std::filesystem::path(folder) / file->name_).string();
   file->sha256_ = descriptor.sha256;
@@ -376,6 +379,14 @@ void IncomingFile::LearnDigest(const Sha256Digest& digest) {
   if (!sha256_) sha256_ = digest;
 }
 
+bool IncomingFile::Describes(const DescriptorPacket& descriptor) const {
+  return descriptor.fileSize == descriptor_.fileSize &&
+         descriptor.symbolSize == descriptor_.symbolSize &&
+         descriptor.sourceSymbols == descriptor_.sourceSymbols &&
+         descriptor.symbolIds == descriptor_.symbolIds &&
+         descriptor.groupBlocks == descriptor_.groupBlocks && descriptor.name == descriptor_.name;
+}
+
 bool IncomingFile::Rebuild(std::uint32_t index) {
   EnsureScratch();
   Block& block = MutableBlock(index);
@@ -488,9 +499,43 @@ long IncomingFile::Finish() {
   if (!AdvanceHash() || !Ready()) return kFcastErrorWrite;
   if (hash_.Final() != sha256_) return kFcastErrorChecksum;
   if (::ftruncate(fd_.Get(), static_cast<off_t>(layout_.FileSize())) != 0) return kFcastErrorWrite;
+  KeepPrevious();
   if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return kFcastErrorRename;
   finished_ = true;
   return kFcastErrorNone;
+}
+
+void IncomingFile::KeepPrevious() {
+  // Anything but a regular file (a link, a folder) is left to the rename, as is a file with
+  // exactly these bytes: keeping it would keep nothing. The bytes are compared only when the
+  // sizes match, once per file received, on the receiver's thread.
+  struct stat existing {};
+  if (::lstat(finalPath_.c_str(), &existing) != 0 || !S_ISREG(existing.st_mode)) return;
+  if (static_cast<std::uint64_t>(existing.st_size) == layout_.FileSize() &&
+      SameAsFile(finalPath_)) {
+    return;
+  }
+  // One generation: an older "~" file goes. A "~" name that is a folder, or one longer than
+  // the file system allows, cannot take the file, which the rename then replaces unkept.
+  keptPrevious_ = ::rename(finalPath_.c_str(), (finalPath_ + "~").c_str()) == 0;
+}
+
+bool IncomingFile::SameAsFile(const std::string& path) {
+  const UniqueFd other(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!other.Valid()) return false;
+  constexpr std::size_t kChunk = 256 * 1024;
+  std::vector<std::uint8_t> ours(kChunk);
+  std::vector<std::uint8_t> theirs(kChunk);
+  for (std::uint64_t offset = 0; offset < layout_.FileSize(); offset += kChunk) {
+    const auto length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, layout_.FileSize() - offset));
+    if (!ReadAt(fd_.Get(), ours.data(), length, offset) ||
+        !ReadAt(other.Get(), theirs.data(), length, offset) ||
+        std::memcmp(ours.data(), theirs.data(), length) != 0) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace ondavox::fcast

@@ -81,10 +81,19 @@ class IncomingFile {
   // Takes the file's SHA-256 from a later descriptor when the first came without it; the
   // first digest known is kept.
   void LearnDigest(const Sha256Digest& digest);
+  // Drops the digest known, which a descriptor no longer trusted brought: the file then waits
+  // for one from a later descriptor.
+  void ForgetDigest() { sha256_.reset(); }
+  // True when |descriptor| announces this file: its name, size and layout (not its digest).
+  bool Describes(const DescriptorPacket& descriptor) const;
   // Whole, with the digest to check it against: Finish may run.
   bool Ready() const { return Whole() && sha256_.has_value(); }
-  // Checks the whole file's SHA-256 and gives it its final name. 0, or an FcastError code.
+  // Checks the whole file's SHA-256 and gives it its final name. A different regular file of
+  // that name is first kept as the name followed by "~" (KeptPrevious). 0, or an FcastError
+  // code.
   long Finish();
+  // True when Finish kept the file it replaced.
+  bool KeptPrevious() const { return keptPrevious_; }
 
   std::uint32_t FileId() const { return fileId_; }
   const std::string& Name() const { return name_; }
@@ -189,15 +198,22 @@ class IncomingFile {
   bool RebuildGroup(std::uint32_t group);
   // Hashes the whole blocks that follow the hashed part; false on a read error.
   bool AdvanceHash();
+  // Moves a different regular file at finalPath_ to its "~" name before the rename replaces it.
+  void KeepPrevious();
+  // True when the file at |path| holds exactly the file's bytes (REQUIRES: of its size). Reads
+  // both files through.
+  bool SameAsFile(const std::string& path);
 
   const FileLayout layout_;
   std::uint32_t fileId_ = 0;
+  DescriptorPacket descriptor_;  // the first, without its digest and signature
   std::string name_;
   std::string finalPath_;
   std::string tempPath_;
   std::optional<Sha256Digest> sha256_;
   UniqueFd fd_;
   bool finished_ = false;
+  bool keptPrevious_ = false;
   std::unique_ptr<MemoryBudget> ownBudget_;  // when Create was given none
   MemoryBudget* const budget_;
   std::uint64_t held_ = 0;

@@ -58,6 +58,30 @@ std::uint32_t CrcWithZeroField(std::span<const std::uint8_t> datagram) {
   return ~crc;
 }
 
+// The descriptor with |flags|, and room for a signature when kSigned is among them; the CRC
+// field left zero.
+void EncodeDescriptorFields(const DescriptorPacket& descriptor, std::uint16_t flags,
+                            std::vector<std::uint8_t>& out) {
+  const std::size_t nameBytes = std::min(descriptor.name.size(), kMaxNameBytes);
+  const std::size_t signatureBytes = (flags & kSigned) != 0 ? kEd25519SignatureSize : 0;
+  out.assign(kDescriptorFixedSize + nameBytes + signatureBytes, 0);
+  std::uint8_t* p = out.data();
+  PutCommonHeader(p, PacketType::kDescriptor, descriptor.fileId);
+  Put64(p + 16, descriptor.fileSize);
+  Put16(p + 24, descriptor.symbolSize);
+  Put16(p + 26, descriptor.sourceSymbols);
+  Put16(p + 28, descriptor.symbolIds);
+  Put16(p + 30, flags);
+  if (descriptor.sha256) std::memcpy(p + 32, descriptor.sha256->data(), descriptor.sha256->size());
+  Put16(p + 64, descriptor.groupBlocks);
+  Put16(p + 66, static_cast<std::uint16_t>(nameBytes));
+  std::memcpy(p + kDescriptorFixedSize, descriptor.name.data(), nameBytes);
+}
+
+std::uint16_t DigestFlag(const DescriptorPacket& descriptor) {
+  return descriptor.sha256 ? kDigestKnown : 0;
+}
+
 }  // namespace
 
 std::uint32_t Crc32c(std::span<const std::uint8_t> bytes) {
@@ -98,20 +122,37 @@ void EncodeSymbol(std::uint32_t fileId, std::uint32_t block, std::uint16_t symbo
 }
 
 void EncodeDescriptor(const DescriptorPacket& descriptor, std::vector<std::uint8_t>& out) {
-  const std::size_t nameBytes = std::min(descriptor.name.size(), kMaxNameBytes);
-  out.assign(kDescriptorFixedSize + nameBytes, 0);
-  std::uint8_t* p = out.data();
-  PutCommonHeader(p, PacketType::kDescriptor, descriptor.fileId);
-  Put64(p + 16, descriptor.fileSize);
-  Put16(p + 24, descriptor.symbolSize);
-  Put16(p + 26, descriptor.sourceSymbols);
-  Put16(p + 28, descriptor.symbolIds);
-  Put16(p + 30, descriptor.sha256 ? kDigestKnown : 0);
-  if (descriptor.sha256) std::memcpy(p + 32, descriptor.sha256->data(), descriptor.sha256->size());
-  Put16(p + 64, descriptor.groupBlocks);
-  Put16(p + 66, static_cast<std::uint16_t>(nameBytes));
-  std::memcpy(p + kDescriptorFixedSize, descriptor.name.data(), nameBytes);
-  SealCrc(p, out.size());
+  const auto flags =
+      static_cast<std::uint16_t>(DigestFlag(descriptor) | (descriptor.signature ? kSigned : 0));
+  EncodeDescriptorFields(descriptor, flags, out);
+  if (descriptor.signature) {
+    std::memcpy(out.data() + out.size() - kEd25519SignatureSize, descriptor.signature->data(),
+                kEd25519SignatureSize);
+  }
+  SealCrc(out.data(), out.size());
+}
+
+void EncodeSignedDescriptor(const DescriptorPacket& descriptor, const Ed25519Key& key,
+                            std::vector<std::uint8_t>& out) {
+  EncodeDescriptorFields(descriptor, static_cast<std::uint16_t>(DigestFlag(descriptor) | kSigned),
+                         out);
+  const std::size_t signedBytes = out.size() - kEd25519SignatureSize;
+  const Ed25519Signature signature = key.Sign({out.data(), signedBytes});
+  std::memcpy(out.data() + signedBytes, signature.data(), signature.size());
+  SealCrc(out.data(), out.size());
+}
+
+std::vector<std::uint8_t> SignedMessage(std::span<const std::uint8_t> datagram) {
+  std::vector<std::uint8_t> message(
+      datagram.begin(), datagram.end() - static_cast<std::ptrdiff_t>(kEd25519SignatureSize));
+  Put32(message.data() + kCrcOffset, 0);
+  return message;
+}
+
+bool VerifyDescriptor(std::span<const std::uint8_t> datagram, const DescriptorPacket& descriptor,
+                      std::span<const std::uint8_t> publicKey) {
+  return descriptor.signature &&
+         Ed25519Verify(publicKey, SignedMessage(datagram), *descriptor.signature);
 }
 
 ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
@@ -185,8 +226,9 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
       if ((flags & kDigestKnown) != 0) descriptor.sha256 = digest;
       descriptor.groupBlocks = Get16(p + 64);
       const std::size_t nameBytes = Get16(p + 66);
+      const std::size_t signatureBytes = (flags & kSigned) != 0 ? kEd25519SignatureSize : 0;
       if (nameBytes == 0 || nameBytes > kMaxNameBytes ||
-          datagram.size() != kDescriptorFixedSize + nameBytes) {
+          datagram.size() != kDescriptorFixedSize + nameBytes + signatureBytes) {
         result.error = ParseError::kBadLength;
         return result;
       }
@@ -194,10 +236,15 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
           descriptor.symbolSize > kMaxSymbolSize || descriptor.sourceSymbols < 1 ||
           descriptor.symbolIds < descriptor.sourceSymbols ||
           descriptor.symbolIds > kMaxSymbolsPerBlock || descriptor.groupBlocks < 1 ||
-          descriptor.groupBlocks > kMaxGroupBlocks || (flags & ~kDigestKnown) != 0 ||
+          descriptor.groupBlocks > kMaxGroupBlocks || (flags & ~(kDigestKnown | kSigned)) != 0 ||
           (!descriptor.sha256 && digest != Sha256Digest{})) {
         result.error = ParseError::kBadField;
         return result;
+      }
+      if (signatureBytes != 0) {
+        descriptor.signature.emplace();
+        std::memcpy(descriptor.signature->data(), p + kDescriptorFixedSize + nameBytes,
+                    kEd25519SignatureSize);
       }
       descriptor.name.assign(reinterpret_cast<const char*>(p + kDescriptorFixedSize), nameBytes);
       result.packet = std::move(descriptor);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fcast/code/CodeLimits.h"
+#include "fcast/engine/Ed25519.h"
 #include "fcast/engine/Sha256Digest.h"
 
 namespace ondavox::fcast {
@@ -38,17 +39,24 @@ namespace ondavox::fcast {
 // A descriptor packet follows with: file size (8), symbol size (2), source symbols per block
 // k (2), symbol ids per block n (2), flags (2), SHA-256 of the whole file (32), blocks per
 // group (2, 1 to kMaxGroupBlocks), name length (2), then the name's bytes (UTF-8 as sent, 1 to
-// kMaxNameBytes bytes, not yet sanitised).
+// kMaxNameBytes bytes, not yet sanitised), then, when flag kSigned is set, the sender's Ed25519
+// signature (64). The signature covers every byte of the descriptor before it, the CRC field
+// taken as zero: magic, version, type, reserved, file id, file size, symbol size, k, n, flags
+// (kSigned included), digest, blocks per group, name length and name (SignedMessage). The CRC
+// covers the signature too.
 // The sender starts sending while it still hashes the file: until it knows the digest, its
-// descriptors leave flag kDigestKnown clear and the digest field zero. No other flag is defined.
+// descriptors leave flag kDigestKnown clear and the digest field zero. No other flag than these
+// two is defined.
 //
 // Parsing checks everything a receiver relies on before it allocates or writes anything:
 // length, magic, version, CRC and every field's range; reserved bytes must be zero, so that a
 // datagram accepted is exactly the one its fields encode. Pure functions; any thread.
 
 inline constexpr std::uint32_t kMagic = 0x46435354;  // "FCST"
-inline constexpr std::uint8_t kVersion = 3;
-inline constexpr std::uint16_t kDigestKnown = 1;  // descriptor flag
+inline constexpr std::uint8_t kVersion = 4;
+// Descriptor flags.
+inline constexpr std::uint16_t kDigestKnown = 1;
+inline constexpr std::uint16_t kSigned = 2;
 inline constexpr std::size_t kCommonHeaderSize = 16;
 inline constexpr std::size_t kSymbolHeaderSize = kCommonHeaderSize + 8;
 inline constexpr std::size_t kDescriptorFixedSize = kCommonHeaderSize + 52;
@@ -87,6 +95,8 @@ struct DescriptorPacket {
   std::uint16_t groupBlocks = 1;
   std::optional<Sha256Digest> sha256;  // nothing while the sender is still hashing the file
   std::string name;
+  // The sender's signature of the descriptor's SignedMessage; nothing for an unsigned one.
+  std::optional<Ed25519Signature> signature;
 };
 
 enum class ParseError {
@@ -119,8 +129,19 @@ std::size_t EncodeSymbolInto(std::uint32_t fileId, std::uint32_t block, std::uin
 std::size_t EncodeGroupSymbolInto(std::uint32_t fileId, std::uint32_t group, std::uint16_t symbolId,
                                   std::uint8_t combination, std::span<const std::uint8_t> data,
                                   std::uint8_t* out);
-// Writes a descriptor packet; a name longer than kMaxNameBytes is cut.
+// Writes a descriptor packet, with its signature when it has one; a name longer than
+// kMaxNameBytes is cut.
 void EncodeDescriptor(const DescriptorPacket& descriptor, std::vector<std::uint8_t>& out);
+// Same, signed with |key| (the descriptor's own signature, if any, is not used).
+void EncodeSignedDescriptor(const DescriptorPacket& descriptor, const Ed25519Key& key,
+                            std::vector<std::uint8_t>& out);
+// What the signature of the signed descriptor |datagram| covers: its bytes before the
+// signature, the CRC field zero. REQUIRES: ParsePacket(datagram) gave a signed descriptor.
+std::vector<std::uint8_t> SignedMessage(std::span<const std::uint8_t> datagram);
+// True when the signed descriptor |datagram| (parsed as |descriptor|) carries |publicKey|'s
+// signature. About 50 to 100 us.
+bool VerifyDescriptor(std::span<const std::uint8_t> datagram, const DescriptorPacket& descriptor,
+                      std::span<const std::uint8_t> publicKey);
 
 // Checks and decodes one datagram. Symbol ranges that depend on the file's layout (block or
 // group number, symbol id against n, data length against the symbol size) are checked by the

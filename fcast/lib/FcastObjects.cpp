@@ -1,5 +1,7 @@
 #include "fcast/lib/FcastObjects.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 
 #include "fcast/engine/Ed25519.h"
@@ -149,14 +151,18 @@ long ReceiverObject::SetTrustedKey(const std::vector<unsigned char>& publicKey) 
   }
   MutexLock lock(receiverMu_);
   trustedKey_.assign(publicKey.begin(), publicKey.end());
-  // TODO(trust-fcast): hand the key to a running receiver_.
+  if (receiver_ && !receiver_->SetTrustedKey(trustedKey_).ok()) return kFcastInvalidArgument;
   return kFcastOk;
 }
 
 long ReceiverObject::SetSource(const std::string& address) {
+  in_addr parsed{};
+  if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
+    return kFcastInvalidArgument;
+  }
   MutexLock lock(receiverMu_);
   source_ = address;
-  // TODO(trust-fcast): check the address and hand it to a running receiver_.
+  if (receiver_ && !receiver_->SetSource(source_).ok()) return kFcastInvalidArgument;
   return kFcastOk;
 }
 

@@ -1,13 +1,16 @@
 // fcast-recv: receives the files sent to a multicast group into a folder with the Fcast
 // engine. One line per completed file on standard output, "COMPLETE <name> <size> <sha256>",
-// and "ERROR <code> <text>" for a file refused or lost; progress on standard error. Exits 0
-// once --files files have completed, 1 when --timeout seconds pass first.
+// and "ERROR <code> <text>" for a file refused or lost, for a descriptor that the --trust key
+// did not sign (with the name it announced) and for an address other than the --source (with
+// that address); progress, and the files kept with a "~" name, on standard error. Exits 0 once
+// --files files have completed, 1 when --timeout seconds pass first.
 #include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "common/CommandLine.h"
 #include "common/FcastComponent.h"
+#include "common/PublicKeyText.h"
 #include "common/WinsockStartup.h"
 #include "fcast/engine/CarouselReceiver.h"
 #include "fcast/engine/Sha256.h"
@@ -32,6 +35,10 @@ const char* ErrorText(long code) {
       return "cannot give the file its name";
     case kFcastErrorAbandoned:
       return "file stopped arriving and made way for another";
+    case kFcastErrorUnauthenticated:
+      return "descriptor not signed by the trusted key, file refused";
+    case kFcastErrorStraySource:
+      return "datagrams from another address than the source, dropped";
     case kFcastErrorSocket:
       return "receiving socket failed";
     default:
@@ -48,6 +55,10 @@ class Printer {
       case FCASTRE_FILE_START:
         std::fprintf(stderr, "receiving %s (%lld bytes)\n", event.name.c_str(),
                      static_cast<long long>(event.size));
+        break;
+      case FCASTRE_FILE_REPLACED:
+        std::fprintf(stderr, "kept the previous %s as %s~\n", event.name.c_str(),
+                     event.name.c_str());
         break;
       case FCASTRE_FILE_COMPLETE:
         std::printf("COMPLETE %s %lld %s\n", event.name.c_str(), static_cast<long long>(event.size),
@@ -95,6 +106,7 @@ int main(int argc, char** argv) {
   long long files = 0;
   long long timeout = 100'000'000;
   long long stall = std::chrono::duration_cast<std::chrono::seconds>(options.stallTime).count();
+  std::string trust;
   const auto app = MakeCommandLine(
       "Receives the files sent to a multicast group with the Fcast engine into a folder.",
       "fcast-recv");
@@ -127,7 +139,25 @@ int main(int argc, char** argv) {
       ->transform(kDecimal)
       ->check(CLI::Range(1LL, 3600LL))
       ->capture_default_str();
+  app->add_option("--trust", trust,
+                  "Ed25519 public key, in base64, that must sign every file's descriptor "
+                  "(default: unsigned files are taken too)")
+      ->type_name("<base64>")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            return DecodePublicKey(text) ? std::string()
+                                         : std::string("not the base64 of a 32-byte key");
+          },
+          "BASE64"));
+  app->add_option("--source", options.source,
+                  "the only address whose datagrams are read (default: any)")
+      ->type_name("<IPv4>")
+      ->check(CLI::ValidIPV4);
   if (const auto exit = ParseCommandLine(*app, argc, argv)) return *exit;
+  if (!trust.empty()) {
+    const std::vector<unsigned char> key = *DecodePublicKey(trust);
+    options.trustedKey.assign(key.begin(), key.end());
+  }
 
   WinsockStartup();
   options.stallTime = std::chrono::seconds(stall);
@@ -144,8 +174,9 @@ int main(int argc, char** argv) {
       printer.WaitFor(files, std::chrono::steady_clock::now() + std::chrono::seconds(timeout));
   const ReceiverStatistics statistics = receiver->Statistics();
   receiver.reset();
-  std::fprintf(stderr, "%lld datagrams received, %lld rejected\n",
+  std::fprintf(stderr, "%lld datagrams received, %lld rejected, %lld from other addresses\n",
                static_cast<long long>(statistics.datagrams),
-               static_cast<long long>(statistics.rejected));
+               static_cast<long long>(statistics.rejected),
+               static_cast<long long>(statistics.stray));
   return done ? 0 : 1;
 }

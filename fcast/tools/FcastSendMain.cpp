@@ -3,6 +3,8 @@
 // to standard output:
 //   SENT <name> <size> rounds=<n> seconds=<s> kbit/s=<payload rate> packets=<n>
 // where seconds and the rate count from the first datagram (after the file's SHA-256).
+// With --key, every descriptor is signed with that Ed25519 key; its public key (the text that
+// fcast-recv --trust takes) and its fingerprint go to standard error first.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -11,12 +13,15 @@
 #include <vector>
 
 #include "common/CommandLine.h"
+#include "common/PublicKeyText.h"
 #include "common/WinsockStartup.h"
 #include "fcast/engine/CarouselSender.h"
+#include "fcast/engine/Ed25519.h"
 
 namespace {
 
 using ondavox::fcast::CarouselSender;
+using ondavox::fcast::Ed25519Key;
 using ondavox::fcast::SenderOptions;
 using ondavox::fcast::SenderStatistics;
 
@@ -27,6 +32,7 @@ int main(int argc, char** argv) {
   long long rate = 0;
   long long rounds = 0;
   std::vector<std::string> files;
+  std::string keyPath;
   const auto app = ondavox::MakeCommandLine(
       "Sends each FILE in turn to a multicast group with the Fcast engine.", "fcast-send");
   app->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -56,6 +62,10 @@ int main(int argc, char** argv) {
       ->transform(ondavox::kDecimal)
       ->check(CLI::Range(0, 255))
       ->capture_default_str();
+  app->add_option("--key", keyPath,
+                  "PEM file of the Ed25519 private key that signs the descriptors, as openssl "
+                  "genpkey -algorithm ed25519 writes it (default: unsigned)")
+      ->type_name("<file>");
   app->add_option("FILE", files, "files to send")->type_name("")->required();
   if (const auto exit = ondavox::ParseCommandLine(*app, argc, argv)) return *exit;
 
@@ -63,6 +73,19 @@ int main(int argc, char** argv) {
   options.rateBytesPerSecond = rate * 1000 / 8;
   options.plannedRounds = static_cast<int>(rounds);
   options.rounds = static_cast<int>(rounds);
+  if (!keyPath.empty()) {
+    ondavox::StatusOr<Ed25519Key> key = Ed25519Key::ReadPem(keyPath);
+    if (!key.ok()) {
+      std::fprintf(stderr, "fcast-send: %s\n", key.status().message().c_str());
+      return 1;
+    }
+    const auto seed = key->Seed();
+    options.signingSeed.assign(seed.begin(), seed.end());
+    const auto publicKey = key->PublicKey();
+    std::fprintf(stderr, "fcast-send: signing with %s (%s)\n",
+                 ondavox::EncodePublicKey(publicKey).c_str(),
+                 ondavox::KeyFingerprint(publicKey).c_str());
+  }
   auto created = CarouselSender::Create(options);
   if (!created.ok()) {
     std::fprintf(stderr, "fcast-send: %s\n", created.status().message().c_str());

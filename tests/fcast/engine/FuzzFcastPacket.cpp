@@ -4,8 +4,9 @@
 //
 // Random bytes almost never carry the magic, the version, a right CRC and a name length that
 // fits, so each input is also used as the seed of a near-valid datagram: a symbol, a group
-// symbol or a descriptor with fields mostly in range, a few bytes then changed at random and the
-// CRC mostly made right again. That takes the parser past its framing to every field check.
+// symbol or a descriptor with fields mostly in range (signed or not), a few bytes then changed at
+// random and the CRC mostly made right again. That takes the parser past its framing to every
+// field check.
 #include <cstdint>
 #include <cstdlib>
 #include <random>
@@ -36,6 +37,11 @@ void Check(const std::vector<std::uint8_t>& datagram) {
                                        group->combination, group->data, again.data()));
   } else if (const auto* descriptor = std::get_if<DescriptorPacket>(&parsed.packet)) {
     if (descriptor->fileSize > kMaxFileSize || descriptor->name.empty()) std::abort();
+    // A signature is the datagram's last bytes, and covers all the others.
+    if (descriptor->signature &&
+        SignedMessage(datagram).size() + kEd25519SignatureSize != datagram.size()) {
+      std::abort();
+    }
     EncodeDescriptor(*descriptor, again);
     if (const auto layout = FileLayout::Make(descriptor->fileSize, descriptor->symbolSize,
                                              descriptor->sourceSymbols, descriptor->symbolIds,
@@ -93,7 +99,13 @@ std::vector<std::uint8_t> NearValid(const std::uint8_t* data, std::size_t size) 
     }
     d.name.resize(below(kMaxNameBytes + 2));
     for (char& c : d.name) c = static_cast<char>(rng());
-    EncodeDescriptor(d, datagram);
+    if (below(2) == 0) {
+      static const Ed25519Key key =
+          std::move(*Ed25519Key::FromSeed(std::vector<std::uint8_t>(kEd25519SeedSize, 7)));
+      EncodeSignedDescriptor(d, key, datagram);
+    } else {
+      EncodeDescriptor(d, datagram);
+    }
   }
   for (std::uint32_t edits = below(4); edits > 0; --edits) {
     datagram[below(static_cast<std::uint32_t>(datagram.size()))] = static_cast<std::uint8_t>(rng());

@@ -166,7 +166,7 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
   // Reserved bytes that are not zero; a flag this version does not know; a digest without
   // its flag.
   EXPECT_EQ(withChange([](auto& b) { b[7] = 1; }), ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) { b[31] |= 2; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[31] |= 4; }), ParseError::kBadField);
   EXPECT_EQ(withChange([](auto& b) { b[31] = 0; }), ParseError::kBadField);
 
   std::vector<std::uint8_t> data(100);
@@ -188,6 +188,75 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
   EXPECT_EQ(withChange([](auto& b) { b[22] = kMaxCombinations; }), ParseError::kBadField);
   EXPECT_EQ(withChange([](auto& b) { b[23] = 1; }), ParseError::kBadField);
   EXPECT_EQ(withChange([](auto& b) { b[22] = kMaxCombinations - 1; }), ParseError::kNone);
+}
+
+Ed25519Key SigningKey(std::uint8_t fill) {
+  return std::move(*Ed25519Key::FromSeed(std::vector<std::uint8_t>(kEd25519SeedSize, fill)));
+}
+
+TEST(FcastPacket, ASignedDescriptorRoundTripsAndOnlyItsKeyVerifiesIt) {
+  const Ed25519Key key = SigningKey(1);
+  std::vector<std::uint8_t> bytes;
+  EncodeSignedDescriptor(SampleDescriptor(), key, bytes);
+  ASSERT_EQ(bytes.size(), kDescriptorFixedSize + 8 + kEd25519SignatureSize);
+  EXPECT_EQ(bytes[31], kDigestKnown | kSigned);
+  const ParsedPacket parsed = ParsePacket(bytes);
+  ASSERT_EQ(parsed.error, ParseError::kNone);
+  const auto& got = std::get<DescriptorPacket>(parsed.packet);
+  EXPECT_TRUE(VerifyDescriptor(bytes, got, key.PublicKey()));
+  EXPECT_FALSE(VerifyDescriptor(bytes, got, SigningKey(2).PublicKey()));
+  // What was parsed encodes back to the same datagram, signature included.
+  std::vector<std::uint8_t> again;
+  EncodeDescriptor(got, again);
+  EXPECT_EQ(again, bytes);
+  // Unsigned: no signature, nothing a key verifies.
+  EncodeDescriptor(SampleDescriptor(), bytes);
+  const ParsedPacket unsignedPacket = ParsePacket(bytes);
+  ASSERT_EQ(unsignedPacket.error, ParseError::kNone);
+  EXPECT_FALSE(
+      VerifyDescriptor(bytes, std::get<DescriptorPacket>(unsignedPacket.packet), key.PublicKey()));
+}
+
+TEST(FcastPacket, EveryByteASignatureCoversIsChecked) {
+  // Each byte changed, the CRC made right again as a forger would: the datagram is refused by
+  // the parser or by the signature, whichever field it is in.
+  const Ed25519Key key = SigningKey(3);
+  std::vector<std::uint8_t> good;
+  EncodeSignedDescriptor(SampleDescriptor(), key, good);
+  int verified = 0;
+  for (std::size_t i = 0; i < good.size(); ++i) {
+    if (i >= 12 && i < 16) continue;  // the CRC itself
+    std::vector<std::uint8_t> bad = good;
+    bad[i] ^= 0x04;
+    Reseal(bad);
+    const ParsedPacket parsed = ParsePacket(bad);
+    if (parsed.error != ParseError::kNone) continue;
+    ++verified;
+    EXPECT_FALSE(VerifyDescriptor(bad, std::get<DescriptorPacket>(parsed.packet), key.PublicKey()))
+        << "byte " << i;
+  }
+  // The file id, size, digest, name and signature bytes parse whatever their value.
+  EXPECT_GT(verified, 4 + 5 + 32 + 8 + 64);
+}
+
+TEST(FcastPacket, RejectsASignatureThatDoesNotFitTheDatagram) {
+  std::vector<std::uint8_t> signedBytes;
+  EncodeSignedDescriptor(SampleDescriptor(), SigningKey(4), signedBytes);
+  std::vector<std::uint8_t> unsignedBytes;
+  EncodeDescriptor(SampleDescriptor(), unsignedBytes);
+  const auto changed = [](std::vector<std::uint8_t> bytes, auto change) {
+    change(bytes);
+    Reseal(bytes);
+    return ParsePacket(bytes).error;
+  };
+  // Cut short, flagged without one, there without the flag, or followed by more bytes.
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b.pop_back(); }), ParseError::kBadLength);
+  EXPECT_EQ(changed(unsignedBytes, [](auto& b) { b[31] |= kSigned; }), ParseError::kBadLength);
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b[31] &= ~kSigned; }), ParseError::kBadLength);
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b.push_back(0); }), ParseError::kBadLength);
+  // The previous wire version; a signed descriptor whose digest field is set without its flag.
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b[4] = 3; }), ParseError::kBadVersion);
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b[31] = kSigned; }), ParseError::kBadField);
 }
 
 TEST(FileLayout, CutsFilesIntoEvenBlocksThatCoverEveryByteOnce) {

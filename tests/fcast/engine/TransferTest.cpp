@@ -49,6 +49,14 @@ class Events {
     for (const ReceiverEvent& event : All()) n += event.code == code;
     return n;
   }
+  // The FCASTRE_ERROR events of |error|.
+  std::vector<ReceiverEvent> Errors(long error) {
+    std::vector<ReceiverEvent> errors;
+    for (const ReceiverEvent& event : All()) {
+      if (event.code == FCASTRE_ERROR && event.error == error) errors.push_back(event);
+    }
+    return errors;
+  }
 
  private:
   Mutex mu_;
@@ -70,8 +78,7 @@ std::vector<std::uint8_t> Padded(const std::string& content, std::size_t symbolS
 
 std::unique_ptr<CarouselReceiver> MakeReceiver(
     std::uint16_t port, const std::string& folder, Events& events,
-    std::chrono::milliseconds stallTime = std::chrono::seconds(5)) {
-  ReceiverOptions options;
+    std::chrono::milliseconds stallTime = std::chrono::seconds(5), ReceiverOptions options = {}) {
   options.group = kGroup;
   options.port = port;
   options.folder = folder;
@@ -83,10 +90,17 @@ std::unique_ptr<CarouselReceiver> MakeReceiver(
   return std::move(*created);
 }
 
-// Sends hand-made datagrams to the test group on one port, as a forged sender would.
+// Sends hand-made datagrams to the test group on one port, as a forged sender would, from the
+// loopback address |from| when given.
 class GroupSender {
  public:
-  explicit GroupSender(std::uint16_t port) : to_(*Ipv4Endpoint::Parse(kGroup, port)) {}
+  explicit GroupSender(std::uint16_t port, const char* from = nullptr)
+      : to_(*Ipv4Endpoint::Parse(kGroup, port)) {
+    if (from != nullptr) {
+      const Ipv4Endpoint local = *Ipv4Endpoint::Parse(from, 0);
+      EXPECT_EQ(::bind(socket_.Fd(), local.Get(), Ipv4Endpoint::Size()), 0);
+    }
+  }
   void Send(const std::vector<std::uint8_t>& bytes) {
     ::sendto(socket_.Fd(), bytes.data(), bytes.size(), 0, to_.Get(), Ipv4Endpoint::Size());
   }
@@ -514,6 +528,198 @@ TEST(FcastReceiverLimits, AStalledForgedFileGivesBackTheDiskSpaceItWasPromised) 
       WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 1; }, std::chrono::seconds(5)));
   EXPECT_EQ(ReadFile(download.path() / "genuine.bin"), content);
   sender->Stop();
+}
+
+// Signed descriptors, the trusted key and the source filter; the backup of a replaced file.
+
+Ed25519Key KeyOf(std::uint8_t fill) {
+  return std::move(*Ed25519Key::FromSeed(std::vector<std::uint8_t>(kEd25519SeedSize, fill)));
+}
+
+// A file of a few 16-byte symbols sent by hand: its descriptor, signed with |key| unless null,
+// and its first |count| source symbols.
+struct TinyFile {
+  TinyFile(std::uint32_t fileId, const std::string& name, const std::string& content)
+      : padded(Padded(content, 16)) {
+    descriptor = {fileId,
+                  content.size(),
+                  16,
+                  static_cast<std::uint16_t>(padded.size() / 16),
+                  255,
+                  1,
+                  DigestOf(content),
+                  name,
+                  std::nullopt};
+  }
+  void Send(GroupSender& out, const Ed25519Key* key = nullptr, std::size_t count = 255) const {
+    std::vector<std::uint8_t> bytes;
+    key ? EncodeSignedDescriptor(descriptor, *key, bytes) : EncodeDescriptor(descriptor, bytes);
+    out.Send(bytes);
+    for (std::size_t i = 0; i < std::min(count, padded.size() / 16); ++i) {
+      EncodeSymbol(descriptor.fileId, 0, static_cast<std::uint16_t>(i),
+                   std::span(padded).subspan(i * 16, 16), bytes);
+      out.Send(bytes);
+    }
+  }
+  DescriptorPacket descriptor;
+  std::vector<std::uint8_t> padded;
+};
+
+std::vector<std::string> FolderNames(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(FcastTrust, DescriptorsTheTrustedKeyDidNotSignGetNothingAndTheGenuineFileStillComes) {
+  TempDir download;
+  Events events;
+  auto receiver = MakeReceiver(1720, download.path().string(), events);
+  ASSERT_TRUE(receiver);
+  const Ed25519Key trusted = KeyOf(1);
+  ASSERT_TRUE(receiver->SetTrustedKey(trusted.PublicKey()).ok());
+  GroupSender out(1720);
+  const std::string content = RandomBytes(40, 20);
+  // Unsigned, signed by another key, and signed but its name changed (and the CRC made right);
+  // each twice.
+  TinyFile unsignedFile(90, "../unsigned.exe", content);
+  TinyFile otherKey(91, "other.exe", content);
+  TinyFile tampered(92, "tampered.exe", content);
+  std::vector<std::uint8_t> tamperedBytes;
+  EncodeSignedDescriptor(tampered.descriptor, trusted, tamperedBytes);
+  tamperedBytes[kDescriptorFixedSize] = 'T';
+  std::fill(tamperedBytes.begin() + 12, tamperedBytes.begin() + 16, 0);
+  const std::uint32_t crc = Crc32c(tamperedBytes);
+  for (int i = 0; i < 4; ++i)
+    tamperedBytes[12 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+  const Ed25519Key other = KeyOf(2);
+  for (int repeat = 0; repeat < 2; ++repeat) {
+    unsignedFile.Send(out);
+    otherKey.Send(out, &other);
+    out.Send(tamperedBytes);
+  }
+  ASSERT_TRUE(WaitFor([&] { return receiver->Statistics().datagrams == 2 * (4 + 4 + 1); }));
+  // A forged descriptor with the id of the genuine file, first.
+  TinyFile genuine(93, "genuine.bin", content);
+  TinyFile copiedId(93, "forged.bin", content);
+  copiedId.Send(out, nullptr, 0);
+  genuine.Send(out, &trusted);
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 1; }));
+  EXPECT_EQ(ReadFile(download.path() / "genuine.bin"), content);
+
+  std::vector<std::pair<std::uint32_t, std::string>> refused;
+  for (const ReceiverEvent& event : events.Errors(kFcastErrorUnauthenticated)) {
+    refused.emplace_back(event.fileId, event.name);
+  }
+  EXPECT_EQ(
+      refused,
+      (std::vector<std::pair<std::uint32_t, std::string>>{
+          {90, "unsigned.exe"}, {91, "other.exe"}, {92, "Tampered.exe"}, {93, "forged.bin"}}));
+  EXPECT_EQ(events.All().size(), 4u + 2u);  // the refusals, the genuine file's start and end
+  EXPECT_EQ(FolderNames(download.path()), std::vector<std::string>{"genuine.bin"});
+}
+
+TEST(FcastTrust, AKeySetAfterTheStartTakesDigestsAndNamesOnlyFromWhatItSigned) {
+  TempDir download;
+  Events events;
+  auto receiver = MakeReceiver(1721, download.path().string(), events);
+  ASSERT_TRUE(receiver);
+  GroupSender out(1721);
+  const Ed25519Key trusted = KeyOf(3);
+  // Two files start before the key is known: one with a forged digest and a symbol short,
+  // under the name the key will sign; one whole but for its digest, under another name.
+  const std::string content = RandomBytes(40, 23);
+  TinyFile kept(95, "kept.bin", content);
+  TinyFile renamed(96, "evil.bin", content);
+  kept.descriptor.sha256 = DigestOf("forged");
+  kept.Send(out, nullptr, 2);
+  renamed.descriptor.sha256.reset();
+  renamed.Send(out);
+  kept.descriptor.sha256 = renamed.descriptor.sha256 = DigestOf(content);
+  ASSERT_TRUE(WaitFor([&] { return receiver->Statistics().datagrams == 7; }));
+  ASSERT_EQ(events.Count(FCASTRE_FILE_START), 2);
+  ASSERT_TRUE(receiver->SetTrustedKey(trusted.PublicKey()).ok());
+  // Made whole once the key holds: the forged digest is forgotten, and one in an unsigned
+  // descriptor does not count.
+  kept.Send(out);
+  ASSERT_TRUE(WaitFor([&] { return receiver->Statistics().datagrams == 11; }));
+  ASSERT_EQ(events.Errors(kFcastErrorUnauthenticated).size(), 1u);
+  EXPECT_EQ(events.Count(FCASTRE_FILE_COMPLETE), 0);
+  EXPECT_EQ(events.Count(FCASTRE_ERROR), 1);  // no checksum error
+  // Signed, it does; the file signed under another name starts over under that name.
+  kept.Send(out, &trusted, 0);
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 1; }));
+  renamed.descriptor.name = "good.bin";
+  renamed.Send(out, &trusted);
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 2; }));
+  EXPECT_EQ(FolderNames(download.path()), (std::vector<std::string>{"good.bin", "kept.bin"}));
+  EXPECT_EQ(ReadFile(download.path() / "kept.bin"), content);
+  EXPECT_EQ(events.Errors(kFcastErrorUnauthenticated).back().name, "evil.bin");
+}
+
+TEST(FcastTrust, DatagramsFromAnotherAddressThanTheSourceAreDroppedAndReportedOnce) {
+  TempDir download;
+  Events events;
+  ReceiverOptions options;
+  options.source = "127.0.0.1";
+  auto receiver =
+      MakeReceiver(1722, download.path().string(), events, std::chrono::seconds(5), options);
+  ASSERT_TRUE(receiver);
+  GroupSender stray(1722, "127.0.0.2");
+  GroupSender genuine(1722, "127.0.0.1");
+  TinyFile strayFile(97, "stray.bin", RandomBytes(40, 24));
+  for (int repeat = 0; repeat < 3; ++repeat) strayFile.Send(stray);
+  ASSERT_TRUE(WaitFor([&] { return receiver->Statistics().stray == 12; }));
+  TinyFile genuineFile(98, "genuine.bin", RandomBytes(40, 25));
+  genuineFile.Send(genuine);
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 1; }));
+  const auto strays = events.Errors(kFcastErrorStraySource);
+  ASSERT_EQ(strays.size(), 1u);
+  EXPECT_EQ(strays[0].name, "127.0.0.2");
+  EXPECT_EQ(receiver->Statistics().datagrams, 4);  // the stray ones were not read
+  EXPECT_EQ(events.Count(FCASTRE_FILE_START), 1);
+  // Changed while running: the other address is now the one read.
+  EXPECT_FALSE(receiver->SetSource("127.0.0").ok());
+  ASSERT_TRUE(receiver->SetSource("127.0.0.2").ok());
+  strayFile.Send(stray);
+  ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 2; }));
+}
+
+TEST(FcastBackup, ADifferentFileOfTheSameNameIsKeptWithATildeAndAnIdenticalOneIsNot) {
+  TempDir download;
+  Events events;
+  auto receiver = MakeReceiver(1723, download.path().string(), events);
+  ASSERT_TRUE(receiver);
+  GroupSender out(1723);
+  std::uint32_t fileId = 100;
+  const auto receive = [&](const std::string& content) {
+    const int completed = events.Count(FCASTRE_FILE_COMPLETE);
+    TinyFile(fileId++, "song.bin", content).Send(out);
+    return WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == completed + 1; });
+  };
+  // Same size, different bytes: only a comparison of the bytes tells them apart.
+  const std::string first = RandomBytes(40, 26);
+  const std::string second = RandomBytes(40, 27);
+  ASSERT_TRUE(receive(first));
+  ASSERT_TRUE(receive(second));
+  const std::vector<ReceiverEvent> all = events.All();
+  EXPECT_EQ(all[all.size() - 2].code, FCASTRE_FILE_REPLACED);
+  EXPECT_EQ(all[all.size() - 2].name, "song.bin");
+  EXPECT_EQ(ReadFile(download.path() / "song.bin~"), first);
+  // The same bytes again: nothing kept, the backup stays; a third version replaces it.
+  ASSERT_TRUE(receive(second));
+  EXPECT_EQ(ReadFile(download.path() / "song.bin~"), first);
+  ASSERT_TRUE(receive(RandomBytes(1000, 28)));
+  EXPECT_EQ(ReadFile(download.path() / "song.bin~"), second);
+  // A folder of the backup's name is left alone, and the file replaced unkept.
+  std::filesystem::remove(download.path() / "song.bin~");
+  std::filesystem::create_directory(download.path() / "song.bin~");
+  ASSERT_TRUE(receive(first));
+  EXPECT_EQ(ReadFile(download.path() / "song.bin"), first);
+  EXPECT_EQ(events.Count(FCASTRE_FILE_REPLACED), 2);
 }
 
 }  // namespace

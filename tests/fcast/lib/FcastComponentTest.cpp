@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -198,6 +199,63 @@ TEST(FcastComponent, TheReceiverReportsTheProgressOfTheFileComingInOnly) {
   }
   EXPECT_EQ(sender->Stop(), 0);
   EXPECT_EQ(ReadFile(download.path() / "clip.avi"), content);
+}
+
+// The client's way: the key and the source set before the first Init, and changed while the
+// receiver runs; the sender signs with its key's seed (a known seed and its public key).
+TEST(FcastComponent, TheTrustedKeyAndSourceHoldAcrossInitAndReachTheRunningReceiver) {
+  Recorder recorder;
+  FcastObject<FcastSender> sender = CreateFcastSender(recorder.Hook(), {FCAST_LIBRARY});
+  FcastObject<FcastReceiverObject> receiver = CreateFcastReceiver(recorder.Hook(), {FCAST_LIBRARY});
+  ASSERT_TRUE(sender && receiver);
+  const auto fromHex = [](std::string_view hex) {
+    std::vector<unsigned char> bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+      bytes.push_back(
+          static_cast<unsigned char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    }
+    return bytes;
+  };
+  const auto seed = fromHex("9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60");
+  const auto publicKey =
+      fromHex("d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a");
+  EXPECT_EQ(sender->SetSigningKey(std::vector<unsigned char>(31)), kFcastInvalidArgument);
+  EXPECT_EQ(receiver->SetTrustedKey(std::vector<unsigned char>(33)), kFcastInvalidArgument);
+  EXPECT_EQ(receiver->SetSource("300.1.2.3"), kFcastInvalidArgument);
+  // Waits for the next event of |code| and |error|, skipping others; its name.
+  const auto next = [&](long code, long error) -> std::optional<std::string> {
+    long gotCode = 0, gotError = 0, fileId = 0, size = 0;
+    short unused = 0;
+    std::string name;
+    for (int tries = 0; tries < 50; ++tries) {
+      if (receiver->GetEvent(100, &gotCode, &gotError, &fileId, &size, &name, &unused) == 0 &&
+          gotCode == code && gotError == error) {
+        return name;
+      }
+    }
+    return std::nullopt;
+  };
+
+  TempDir source;
+  TempDir download;
+  WriteFile(source.path() / "clip.avi", std::string(50 * 1024, 'c'));
+  ASSERT_EQ(sender->SetSigningKey(seed), 0);
+  ASSERT_EQ(sender->Init("230.0.0.4", 1714, 5, 4000 * 1024 / 8), 0);
+  // Another key than the sender's, before Init, and after an Init that starts over.
+  ASSERT_EQ(receiver->SetTrustedKey(std::vector<unsigned char>(32, 1)), 0);
+  for (const char* folder : {"a", "b"}) {
+    ASSERT_EQ(receiver->Init("230.0.0.4", 1714, (download.path() / folder).string()), 0);
+    ASSERT_EQ(receiver->Start(), 0);
+    ASSERT_EQ(sender->SendFile((source.path() / "clip.avi").string()), 0);
+    EXPECT_EQ(next(FCASTRE_ERROR, kFcastErrorUnauthenticated), "clip.avi");
+  }
+  // The sender's key, then a source it does not send from, while the receiver runs.
+  ASSERT_EQ(receiver->SetTrustedKey(publicKey), 0);
+  EXPECT_EQ(next(FCASTRE_FILE_COMPLETE, 0), "clip.avi");
+  ASSERT_EQ(receiver->SetSource("10.9.9.9"), 0);
+  ASSERT_EQ(sender->SendFile((source.path() / "clip.avi").string()), 0);
+  EXPECT_TRUE(next(FCASTRE_ERROR, kFcastErrorStraySource));
+  EXPECT_EQ(sender->Stop(), 0);
 }
 
 }  // namespace
