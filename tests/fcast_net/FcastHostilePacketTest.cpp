@@ -11,6 +11,7 @@
 #include "fcast/engine/Packet.h"
 #include "platform/Ipv4Endpoint.h"
 #include "tests/fcast_net/FcastLab.h"
+#include "tests/fcast_net/Forger.h"
 #include "tests/support/TempDir.h"
 
 namespace ondavox::fcast_net {
@@ -18,75 +19,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using fcast::DescriptorPacket;
-
-constexpr std::uint16_t kSymbolSize = 1400;
-constexpr std::uint16_t kK = 4;
-constexpr std::uint16_t kN = 8;
-
-// Sends datagrams to the group from host 0, paced so that the receiver's buffer never
-// overflows (every datagram that should count arrives).
-class Forger {
- public:
-  explicit Forger(FcastLab& fcast)
-      : socket_(fcast.Lab().OpenUdpSocket(0)), group_(*Ipv4Endpoint::Parse(kGroup, kPort)) {
-    EXPECT_TRUE(socket_.Valid());
-  }
-
-  void Send(const std::vector<std::uint8_t>& datagram) {
-    ::sendto(socket_.Fd(), datagram.data(), datagram.size(), 0, group_.Get(), Ipv4Endpoint::Size());
-    if (++sent_ % 8 == 0) std::this_thread::sleep_for(1ms);
-  }
-
-  static DescriptorPacket Descriptor(std::uint32_t file_id, const std::string& name,
-                                     const std::string& content) {
-    DescriptorPacket descriptor;
-    descriptor.fileId = file_id;
-    descriptor.fileSize = content.size();
-    descriptor.symbolSize = kSymbolSize;
-    descriptor.sourceSymbols = kK;
-    descriptor.symbolIds = kN;
-    const std::string hex = Sha256Hex(content);
-    ondavox::fcast::Sha256Digest& digest = descriptor.sha256.emplace();
-    for (size_t i = 0; i < digest.size(); ++i) {
-      digest[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-    }
-    descriptor.name = name;
-    return descriptor;
-  }
-
-  // The datagrams of a whole, valid transfer of |content|: its descriptor, then every source
-  // symbol (zero-padded as the sender pads them), then the descriptor again.
-  static std::vector<std::vector<std::uint8_t>> Transfer(std::uint32_t file_id,
-                                                         const std::string& name,
-                                                         const std::string& content) {
-    std::vector<std::vector<std::uint8_t>> datagrams(1);
-    fcast::EncodeDescriptor(Descriptor(file_id, name, content), datagrams.back());
-    const auto layout = fcast::FileLayout::Make(content.size(), kSymbolSize, kK, kN);
-    EXPECT_TRUE(layout.has_value());
-    for (std::uint32_t block = 0; layout && block < layout->BlockCount(); ++block) {
-      for (std::uint32_t id = 0; id < layout->SourceSymbols(block); ++id) {
-        std::vector<std::uint8_t> symbol(kSymbolSize, 0);
-        const auto offset = layout->Offset(block, id);
-        std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(offset),
-                    layout->Length(block, id), symbol.begin());
-        datagrams.emplace_back();
-        fcast::EncodeSymbol(file_id, block, static_cast<std::uint16_t>(id), symbol,
-                            datagrams.back());
-      }
-    }
-    datagrams.push_back(datagrams.front());
-    return datagrams;
-  }
-
-  void SendAll(const std::vector<std::vector<std::uint8_t>>& datagrams) {
-    for (const auto& datagram : datagrams) Send(datagram);
-  }
-
- private:
-  Socket socket_;
-  Ipv4Endpoint group_;
-  int sent_ = 0;
-};
+constexpr std::uint16_t kSymbolSize = Forger::kSymbolSize;
+constexpr std::uint16_t kK = Forger::kK;
+constexpr std::uint16_t kN = Forger::kN;
 
 std::vector<std::uint8_t> Encoded(const DescriptorPacket& descriptor) {
   std::vector<std::uint8_t> datagram;
@@ -111,7 +46,7 @@ class FcastHostilePackets : public testing::Test {
     test::WriteFile(outer_ / "keep.txt", "keep");
     receiver_ = fcast_->StartReceiver(1, inbox_, 0);
     ASSERT_NE(receiver_, nullptr);
-    forger_ = std::make_unique<Forger>(*fcast_);
+    forger_ = std::make_unique<Forger>(fcast_->Lab(), 0);
   }
 
   // Waits until the receiver reports |name| complete; false after |timeout|.
