@@ -10,6 +10,9 @@
 namespace ondavox::server {
 namespace {
 
+// How often the transfer under way is checked and announced again.
+constexpr std::chrono::milliseconds kPollInterval(1000);
+
 // The rounds the component sizes each file's repair data for; when a file is done is decided
 // by the configured rounds (Settings::fcastRound), not by this.
 constexpr long kPlannedRounds = 5;
@@ -141,8 +144,8 @@ bool FcastSenderThread::Send(const CDocInfo& entry) {
   progress.rounds = settings_.fcastRound;
   Report(progress);
   const long long target = size / 1024 * settings_.fcastRound;
-  for (;;) {
-    if (!Pause(std::chrono::milliseconds(1000))) break;
+  for (bool first = true;; first = false) {
+    if (!AwaitPoll(first)) break;
     long st_units = 0;
     long sr = 0;
     long rounds = 0;
@@ -164,6 +167,17 @@ bool FcastSenderThread::Send(const CDocInfo& entry) {
   }
   Report(std::nullopt);
   return true;
+}
+
+bool FcastSenderThread::AwaitPoll(bool first) {
+  if (!first) return Pause(kPollInterval);
+  // A file done at the first poll would be announced only once, and a client that lost that
+  // one datagram would miss the whole file: the first second announces it every quarter.
+  for (int quarter = 1; quarter < 4; ++quarter) {
+    if (!Pause(kPollInterval / 4)) return false;
+    host_.SendFCAST();
+  }
+  return Pause(kPollInterval / 4);
 }
 
 void FcastSenderThread::Remove(const CDocInfo& entry) {

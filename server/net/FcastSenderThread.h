@@ -96,6 +96,9 @@ class FcastSenderThread {
   bool Send(const CDocInfo& entry);
   // Waits up to |timeout| unless Close is under way; false when it is.
   bool Pause(std::chrono::milliseconds timeout);
+  // Waits for the next check of the transfer under way; |first| also announces the transfer
+  // three more times meanwhile. False when the thread is stopping.
+  bool AwaitPoll(bool first);
   // Removes |entry| from the playlist (the first equal entry, where it stands now).
   void Remove(const CDocInfo& entry);
   void Report(std::optional<Progress> progress) EXCLUDES(progressMu_);

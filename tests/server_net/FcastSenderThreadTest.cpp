@@ -112,9 +112,11 @@ TEST_F(FcastSenderThreadTest, SendsEachEntryInTurnUntilItsUnitsAreCounted) {
   EXPECT_EQ(host_.events(), (Events{{PLAYLIST_UPDATED, ""}, {PLAYLIST_UPDATED, ""}}));
   EXPECT_EQ(host_.log(), (std::vector<std::string>{
                              "FCAST", "Init 230.0.0.2 1711 5 12800", "SendFile a.avi",
+                             // within the first second, every quarter: b.avi is done by then
+                             "FCAST", "FCAST", "FCAST",
                              "FCAST",  // announced again: a.avi is not done at the first poll
                              "Stop", "event 13", "FCAST", "Init 230.0.0.2 1711 5 12800",
-                             "SendFile b.avi", "Stop", "event 13"}));
+                             "SendFile b.avi", "FCAST", "FCAST", "FCAST", "Stop", "event 13"}));
 }
 
 TEST_F(FcastSenderThreadTest, AnEntryThatCannotBeSentIsRemovedAndReported) {
