@@ -128,7 +128,15 @@ InterleavedCode::InterleavedCode(std::string name, std::uint64_t symbols, const 
 }
 
 std::uint64_t InterleavedCode::DecodeBytes() const {
-  return shape_.decodeSymbolsPerSource * BlockSymbols() * kSymbol;
+  switch (shape_.memory) {
+    case DecodeMemory::kNone:
+      return 0;
+    case DecodeMemory::kBlock:
+      return BlockSymbols() * kSymbol;
+    case DecodeMemory::kTransform:
+      return std::bit_ceil(2 * BlockSymbols()) * kSymbol;
+  }
+  return 0;
 }
 
 std::optional<Reception> InterleavedCode::Receive(LossChannel& channel, Random& random) {

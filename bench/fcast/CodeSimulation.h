@@ -113,6 +113,13 @@ enum class Overhead {
   kFountain,  // fails from K + e with probability 10^-2(e+1)
 };
 
+// What a receiver holds in memory to decode a block of K, in whole symbols.
+enum class DecodeMemory {
+  kNone,       // not modelled
+  kBlock,      // the block's K symbols
+  kTransform,  // an additive-FFT decoder's work: 2^ceil(log2 2K), the source and K repair ids
+};
+
 // Blocks of at most |maxK| source symbols (as few as hold the file, the symbols shared out
 // evenly), each with |ids| distinct symbols (0: unbounded), sent one symbol of each block in
 // turn: symbol c of every block, then symbol c + 1 of every block.
@@ -122,7 +129,7 @@ class InterleavedCode final : public CodeModel {
     std::uint64_t maxK = 0;
     std::uint64_t ids = 0;
     Overhead overhead = Overhead::kNone;
-    std::uint64_t decodeSymbolsPerSource = 1;  // symbols in memory to decode, per source
+    DecodeMemory memory = DecodeMemory::kNone;
   };
 
   InterleavedCode(std::string name, std::uint64_t symbols, const Shape& shape,

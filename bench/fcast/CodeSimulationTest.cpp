@@ -18,7 +18,7 @@ TEST(CodeSimulationTest, IdealCodeMatchesTheClosedForm) {
   for (const int receivers : {3, 10}) {
     const Case c{32 * kMiB, receivers, {0.2, 1}, 40};
     const std::uint64_t symbols = Symbols(c.fileBytes);
-    InterleavedCode ideal("ideal", symbols, {symbols, 0, Overhead::kNone, 0});
+    InterleavedCode ideal("ideal", symbols, {symbols, 0, Overhead::kNone, DecodeMemory::kNone});
     const Outcome outcome = Simulate(ideal, c);
     EXPECT_EQ(outcome.unfinished, 0);
     EXPECT_NEAR(outcome.mean, ClosedFormLimit(c), 0.002) << receivers << " receivers";
@@ -42,7 +42,7 @@ TEST(CodeSimulationTest, BurstyChannelKeepsItsMeanAndBurstLength) {
 }
 
 TEST(CodeSimulationTest, FountainNeedsExtraSymbolsAtThePublishedRates) {
-  InterleavedCode fountain("fountain", 10, {10, 0, Overhead::kFountain, 1});
+  InterleavedCode fountain("fountain", 10, {10, 0, Overhead::kFountain, DecodeMemory::kBlock});
   LossChannel none({0, 1}, 1);
   Random chance(2);
   int oneOrMore = 0;
@@ -70,7 +70,7 @@ TEST(CodeSimulationTest, GroupedCodeDecodesAfterItsSourceAtNoLossAndNeverWithout
 
 TEST(CodeSimulationTest, InterleavedCodeStopsWhenItsIdsRunOut) {
   // 10 blocks of 10 source symbols and 20 ids each.
-  InterleavedCode code("short", 100, {10, 20, Overhead::kNone, 2});
+  InterleavedCode code("short", 100, {10, 20, Overhead::kNone, DecodeMemory::kTransform});
   Random chance(6);
   LossChannel none({0, 1}, 7);
   EXPECT_EQ(code.Receive(none, chance)->decodable, 100u);
