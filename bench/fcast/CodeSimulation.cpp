@@ -76,7 +76,7 @@ LossChannel::LossChannel(const LossModel& model, std::uint64_t seed)
 
 double Finishing::ReadyAt(const std::vector<std::uint64_t>& sizes,
                           const std::vector<std::uint64_t>& decodable,
-                          const std::vector<std::uint64_t>& missing, bool hashTree) const {
+                          const std::vector<std::uint64_t>& missing, bool symbolDigests) const {
   const auto duration = [this](std::uint64_t symbols, double rate) {
     return static_cast<double>(symbols * kSymbol) / rate * symbolsPerSecond;
   };
@@ -84,22 +84,22 @@ double Finishing::ReadyAt(const std::vector<std::uint64_t>& sizes,
   std::iota(byTime.begin(), byTime.end(), 0);
   std::stable_sort(byTime.begin(), byTime.end(),
                    [&](std::size_t a, std::size_t b) { return decodable[a] < decodable[b]; });
-  // Decoding, and with a tree the rebuilt symbols' leaves, block by block as they come.
+  // Decoding, and with symbol digests the rebuilt symbols' digests, block by block as they come.
   std::vector<double> decoded(sizes.size(), -1);
   std::vector<double> freeAt(static_cast<std::size_t>(std::max(cores, 1)), 0);
   std::size_t nextDecode = 0;
   std::size_t nextHash = 0;
   double hashed = 0;
-  while (hashTree ? nextDecode < byTime.size() : nextHash < sizes.size()) {
+  while (symbolDigests ? nextDecode < byTime.size() : nextHash < sizes.size()) {
     auto core = std::min_element(freeAt.begin(), freeAt.end());
-    const bool hashReady = !hashTree && decoded[nextHash] >= 0;
+    const bool hashReady = !symbolDigests && decoded[nextHash] >= 0;
     const double hashStart = hashReady ? std::max({decoded[nextHash], hashed, *core}) : 0;
     if (nextDecode < byTime.size()) {
       const std::size_t b = byTime[nextDecode];
       const double start = std::max(static_cast<double>(decodable[b]), *core);
       if (!hashReady || start < hashStart) {
         double work = missing[b] > 0 ? duration(sizes[b], decodeBytesPerSecond) : 0;
-        if (hashTree) work += duration(missing[b], hashBytesPerSecond);
+        if (symbolDigests) work += duration(missing[b], hashBytesPerSecond);
         decoded[b] = start + work;
         *core = decoded[b];
         hashed = std::max(hashed, decoded[b]);
@@ -156,7 +156,7 @@ std::optional<Reception> InterleavedCode::Receive(LossChannel& channel, Random& 
       Reception reception{sent, 0, 0};
       if (finishing_) {
         reception.ready = finishing_->ReadyAt(sizes_, decodable_, missing_, false);
-        reception.readyTree = finishing_->ReadyAt(sizes_, decodable_, missing_, true);
+        reception.readySymbolDigests = finishing_->ReadyAt(sizes_, decodable_, missing_, true);
       }
       return reception;
     }
@@ -265,7 +265,7 @@ Outcome Simulate(CodeModel& code, const Case& c) {
   Outcome outcome;
   double sum = 0;
   double sumReady = 0;
-  double sumReadyTree = 0;
+  double sumReadySymbolDigests = 0;
   int finished = 0;
   for (int trial = 0; trial < c.trials; ++trial) {
     Reception slowest;
@@ -279,7 +279,8 @@ Outcome Simulate(CodeModel& code, const Case& c) {
       if (done) {
         slowest.decodable = std::max(slowest.decodable, reception->decodable);
         slowest.ready = std::max(slowest.ready, reception->ready);
-        slowest.readyTree = std::max(slowest.readyTree, reception->readyTree);
+        slowest.readySymbolDigests =
+            std::max(slowest.readySymbolDigests, reception->readySymbolDigests);
       }
     }
     if (!done) {
@@ -290,7 +291,7 @@ Outcome Simulate(CodeModel& code, const Case& c) {
     const double ready = slowest.ready / symbols * kHeaderFactor;
     sum += factor;
     sumReady += ready;
-    sumReadyTree += slowest.readyTree / symbols * kHeaderFactor;
+    sumReadySymbolDigests += slowest.readySymbolDigests / symbols * kHeaderFactor;
     ++finished;
     outcome.worst = std::max(outcome.worst, factor);
     outcome.worstReady = std::max(outcome.worstReady, ready);
@@ -298,7 +299,7 @@ Outcome Simulate(CodeModel& code, const Case& c) {
   if (finished > 0) {
     outcome.mean = sum / finished;
     outcome.meanReady = sumReady / finished;
-    outcome.meanReadyTree = sumReadyTree / finished;
+    outcome.meanReadySymbolDigests = sumReadySymbolDigests / finished;
   }
   return outcome;
 }
@@ -309,7 +310,8 @@ double ClosedFormLimit(const Case& c) {
                                             1.2672, 1.3522, 1.4236, 1.4850, 1.5388};
   const double s = static_cast<double>(Symbols(c.fileBytes));
   const double p = c.loss.mean;
-  const double sent = (s + kExpectedMax[std::clamp(c.receivers, 0, 10)] * std::sqrt(s * p)) / (1 - p);
+  const double sent =
+      (s + kExpectedMax[std::clamp(c.receivers, 0, 10)] * std::sqrt(s * p)) / (1 - p);
   return sent / s * kHeaderFactor;
 }
 

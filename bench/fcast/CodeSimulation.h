@@ -67,10 +67,10 @@ class LossChannel {
 
 // What a receiver does after the last symbol it needs for a block: decode the block, unless it
 // holds every source symbol, on one of |cores| cores, and hash the file. Two ways to hash: the
-// file's SHA-256, which takes the blocks in file order, or a hash tree over the symbols, whose
-// leaves a receiver hashes as the symbols come and, for the rebuilt ones, after their block's
-// decode (the tree's inner nodes, a hash per 64 bytes of leaves, left out). Times are in symbols
-// sent at the link's pace. A value type.
+// file's SHA-256, which takes the blocks in file order, or a digest of the symbols' digests: a
+// receiver hashes each source symbol as it comes and the rebuilt ones after their block's decode
+// (the last hash, over 32 bytes per symbol, left out). Times are in symbols sent at the link's
+// pace. A value type.
 struct Finishing {
   double symbolsPerSecond = 0;      // datagrams per second on the link
   double decodeBytesPerSecond = 0;  // file bytes one core rebuilds per second, this code
@@ -81,15 +81,16 @@ struct Finishing {
   // |decodable| (symbols sent) with |missing| source symbols (the same order).
   double ReadyAt(const std::vector<std::uint64_t>& sizes,
                  const std::vector<std::uint64_t>& decodable,
-                 const std::vector<std::uint64_t>& missing, bool hashTree) const;
+                 const std::vector<std::uint64_t>& missing, bool symbolDigests) const;
 };
 
 // One receiver's transfer: symbols sent until it can decode the file, and until it has decoded
-// and hashed it, with the file's SHA-256 or a hash tree (0 when the code does not model that).
+// and hashed it, with the file's SHA-256 or with symbol digests (0 when the code does not model
+// that).
 struct Reception {
   std::uint64_t decodable = 0;
   double ready = 0;
-  double readyTree = 0;
+  double readySymbolDigests = 0;
 };
 
 // A code and the order in which the sender sends its symbols, as one receiver sees them. Made
@@ -182,7 +183,7 @@ class GroupedCode final : public CodeModel {
   const FileLayout layout_;
   std::vector<std::uint32_t> order_;  // a block, or a group with kGroupFlag, per symbol sent
   std::vector<std::uint64_t> initialShortfall_;
-  std::vector<std::uint32_t> own_;  // distinct own symbols held, per block
+  std::vector<std::uint32_t> own_;   // distinct own symbols held, per block
   std::vector<std::uint32_t> held_;  // group symbols held, per group
   std::vector<std::uint64_t> shortfall_;
   std::vector<bool> solved_;
@@ -208,8 +209,8 @@ struct Outcome {
   double worst = 0;
   double meanReady = 0;  // until decoded and hashed; 0 when not modelled
   double worstReady = 0;
-  double meanReadyTree = 0;  // the same with a hash tree
-  int unfinished = 0;    // trials in which a receiver ran out of fresh symbols
+  double meanReadySymbolDigests = 0;  // the same with symbol digests
+  int unfinished = 0;                 // trials in which a receiver ran out of fresh symbols
 };
 
 // Runs |c| with |code|. The seeds depend on the case, trial and receiver only, so the codes that

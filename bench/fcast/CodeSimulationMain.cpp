@@ -169,9 +169,9 @@ std::string Factor(double value) {
 
 void PrintTable(bool quick, const Rates& rates) {
   const LossModel losses[] = {{0, 1}, {0.05, 1}, {0.20, 1}, {0.20, 8}};
-  std::printf("\n%-13s %5s %3s %7s %7s %6s %6s %6s %6s %6s %6s %6s %6s %3s %9s\n", "code", "K",
-              "R", "loss", "size", "trials", "mean", "worst", "ready", "worst", "tree", "limit",
-              "closed", "unf", "mem/block");
+  std::printf("\n%-13s %5s %3s %7s %7s %6s %6s %6s %6s %6s %6s %6s %6s %3s %9s\n", "code", "K", "R",
+              "loss", "size", "trials", "mean", "worst", "ready", "worst", "sym", "limit", "closed",
+              "unf", "mem/block");
   for (const std::uint64_t fileBytes : {128 * kMiB, 2048 * kMiB}) {
     const std::uint64_t symbols = Symbols(fileBytes);
     std::vector<std::unique_ptr<CodeModel>> codes = Codes(symbols, rates);
@@ -187,8 +187,9 @@ void PrintTable(bool quick, const Rates& rates) {
                       code->Name().c_str(), static_cast<unsigned long long>(code->BlockSymbols()),
                       receivers, loss.Name().c_str(), Bytes(fileBytes).c_str(), c.trials, o.mean,
                       o.worst, Factor(o.meanReady).c_str(), Factor(o.worstReady).c_str(),
-                      Factor(o.meanReadyTree).c_str(), limit.mean, loss.Bursty() ? "-" : Factor(ClosedFormLimit(c)).c_str(),
-                      o.unfinished, Bytes(code->DecodeBytes()).c_str());
+                      Factor(o.meanReadySymbolDigests).c_str(), limit.mean,
+                      loss.Bursty() ? "-" : Factor(ClosedFormLimit(c)).c_str(), o.unfinished,
+                      Bytes(code->DecodeBytes()).c_str());
         }
         std::fflush(stdout);
       }
@@ -221,7 +222,7 @@ int main(int argc, char** argv) {
       "\nmean, worst: symbols sent until the slowest receiver can decode, over the file's "
       "symbols, times %.4f (header), over the trials.\nready: until it has also decoded (RS16, "
       "2 cores, multiply-add at %.1f GB/s) and hashed (%.2f GB/s) the file at %.0f Mbit/s "
-      "(SHA-256 in file order; tree: the mean with a hash tree over the symbols).\n"
+      "(SHA-256 in file order; sym: the mean with a digest of the symbols' digests).\n"
       "limit: mean of an ideal code; closed: its normal approximation. unf: trials where a "
       "receiver ran out of fresh symbols.\nmem/block: whole symbols in memory to decode one "
       "block (RS16: the transform over the source and first repair ids, 2^ceil(log2 2K)).\n",

@@ -90,7 +90,7 @@ TEST(CodeSimulationTest, FinishingDecodesOnEveryCoreAndHashesInFileOrder) {
   EXPECT_DOUBLE_EQ(TestFinishing(1).ReadyAt({10, 10}, {100, 100}, {1, 1}, false), 220);
   // A whole block needs no decoding; block 1, whole, waits for block 0's hash.
   EXPECT_DOUBLE_EQ(TestFinishing(2).ReadyAt({10, 10}, {100, 105}, {1, 0}, false), 170);
-  // With a tree, only the rebuilt symbols are hashed at the end, in any order.
+  // With symbol digests, only the rebuilt symbols are hashed at the end, in any order.
   EXPECT_DOUBLE_EQ(TestFinishing(2).ReadyAt({10, 10}, {100, 105}, {1, 0}, true), 151);
 }
 

@@ -59,10 +59,9 @@ __attribute__((target("avx2"))) void Gf16MultiplyAdd::Avx2(const std::uint8_t* s
   for (std::size_t i = 0; i < bytes; i += 64) {
     const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
     const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 32));
-    const __m256i nibbles[4] = {_mm256_and_si256(lo, mask),
-                                _mm256_and_si256(_mm256_srli_epi64(lo, 4), mask),
-                                _mm256_and_si256(hi, mask),
-                                _mm256_and_si256(_mm256_srli_epi64(hi, 4), mask)};
+    const __m256i nibbles[4] = {
+        _mm256_and_si256(lo, mask), _mm256_and_si256(_mm256_srli_epi64(lo, 4), mask),
+        _mm256_and_si256(hi, mask), _mm256_and_si256(_mm256_srli_epi64(hi, 4), mask)};
     __m256i outLo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dest + i));
     __m256i outHi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dest + i + 32));
     for (int n = 0; n < 4; ++n) {
@@ -88,10 +87,12 @@ __attribute__((target("gfni,avx2"))) void Gf16MultiplyAdd::Gfni(const std::uint8
     const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 32));
     __m256i outLo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dest + i));
     __m256i outHi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dest + i + 32));
-    outLo = _mm256_xor_si256(outLo, _mm256_xor_si256(_mm256_gf2p8affine_epi64_epi8(lo, m[0][0], 0),
-                                                     _mm256_gf2p8affine_epi64_epi8(hi, m[0][1], 0)));
-    outHi = _mm256_xor_si256(outHi, _mm256_xor_si256(_mm256_gf2p8affine_epi64_epi8(lo, m[1][0], 0),
-                                                     _mm256_gf2p8affine_epi64_epi8(hi, m[1][1], 0)));
+    outLo =
+        _mm256_xor_si256(outLo, _mm256_xor_si256(_mm256_gf2p8affine_epi64_epi8(lo, m[0][0], 0),
+                                                 _mm256_gf2p8affine_epi64_epi8(hi, m[0][1], 0)));
+    outHi =
+        _mm256_xor_si256(outHi, _mm256_xor_si256(_mm256_gf2p8affine_epi64_epi8(lo, m[1][0], 0),
+                                                 _mm256_gf2p8affine_epi64_epi8(hi, m[1][1], 0)));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + i), outLo);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + i + 32), outHi);
   }
