@@ -21,11 +21,11 @@ std::uint64_t SplitMix(std::uint64_t& state) {
 
 std::uint64_t Seed(const Case& c, int trial, int receiver) {
   std::uint64_t state = c.fileBytes;
-  for (const std::uint64_t part :
+  for (const std::uint64_t value :
        {static_cast<std::uint64_t>(c.receivers), static_cast<std::uint64_t>(c.loss.mean * 1e6),
         static_cast<std::uint64_t>(c.loss.burst * 1e3), static_cast<std::uint64_t>(trial),
         static_cast<std::uint64_t>(receiver)}) {
-    state ^= SplitMix(state) + part;
+    state ^= SplitMix(state) + value;
   }
   return SplitMix(state);
 }
