@@ -137,7 +137,11 @@ TEST_F(HeadlessTest, DeliveriesListExactlyWhoHoldsEachDocument) {
   ASSERT_TRUE(heldBy(6, {"ann", "bob", "cat"})) << cat->Output();
 
   enqueue(7, 19);
-  for (int k = 7; k <= 19; ++k) ASSERT_TRUE(heldBy(k, {"ann", "bob", "cat"})) << files_[k];
+  for (int k = 7; k <= 19; ++k) {
+    ASSERT_TRUE(heldBy(k, {"ann", "bob", "cat"}))
+        << files_[k] << "\nann:\n" << ann->Output() << "\nbob:\n" << bob->Output() << "\ncat:\n"
+        << cat->Output();
+  }
   const std::map<std::string, std::set<std::string>> held = holders();
   EXPECT_EQ(held.size(), 20U);
   EXPECT_EQ(held.at("doc5.bin"), (std::set<std::string>{"ann"}));
