@@ -37,6 +37,9 @@ ClientRunner::~ClientRunner() {
   TraceLine("ClientRunner::~ClientRunner() [ENTER]");
   CloseSession(nullptr);
   JoinClosedSessions();
+  // Its event thread sends receipts through this object's lock and session: it ends while
+  // they still exist.
+  fcastReceiver_.reset();
   TraceLine("ClientRunner::~ClientRunner() [EXIT]");
 }
 

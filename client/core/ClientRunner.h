@@ -100,7 +100,8 @@ class ClientRunner final : public MavoraProtocolClient::Host {
 
   ReceptionSettings settings_;
   MavoraProtocolClient protocol_;
-  // Made in the constructor once networking is started; outlives the sessions' threads.
+  // Made in the constructor once networking is started; outlives the sessions' threads, and
+  // is destroyed first in the destructor.
   std::unique_ptr<FcastReceiver> fcastReceiver_;
   std::unique_ptr<ServerKeyTrust> serverKey_;  // made with the receiver
 
