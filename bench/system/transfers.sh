@@ -1,5 +1,5 @@
 # shellcheck shell=bash
-# One measured transfer per function, from host 0 to hosts 1..3 of a lab made with
+# One measured transfer per function, from host 0 to the hosts in RECEIVERS of a lab made with
 # scripts/lab-hosts, sourced by scripts/bench-fcast. Each function takes the rate in kbit/s
 # ("max" for as fast as the tool goes) and sets:
 #   RESULT_TIME      seconds from the sender's start until every receiver holds a verified copy
@@ -12,6 +12,7 @@
 # FCAST_BIN (folder of fcast-send and fcast-recv); for signed transfers, SIGNING_KEY (a PEM
 # Ed25519 private key) and TRUSTED_KEY (its public key in base64).
 
+# The receiving hosts; scripts/bench-fcast --receivers changes them.
 RECEIVERS=(1 2 3)
 
 now() { date +%s.%N; }
@@ -71,9 +72,10 @@ done_at() { cat "$RUN/$1.done"; }
 # "sender"); then the receivers' names and the copies to verify.
 collect() {
   local sender=$1 start=$2 finish_by=$3 end=0 name copy i=0 total=0 rss=0 bad=""
+  local count=${#RECEIVERS[@]}
   shift 3
   RESULT_NOTE=""
-  local names=("${@:1:3}") copies=("${@:4:3}")
+  local names=("${@:1:count}") copies=("${@:count+1:count}")
   for name in "${names[@]}"; do
     total=$(calc "%.2f" "$total + $(cpu_of "$name")")
     [ "$(rss_of "$name")" -gt "$rss" ] && rss=$(rss_of "$name")
@@ -159,7 +161,7 @@ transfer_uftp() {
   done
   sleep 0.5
   start=$(now)
-  # A closed group of the three clients, and a round-trip estimate fit for a LAN, so the
+  # A closed group of the clients, and a round-trip estimate fit for a LAN, so the
   # sender starts as soon as they have registered.
   start_measured 0 send uftp -I eth0 -R "$rate" -r 0.05 -H "$(IFS=,; echo "${clients[*]}")" "$SOURCE" > /dev/null
   wait_jobs "$start" send
