@@ -1,6 +1,7 @@
 #include "platform/Ipv4Endpoint.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 
 #include <array>
 
@@ -45,6 +46,18 @@ std::optional<Ipv4Endpoint> Ipv4Endpoint::FromSocket(int fd, NameCall call) {
 std::optional<Ipv4Endpoint> Ipv4Endpoint::LocalOf(int fd) { return FromSocket(fd, ::getsockname); }
 
 std::optional<Ipv4Endpoint> Ipv4Endpoint::PeerOf(int fd) { return FromSocket(fd, ::getpeername); }
+
+std::vector<in_addr_t> Ipv4Endpoint::HostAddresses() {
+  std::vector<in_addr_t> addresses;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return addresses;
+  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+    addresses.push_back(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);
+  }
+  ::freeifaddrs(list);
+  return addresses;
+}
 
 std::uint16_t Ipv4Endpoint::Port() const { return ntohs(address_.sin_port); }
 

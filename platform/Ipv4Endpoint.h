@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ondavox {
 
@@ -30,6 +31,9 @@ class Ipv4Endpoint {
   // The local or the remote end of the socket |fd|; nothing when the system cannot tell.
   static std::optional<Ipv4Endpoint> LocalOf(int fd);
   static std::optional<Ipv4Endpoint> PeerOf(int fd);
+  // The IPv4 addresses of this host's interfaces, in network byte order; empty when the system
+  // cannot tell.
+  static std::vector<in_addr_t> HostAddresses();
 
   const sockaddr* Get() const { return reinterpret_cast<const sockaddr*>(&address_); }
   // For calls that fill in an address (recvfrom, accept); Size() is the room they may use.

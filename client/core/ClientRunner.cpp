@@ -2,6 +2,7 @@
 
 #include "client/core/DeliveryReceipt.h"
 #include "common/WinsockStartup.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 
 namespace ondavox::client {
@@ -76,7 +77,7 @@ void ClientRunner::Connect(int tcpPort, int multicastPort, const std::string& se
     auto session = std::make_unique<Session>();
     const Session* id = session.get();
     auto close = [this, id] { CloseSession(id); };
-    ServerSource source(serverAddress_, ServerSource::HostAddresses());
+    ServerSource source(serverAddress_, Ipv4Endpoint::HostAddresses());
     if (const auto& receiver = fcastReceiver_->object()) {
       receiver->SetSource(source.receiverSource());
     }

@@ -1,6 +1,5 @@
 #include "client/core/ServerSource.h"
 
-#include <ifaddrs.h>
 
 #include <algorithm>
 
@@ -28,18 +27,6 @@ ServerSource::ServerSource(const std::string& serverAddress,
   admitted_ = hostAddresses;
   admitted_.push_back(server->Address());
   admitted_.push_back(htonl(INADDR_ANY));
-}
-
-std::vector<in_addr_t> ServerSource::HostAddresses() {
-  std::vector<in_addr_t> addresses;
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) != 0) return addresses;
-  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
-    addresses.push_back(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);
-  }
-  ::freeifaddrs(list);
-  return addresses;
 }
 
 bool ServerSource::Admit(in_addr_t sender) {

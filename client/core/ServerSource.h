@@ -23,8 +23,6 @@ class ServerSource {
   // The server at |serverAddress| (any form the settings file may hold; a text that is no
   // address admits nothing). |hostAddresses| (network order) are this host's own addresses.
   ServerSource(const std::string& serverAddress, const std::vector<in_addr_t>& hostAddresses);
-  // This host's IPv4 addresses, as the system lists its interfaces.
-  static std::vector<in_addr_t> HostAddresses();
 
   // True when a datagram from |sender| (network order) comes from the server. The first
   // datagram of each other address is logged with tag "UDP".

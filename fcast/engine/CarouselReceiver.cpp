@@ -1,6 +1,5 @@
 #include "fcast/engine/CarouselReceiver.h"
 
-#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -14,6 +13,7 @@
 #include "common/FcastComponent.h"
 #include "fcast/engine/FileName.h"
 #include "fcast/engine/MulticastSocket.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 
 namespace ondavox::fcast {
@@ -34,11 +34,9 @@ constexpr std::size_t kRememberedStraySources = 256;
 // |address| as an IPv4 address in network order; nothing for an empty text.
 StatusOr<std::optional<std::uint32_t>> ParseSource(const std::string& address) {
   if (address.empty()) return std::optional<std::uint32_t>();
-  in_addr parsed{};
-  if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
-    return Status::InvalidArgument("not an IPv4 address: " + address);
-  }
-  return std::optional<std::uint32_t>(parsed.s_addr);
+  const std::optional<Ipv4Endpoint> parsed = Ipv4Endpoint::Parse(address, 0);
+  if (!parsed) return Status::InvalidArgument("not an IPv4 address: " + address);
+  return std::optional<std::uint32_t>(parsed->Address());
 }
 
 StatusOr<std::optional<Ed25519PublicKey>> ParseKey(std::span<const std::uint8_t> publicKey) {
@@ -155,9 +153,8 @@ bool CarouselReceiver::FromSource(const sockaddr_in& from, socklen_t length) {
   }
   stray_.fetch_add(1, std::memory_order_relaxed);
   if (FirstTime(straySources_, from.sin_addr.s_addr, kRememberedStraySources)) {
-    char text[INET_ADDRSTRLEN] = "";
-    ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-    Emit(FCASTRE_ERROR, kFcastErrorStraySource, 0, 0, text);
+    Emit(FCASTRE_ERROR, kFcastErrorStraySource, 0, 0,
+         Ipv4Endpoint(from.sin_addr.s_addr, 0).AddressText());
   }
   return false;
 }

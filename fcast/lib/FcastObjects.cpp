@@ -1,10 +1,9 @@
 #include "fcast/lib/FcastObjects.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 
 #include "fcast/engine/Ed25519.h"
+#include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 
 namespace ondavox::fcast {
@@ -156,10 +155,7 @@ long ReceiverObject::SetTrustedKey(const std::vector<unsigned char>& publicKey) 
 }
 
 long ReceiverObject::SetSource(const std::string& address) {
-  in_addr parsed{};
-  if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
-    return kFcastInvalidArgument;
-  }
+  if (!address.empty() && !Ipv4Endpoint::Parse(address, 0)) return kFcastInvalidArgument;
   MutexLock lock(receiverMu_);
   source_ = address;
   if (receiver_ && !receiver_->SetSource(source_).ok()) return kFcastInvalidArgument;

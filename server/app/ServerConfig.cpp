@@ -1,6 +1,5 @@
 #include "server/app/ServerConfig.h"
 
-#include <ifaddrs.h>
 #include <netinet/in.h>
 
 #include <algorithm>
@@ -39,19 +38,6 @@ namespace {
 
 std::string NoDefault(const std::string&) { return std::string(); }
 
-// True when |address| (network byte order) is assigned to one of this host's interfaces.
-bool IsLocalAddress(in_addr_t address) {
-  ifaddrs* all = nullptr;
-  if (::getifaddrs(&all) != 0) return false;
-  bool found = false;
-  for (const ifaddrs* entry = all; entry != nullptr && !found; entry = entry->ifa_next) {
-    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
-    found = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr == address;
-  }
-  ::freeifaddrs(all);
-  return found;
-}
-
 Status CheckInterface(std::string_view setting, const std::string& text) {
   if (text.empty()) return Status();
   const std::optional<Ipv4Endpoint> address = Ipv4Endpoint::Parse(text, 0);
@@ -59,7 +45,8 @@ Status CheckInterface(std::string_view setting, const std::string& text) {
     return Status::InvalidArgument(std::string(setting) + ": " + text +
                                    " is not an IPv4 address");
   }
-  if (!IsLocalAddress(address->Address())) {
+  const std::vector<in_addr_t> local = Ipv4Endpoint::HostAddresses();
+  if (std::find(local.begin(), local.end(), address->Address()) == local.end()) {
     return Status::InvalidArgument(std::string(setting) + ": " + text +
                                    " is not an address of this host");
   }
