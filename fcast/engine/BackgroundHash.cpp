@@ -1,11 +1,11 @@
 #include "fcast/engine/BackgroundHash.h"
 
-#include "fcast/engine/Sha256.h"
+#include "fcast/engine/FileDigest.h"
 
 namespace ondavox::fcast {
 
-BackgroundHash::BackgroundHash(int fd, std::uint64_t size)
-    : thread_(&BackgroundHash::Run, this, fd, size) {}
+BackgroundHash::BackgroundHash(int fd, const FileLayout& layout)
+    : thread_(&BackgroundHash::Run, this, fd, layout) {}
 
 BackgroundHash::~BackgroundHash() {
   Stop();
@@ -27,8 +27,8 @@ void BackgroundHash::Stop() {
   changed_.NotifyAll();
 }
 
-void BackgroundHash::Run(int fd, std::uint64_t size) {
-  std::optional<Sha256Digest> digest = HashFile(fd, size, &stop_);
+void BackgroundHash::Run(int fd, FileLayout layout) {
+  std::optional<Sha256Digest> digest = DigestFile(fd, layout, &stop_);
   {
     MutexLock lock(mu_);
     digest_ = digest;

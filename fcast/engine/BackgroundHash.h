@@ -5,18 +5,19 @@
 #include <optional>
 #include <thread>
 
+#include "fcast/engine/FileLayout.h"
 #include "fcast/engine/Sha256Digest.h"
 #include "platform/Mutex.h"
 
 namespace ondavox::fcast {
 
-// The SHA-256 of a file being sent, computed on a thread of its own so that a large file's
+// The digest (FileDigest) of a file being sent, computed on a thread of its own so that a large file's
 // hash does not hold back its first datagrams. Owns that thread; the sending thread asks for
 // the digest, and Stop, from any thread, ends both the hash and a wait for it.
 class BackgroundHash {
  public:
-  // Starts hashing the first |size| bytes of |fd|, which must stay open until destruction.
-  BackgroundHash(int fd, std::uint64_t size);
+  // Starts hashing |fd| cut as |layout|; the file must stay open until destruction.
+  BackgroundHash(int fd, const FileLayout& layout);
   // Stops the hash and joins its thread.
   ~BackgroundHash();
   BackgroundHash(const BackgroundHash&) = delete;
@@ -31,7 +32,7 @@ class BackgroundHash {
   void Stop() EXCLUDES(mu_);
 
  private:
-  void Run(int fd, std::uint64_t size) EXCLUDES(mu_);
+  void Run(int fd, FileLayout layout) EXCLUDES(mu_);
 
   std::atomic<bool> stop_{false};
   std::atomic<bool> done_{false};

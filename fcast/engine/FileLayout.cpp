@@ -2,15 +2,13 @@
 
 #include <algorithm>
 
-#include "fcast/engine/Packet.h"
+#include "fcast/code/WideCode.h"
 
 namespace ondavox::fcast {
 
 std::optional<FileLayout> FileLayout::Make(std::uint64_t fileSize, std::uint32_t symbolSize,
-                                           std::uint32_t k, std::uint32_t n,
-                                           std::uint32_t groupBlocks) {
-  if (symbolSize == 0 || k == 0 || k > n || n > static_cast<std::uint32_t>(kMaxSymbolsPerBlock) ||
-      groupBlocks == 0 || groupBlocks > static_cast<std::uint32_t>(kMaxGroupBlocks)) {
+                                           std::uint32_t k) {
+  if (symbolSize == 0 || symbolSize % 2 != 0 || k == 0 || k > kWideMaxSourceSymbols) {
     return std::nullopt;
   }
   const std::uint64_t symbols = (fileSize + symbolSize - 1) / symbolSize;
@@ -19,8 +17,6 @@ std::optional<FileLayout> FileLayout::Make(std::uint64_t fileSize, std::uint32_t
   FileLayout layout;
   layout.fileSize_ = fileSize;
   layout.symbolSize_ = symbolSize;
-  layout.k_ = k;
-  layout.n_ = n;
   layout.symbols_ = symbols;
   layout.blocks_ = static_cast<std::uint32_t>(blocks);
   if (blocks != 0) {
@@ -31,9 +27,6 @@ std::optional<FileLayout> FileLayout::Make(std::uint64_t fileSize, std::uint32_t
   // both ends derive the same blocks from the descriptor.
   layout.k_ = layout.shortBlockSymbols_ + (layout.longBlocks_ != 0 ? 1 : 0);
   if (layout.k_ == 0) layout.k_ = k;
-  layout.groupBlocks_ = groupBlocks;
-  layout.longGroups_ = (layout.longBlocks_ + groupBlocks - 1) / groupBlocks;
-  layout.shortGroups_ = (layout.blocks_ - layout.longBlocks_ + groupBlocks - 1) / groupBlocks;
   return layout;
 }
 
@@ -61,22 +54,6 @@ std::uint64_t FileLayout::BlockBytes(std::uint32_t block) const {
   if (begin >= fileSize_) return 0;
   return std::min<std::uint64_t>(std::uint64_t{SourceSymbols(block)} * symbolSize_,
                                  fileSize_ - begin);
-}
-
-std::uint32_t FileLayout::GroupOf(std::uint32_t block) const {
-  if (block < longBlocks_) return block / groupBlocks_;
-  return longGroups_ + (block - longBlocks_) / groupBlocks_;
-}
-
-std::uint32_t FileLayout::GroupFirstBlock(std::uint32_t group) const {
-  if (group < longGroups_) return group * groupBlocks_;
-  return std::min(blocks_, longBlocks_ + (group - longGroups_) * groupBlocks_);
-}
-
-std::uint32_t FileLayout::GroupSize(std::uint32_t group) const {
-  if (group >= GroupCount()) return 0;
-  const std::uint32_t end = group < longGroups_ ? longBlocks_ : blocks_;
-  return std::min(groupBlocks_, end - GroupFirstBlock(group));
 }
 
 }  // namespace ondavox::fcast

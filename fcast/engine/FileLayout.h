@@ -5,31 +5,27 @@
 
 namespace ondavox::fcast {
 
-// How a file is cut into symbols and blocks: symbols of symbolSize bytes (the last one padded),
-// grouped into as few blocks of at most k source symbols as hold them, the symbols shared out
-// evenly (the leading blocks hold one more than the others), each block coded on its own with
-// n symbol ids (its source ids, then repair ids). Even blocks matter: a short last block would
-// be the one that loss finishes off, since every block gets as many repair symbols per round
-// as it has source symbols. Blocks also form groups of up to groupBlocks consecutive blocks of
-// the same size (the long blocks' groups, then the short blocks'), which the sender's group
-// symbols combine. A value type; any thread.
+// How a file is cut into symbols and blocks: symbols of symbolSize bytes (even; the last one
+// padded with zeros), grouped into as few blocks of at most k source symbols as hold them, the
+// symbols shared out evenly (the leading blocks hold one more than the others), each block
+// coded on its own with the WideCode: its source ids, then repair ids from its stride on. Even
+// blocks matter: a short last block would be the one that loss finishes off, since every block
+// gets as many repair symbols per round as it has source symbols. A value type; any thread.
 class FileLayout {
  public:
   // Receivers refuse layouts with more blocks than this, whatever the disk space, and track at
   // most this many blocks over all the files they receive at once.
   static constexpr std::uint64_t kMaxBlocks = std::uint64_t{1} << 20;
 
-  // The layout of a file, or nothing when the values do not make one (zero symbol size, k of
-  // zero or above n, n above 255, too many blocks, groups of none or too many blocks).
+  // The layout of a file, or nothing when the values do not make one (a symbol size that is
+  // zero or odd, k of zero or above kWideMaxSourceSymbols, too many blocks).
   static std::optional<FileLayout> Make(std::uint64_t fileSize, std::uint32_t symbolSize,
-                                        std::uint32_t k, std::uint32_t n,
-                                        std::uint32_t groupBlocks = 1);
+                                        std::uint32_t k);
 
   std::uint64_t FileSize() const { return fileSize_; }
   std::uint32_t SymbolSize() const { return symbolSize_; }
   // The most source symbols a block holds.
   std::uint32_t K() const { return k_; }
-  std::uint32_t N() const { return n_; }
   std::uint64_t SymbolCount() const { return symbols_; }
   std::uint32_t BlockCount() const { return blocks_; }
   // Source symbols in |block|.
@@ -43,25 +39,14 @@ class FileLayout {
   // File bytes covered by |block|.
   std::uint64_t BlockBytes(std::uint32_t block) const;
 
-  std::uint32_t GroupBlocks() const { return groupBlocks_; }
-  std::uint32_t GroupCount() const { return longGroups_ + shortGroups_; }
-  std::uint32_t GroupOf(std::uint32_t block) const;
-  std::uint32_t GroupFirstBlock(std::uint32_t group) const;
-  // Blocks in |group| (0 past the last group).
-  std::uint32_t GroupSize(std::uint32_t group) const;
-
  private:
   std::uint64_t fileSize_ = 0;
   std::uint32_t symbolSize_ = 0;
   std::uint32_t k_ = 0;
-  std::uint32_t n_ = 0;
   std::uint64_t symbols_ = 0;
   std::uint32_t blocks_ = 0;
   std::uint32_t shortBlockSymbols_ = 0;  // symbols of the blocks after the longer ones
   std::uint32_t longBlocks_ = 0;         // leading blocks with one symbol more
-  std::uint32_t groupBlocks_ = 1;
-  std::uint32_t longGroups_ = 0;
-  std::uint32_t shortGroups_ = 0;
 };
 
 }  // namespace ondavox::fcast

@@ -70,11 +70,9 @@ void EncodeDescriptorFields(const DescriptorPacket& descriptor, std::uint16_t fl
   Put64(p + 16, descriptor.fileSize);
   Put16(p + 24, descriptor.symbolSize);
   Put16(p + 26, descriptor.sourceSymbols);
-  Put16(p + 28, descriptor.symbolIds);
-  Put16(p + 30, flags);
+  Put16(p + 28, flags);
+  Put16(p + 30, static_cast<std::uint16_t>(nameBytes));
   if (descriptor.sha256) std::memcpy(p + 32, descriptor.sha256->data(), descriptor.sha256->size());
-  Put16(p + 64, descriptor.groupBlocks);
-  Put16(p + 66, static_cast<std::uint16_t>(nameBytes));
   std::memcpy(p + kDescriptorFixedSize, descriptor.name.data(), nameBytes);
 }
 
@@ -95,20 +93,6 @@ std::size_t EncodeSymbolInto(std::uint32_t fileId, std::uint32_t block, std::uin
   Put32(out + 16, block);
   Put16(out + 20, symbolId);
   Put16(out + 22, 0);
-  if (!data.empty()) std::memcpy(out + kSymbolHeaderSize, data.data(), data.size());
-  const std::size_t length = kSymbolHeaderSize + data.size();
-  SealCrc(out, length);
-  return length;
-}
-
-std::size_t EncodeGroupSymbolInto(std::uint32_t fileId, std::uint32_t group, std::uint16_t symbolId,
-                                  std::uint8_t combination, std::span<const std::uint8_t> data,
-                                  std::uint8_t* out) {
-  PutCommonHeader(out, PacketType::kGroupSymbol, fileId);
-  Put32(out + 16, group);
-  Put16(out + 20, symbolId);
-  out[22] = combination;
-  out[23] = 0;
   if (!data.empty()) std::memcpy(out + kSymbolHeaderSize, data.data(), data.size());
   const std::size_t length = kSymbolHeaderSize + data.size();
   SealCrc(out, length);
@@ -180,33 +164,18 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
   }
   const std::uint32_t fileId = Get32(p + 8);
   switch (static_cast<PacketType>(p[5])) {
-    case PacketType::kSymbol:
-    case PacketType::kGroupSymbol: {
+    case PacketType::kSymbol: {
       if (datagram.size() < kSymbolHeaderSize + kMinSymbolSize ||
           datagram.size() > kSymbolHeaderSize + kMaxSymbolSize) {
         result.error = ParseError::kBadLength;
         return result;
       }
-      const std::uint32_t unit = Get32(p + 16);
-      const std::uint16_t symbolId = Get16(p + 20);
-      const std::span<const std::uint8_t> data = datagram.subspan(kSymbolHeaderSize);
-      if (symbolId >= kMaxSymbolsPerBlock) {
+      if (Get16(p + 22) != 0) {
         result.error = ParseError::kBadField;
         return result;
       }
-      if (static_cast<PacketType>(p[5]) == PacketType::kSymbol) {
-        if (Get16(p + 22) != 0) {
-          result.error = ParseError::kBadField;
-          return result;
-        }
-        result.packet = SymbolPacket{fileId, unit, symbolId, data};
-        return result;
-      }
-      if (p[22] >= kMaxCombinations || p[23] != 0) {
-        result.error = ParseError::kBadField;
-        return result;
-      }
-      result.packet = GroupSymbolPacket{fileId, unit, symbolId, p[22], data};
+      result.packet =
+          SymbolPacket{fileId, Get32(p + 16), Get16(p + 20), datagram.subspan(kSymbolHeaderSize)};
       return result;
     }
     case PacketType::kDescriptor: {
@@ -219,13 +188,11 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
       descriptor.fileSize = Get64(p + 16);
       descriptor.symbolSize = Get16(p + 24);
       descriptor.sourceSymbols = Get16(p + 26);
-      descriptor.symbolIds = Get16(p + 28);
-      const std::uint16_t flags = Get16(p + 30);
+      const std::uint16_t flags = Get16(p + 28);
+      const std::size_t nameBytes = Get16(p + 30);
       Sha256Digest digest{};
       std::memcpy(digest.data(), p + 32, digest.size());
       if ((flags & kDigestKnown) != 0) descriptor.sha256 = digest;
-      descriptor.groupBlocks = Get16(p + 64);
-      const std::size_t nameBytes = Get16(p + 66);
       const std::size_t signatureBytes = (flags & kSigned) != 0 ? kEd25519SignatureSize : 0;
       if (nameBytes == 0 || nameBytes > kMaxNameBytes ||
           datagram.size() != kDescriptorFixedSize + nameBytes + signatureBytes) {
@@ -233,10 +200,9 @@ ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram) {
         return result;
       }
       if (descriptor.fileSize > kMaxFileSize || descriptor.symbolSize < kMinSymbolSize ||
-          descriptor.symbolSize > kMaxSymbolSize || descriptor.sourceSymbols < 1 ||
-          descriptor.symbolIds < descriptor.sourceSymbols ||
-          descriptor.symbolIds > kMaxSymbolsPerBlock || descriptor.groupBlocks < 1 ||
-          descriptor.groupBlocks > kMaxGroupBlocks || (flags & ~(kDigestKnown | kSigned)) != 0 ||
+          descriptor.symbolSize > kMaxSymbolSize || descriptor.symbolSize % 2 != 0 ||
+          descriptor.sourceSymbols < 1 || descriptor.sourceSymbols > kWideMaxSourceSymbols ||
+          (flags & ~(kDigestKnown | kSigned)) != 0 ||
           (!descriptor.sha256 && digest != Sha256Digest{})) {
         result.error = ParseError::kBadField;
         return result;

@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "fcast/code/CodeLimits.h"
+#include "fcast/code/WideCode.h"
 #include "fcast/engine/Ed25519.h"
 #include "fcast/engine/Sha256Digest.h"
 
@@ -26,24 +26,19 @@ namespace ondavox::fcast {
 //        8     4  file id (chosen at random by the sender for each file it sends)
 //       12     4  CRC32C of the whole datagram, computed with this field zero
 //
-// A symbol packet follows with: block number (4), symbol id within the block (2, below 255:
-// ids below the block's source count are file data, the others repair), reserved (2), then
-// the symbol's bytes (exactly the descriptor's symbol size; the file's last symbol is padded
-// with zeros).
+// A symbol packet follows with: block number (4), symbol id within the block (2, any value:
+// the WideCode id, below the block's source count for file data, from the block's stride on
+// for repair), reserved (2), then the symbol's bytes (exactly the descriptor's symbol size; the
+// file's last symbol is padded with zeros).
 //
-// A group symbol packet follows with: group number (4), symbol id (2, below 255), combination
-// (1, below kMaxCombinations), reserved (1), then the symbol's bytes: the sum over the group's
-// blocks of GroupCoefficient(combination, block's index in the group) times the block's symbol
-// of that id.
-//
-// A descriptor packet follows with: file size (8), symbol size (2), source symbols per block
-// k (2), symbol ids per block n (2), flags (2), SHA-256 of the whole file (32), blocks per
-// group (2, 1 to kMaxGroupBlocks), name length (2), then the name's bytes (UTF-8 as sent, 1 to
+// A descriptor packet follows with: file size (8), symbol size (2, even), source symbols per
+// block k (2, 1 to kWideMaxSourceSymbols), flags (2), name length (2), the file's digest (32,
+// FileDigest: a digest of its symbols' digests), then the name's bytes (UTF-8 as sent, 1 to
 // kMaxNameBytes bytes, not yet sanitised), then, when flag kSigned is set, the sender's Ed25519
 // signature (64). The signature covers every byte of the descriptor before it, the CRC field
-// taken as zero: magic, version, type, reserved, file id, file size, symbol size, k, n, flags
-// (kSigned included), digest, blocks per group, name length and name (SignedMessage). The CRC
-// covers the signature too.
+// taken as zero: magic, version, type, reserved, file id, file size, symbol size, k, flags
+// (kSigned included), name length, digest and name (SignedMessage). The CRC covers the
+// signature too.
 // The sender starts sending while it still hashes the file: until it knows the digest, its
 // descriptors leave flag kDigestKnown clear and the digest field zero. No other flag than these
 // two is defined.
@@ -53,23 +48,24 @@ namespace ondavox::fcast {
 // datagram accepted is exactly the one its fields encode. Pure functions; any thread.
 
 inline constexpr std::uint32_t kMagic = 0x46435354;  // "FCST"
-inline constexpr std::uint8_t kVersion = 4;
+inline constexpr std::uint8_t kVersion = 5;
 // Descriptor flags.
 inline constexpr std::uint16_t kDigestKnown = 1;
 inline constexpr std::uint16_t kSigned = 2;
 inline constexpr std::size_t kCommonHeaderSize = 16;
 inline constexpr std::size_t kSymbolHeaderSize = kCommonHeaderSize + 8;
-inline constexpr std::size_t kDescriptorFixedSize = kCommonHeaderSize + 52;
+inline constexpr std::size_t kDescriptorFixedSize = kCommonHeaderSize + 48;
 inline constexpr std::size_t kMaxNameBytes = 255;
 // Symbol size used by the sender: the datagram fills a standard Ethernet payload.
 inline constexpr std::size_t kDefaultSymbolSize = 1400;
+// Symbol sizes are even: a symbol is a whole number of GF(2^16) elements.
 inline constexpr std::size_t kMinSymbolSize = 16;
 inline constexpr std::size_t kMaxSymbolSize = 1448;
 inline constexpr std::size_t kMaxDatagram = kSymbolHeaderSize + kMaxSymbolSize;
 // Largest file a descriptor may announce (16 TiB).
 inline constexpr std::uint64_t kMaxFileSize = std::uint64_t{1} << 44;
 
-enum class PacketType : std::uint8_t { kSymbol = 1, kDescriptor = 2, kGroupSymbol = 3 };
+enum class PacketType : std::uint8_t { kSymbol = 1, kDescriptor = 2 };
 
 struct SymbolPacket {
   std::uint32_t fileId = 0;
@@ -78,22 +74,12 @@ struct SymbolPacket {
   std::span<const std::uint8_t> data;  // borrowed from the parsed datagram
 };
 
-struct GroupSymbolPacket {
-  std::uint32_t fileId = 0;
-  std::uint32_t group = 0;
-  std::uint16_t symbolId = 0;
-  std::uint8_t combination = 0;
-  std::span<const std::uint8_t> data;  // borrowed from the parsed datagram
-};
-
 struct DescriptorPacket {
   std::uint32_t fileId = 0;
   std::uint64_t fileSize = 0;
   std::uint16_t symbolSize = 0;
   std::uint16_t sourceSymbols = 0;  // k
-  std::uint16_t symbolIds = 0;      // n
-  std::uint16_t groupBlocks = 1;
-  std::optional<Sha256Digest> sha256;  // nothing while the sender is still hashing the file
+  std::optional<Sha256Digest> sha256;  // FileDigest; nothing while the sender still hashes
   std::string name;
   // The sender's signature of the descriptor's SignedMessage; nothing for an unsigned one.
   std::optional<Ed25519Signature> signature;
@@ -112,7 +98,7 @@ enum class ParseError {
 
 struct ParsedPacket {
   ParseError error = ParseError::kNone;
-  std::variant<std::monostate, SymbolPacket, GroupSymbolPacket, DescriptorPacket> packet;
+  std::variant<std::monostate, SymbolPacket, DescriptorPacket> packet;
 };
 
 // CRC32C (Castagnoli) of |bytes|.
@@ -125,10 +111,6 @@ void EncodeSymbol(std::uint32_t fileId, std::uint32_t block, std::uint16_t symbo
 // datagram's length.
 std::size_t EncodeSymbolInto(std::uint32_t fileId, std::uint32_t block, std::uint16_t symbolId,
                              std::span<const std::uint8_t> data, std::uint8_t* out);
-// Same for a group symbol packet.
-std::size_t EncodeGroupSymbolInto(std::uint32_t fileId, std::uint32_t group, std::uint16_t symbolId,
-                                  std::uint8_t combination, std::span<const std::uint8_t> data,
-                                  std::uint8_t* out);
 // Writes a descriptor packet, with its signature when it has one; a name longer than
 // kMaxNameBytes is cut.
 void EncodeDescriptor(const DescriptorPacket& descriptor, std::vector<std::uint8_t>& out);
@@ -143,9 +125,9 @@ std::vector<std::uint8_t> SignedMessage(std::span<const std::uint8_t> datagram);
 bool VerifyDescriptor(std::span<const std::uint8_t> datagram, const DescriptorPacket& descriptor,
                       std::span<const std::uint8_t> publicKey);
 
-// Checks and decodes one datagram. Symbol ranges that depend on the file's layout (block or
-// group number, symbol id against n, data length against the symbol size) are checked by the
-// receiver, which knows the layout.
+// Checks and decodes one datagram. Symbol ranges that depend on the file's layout (block
+// number, data length against the symbol size) are checked by the receiver, which knows the
+// layout.
 ParsedPacket ParsePacket(std::span<const std::uint8_t> datagram);
 
 }  // namespace ondavox::fcast
