@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <numeric>
 
-#include "fcast/code/CodeLimits.h"
-#include "fcast/engine/CarouselWindow.h"
 
 namespace ondavox::fcast::simulation {
 namespace {
@@ -175,7 +173,7 @@ std::uint64_t InterleavedCode::Extra(Random& random) const {
 GroupedCode::GroupedCode(std::string name, std::uint64_t symbols, std::uint32_t groupBlocks,
                          std::uint32_t turns)
     : name_(std::move(name)),
-      layout_(*FileLayout::Make(symbols * kSymbol, kSymbol, kK, kMaxSymbolsPerBlock, groupBlocks)) {
+      layout_(symbols, groupBlocks) {
   for (std::uint32_t turn = 0; turn < turns; ++turn) AddTurn(turn);
   own_.resize(layout_.BlockCount());
   held_.resize(layout_.GroupCount());
@@ -187,6 +185,47 @@ GroupedCode::GroupedCode(std::string name, std::uint64_t symbols, std::uint32_t 
       initialShortfall_[g] += layout_.SourceSymbols(b);
     }
   }
+}
+
+GroupedCode::Layout::Layout(std::uint64_t symbols, std::uint32_t groupBlocks)
+    : blocks_(static_cast<std::uint32_t>((symbols + kK - 1) / kK)), groupBlocks_(groupBlocks) {
+  if (blocks_ == 0) return;
+  shortBlock_ = static_cast<std::uint32_t>(symbols / blocks_);
+  longBlocks_ = static_cast<std::uint32_t>(symbols % blocks_);
+  longGroups_ = (longBlocks_ + groupBlocks - 1) / groupBlocks;
+  shortGroups_ = (blocks_ - longBlocks_ + groupBlocks - 1) / groupBlocks;
+}
+
+std::uint32_t GroupedCode::Layout::SourceSymbols(std::uint32_t block) const {
+  return shortBlock_ + (block < longBlocks_ ? 1 : 0);
+}
+
+std::uint32_t GroupedCode::Layout::GroupOf(std::uint32_t block) const {
+  if (block < longBlocks_) return block / groupBlocks_;
+  return longGroups_ + (block - longBlocks_) / groupBlocks_;
+}
+
+std::uint32_t GroupedCode::Layout::GroupFirstBlock(std::uint32_t group) const {
+  if (group < longGroups_) return group * groupBlocks_;
+  return std::min(blocks_, longBlocks_ + (group - longGroups_) * groupBlocks_);
+}
+
+std::uint32_t GroupedCode::Layout::GroupSize(std::uint32_t group) const {
+  if (group >= GroupCount()) return 0;
+  const std::uint32_t end = group < longGroups_ ? longBlocks_ : blocks_;
+  return std::min(groupBlocks_, end - GroupFirstBlock(group));
+}
+
+std::uint32_t GroupedCode::SweepEnd(std::uint32_t from, std::uint32_t k) {
+  return std::min(k, from + std::max<std::uint32_t>(4, from / 8));
+}
+
+std::uint32_t GroupedCode::GroupSweepEnd(std::uint32_t from, std::uint32_t total) {
+  return std::min(total, from + std::max<std::uint32_t>(4, from / 4));
+}
+
+std::uint32_t GroupedCode::GroupSymbols(std::uint32_t blocks, std::uint32_t k) {
+  return k > kOwnPositions ? blocks * (k - kOwnPositions) : 0;
 }
 
 std::uint64_t GroupedCode::DecodeBytes() const {
@@ -221,10 +260,10 @@ std::optional<Reception> GroupedCode::Receive(LossChannel& channel, Random&) {
 void GroupedCode::AddTurn(std::uint32_t turn) {
   const std::uint32_t k = layout_.K();
   const std::uint32_t window = std::max<std::uint32_t>(
-      1, static_cast<std::uint32_t>(CarouselWindow::kWindowBytes / (kSymbol * k)));
-  const std::uint32_t own = turn == 0 ? k : std::min(k, CarouselWindow::kOwnPositions);
-  for (std::uint32_t from = 0; from < own; from = CarouselWindow::SweepEnd(from, own)) {
-    const std::uint32_t to = CarouselWindow::SweepEnd(from, own);
+      1, static_cast<std::uint32_t>(kWindowBytes / (kSymbol * k)));
+  const std::uint32_t own = turn == 0 ? k : std::min(k, kOwnPositions);
+  for (std::uint32_t from = 0; from < own; from = SweepEnd(from, own)) {
+    const std::uint32_t to = SweepEnd(from, own);
     for (std::uint32_t first = 0; first < layout_.BlockCount(); first += window) {
       const std::uint32_t last = std::min(layout_.BlockCount(), first + window);
       for (std::uint32_t j = from; j < to; ++j) {
@@ -236,15 +275,15 @@ void GroupedCode::AddTurn(std::uint32_t turn) {
   }
   if (turn == 0) return;
   const std::uint32_t groups = std::max<std::uint32_t>(1, window / layout_.GroupBlocks());
-  const std::uint32_t total = CarouselWindow::GroupSymbols(layout_.GroupBlocks(), k);
-  for (std::uint32_t from = 0; from < total; from = CarouselWindow::GroupSweepEnd(from, total)) {
-    const std::uint32_t to = CarouselWindow::GroupSweepEnd(from, total);
+  const std::uint32_t total = GroupSymbols(layout_.GroupBlocks(), k);
+  for (std::uint32_t from = 0; from < total; from = GroupSweepEnd(from, total)) {
+    const std::uint32_t to = GroupSweepEnd(from, total);
     for (std::uint32_t first = 0; first < layout_.GroupCount(); first += groups) {
       const std::uint32_t last = std::min(layout_.GroupCount(), first + groups);
       for (std::uint32_t s = from; s < to; ++s) {
         for (std::uint32_t g = first; g < last; ++g) {
           const std::uint32_t kb = layout_.SourceSymbols(layout_.GroupFirstBlock(g));
-          if (s < CarouselWindow::GroupSymbols(layout_.GroupSize(g), kb)) {
+          if (s < GroupSymbols(layout_.GroupSize(g), kb)) {
             order_.push_back(g | kGroupFlag);
           }
         }

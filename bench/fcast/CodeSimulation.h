@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "fcast/engine/FileLayout.h"
 #include "fcast/engine/Packet.h"
 
 namespace ondavox::fcast::simulation {
@@ -154,10 +153,10 @@ class InterleavedCode final : public CodeModel {
   std::vector<std::uint64_t> missing_;  // source symbols not received, per block
 };
 
-// The engine's code in the engine's order: per-block Reed-Solomon over GF(2^8) with k = 127 (two
+// The engine's previous code in its order: per-block Reed-Solomon over GF(2^8) with k = 127 (two
 // planned rounds), turn 0 the source, each repair turn 8 own symbols per block then the group
-// symbols, in the sweeps and windows of CarouselTransfer (descriptors, a few dozen bytes each,
-// left out). Two approximations, both in the code's favour: a repair turn's ids count as fresh
+// symbols of groups of consecutive blocks of one size, in sweeps over 1 MiB windows
+// (descriptors, a few dozen bytes each, left out). Two approximations, both in the code's favour: a repair turn's ids count as fresh
 // even once they wrap round to the source ids (turn 2 on, which two planned rounds rarely
 // reach), and a group decodes as soon as the group symbols it holds are at least its blocks'
 // shortfall (source symbols missing after their own repair symbols), as if its joint system
@@ -176,11 +175,43 @@ class GroupedCode final : public CodeModel {
  private:
   static constexpr std::uint32_t kK = 127;
   static constexpr std::uint32_t kGroupFlag = 1u << 31;
+  // A repair turn's own positions per block; the others go into group symbols.
+  static constexpr std::uint32_t kOwnPositions = 8;
+  static constexpr std::size_t kWindowBytes = 1 << 20;
+
+  // Blocks of at most kK symbols shared out evenly (the leading ones one longer), and groups of
+  // up to groupBlocks consecutive blocks of the same size.
+  class Layout {
+   public:
+    Layout(std::uint64_t symbols, std::uint32_t groupBlocks);
+    std::uint32_t K() const { return shortBlock_ + (longBlocks_ != 0 ? 1 : 0); }
+    std::uint32_t BlockCount() const { return blocks_; }
+    std::uint32_t SourceSymbols(std::uint32_t block) const;
+    std::uint32_t GroupBlocks() const { return groupBlocks_; }
+    std::uint32_t GroupCount() const { return longGroups_ + shortGroups_; }
+    std::uint32_t GroupOf(std::uint32_t block) const;
+    std::uint32_t GroupFirstBlock(std::uint32_t group) const;
+    std::uint32_t GroupSize(std::uint32_t group) const;
+
+   private:
+    std::uint32_t blocks_ = 0;
+    std::uint32_t shortBlock_ = 0;
+    std::uint32_t longBlocks_ = 0;
+    std::uint32_t groupBlocks_ = 1;
+    std::uint32_t longGroups_ = 0;
+    std::uint32_t shortGroups_ = 0;
+  };
+
+  // The end of the sweep of own positions from |from|, and of group symbols from |from|.
+  static std::uint32_t SweepEnd(std::uint32_t from, std::uint32_t k);
+  static std::uint32_t GroupSweepEnd(std::uint32_t from, std::uint32_t total);
+  // Group symbols in a repair turn of a group of |blocks| blocks of |k| source symbols.
+  static std::uint32_t GroupSymbols(std::uint32_t blocks, std::uint32_t k);
 
   void AddTurn(std::uint32_t turn);
 
   const std::string name_;
-  const FileLayout layout_;
+  const Layout layout_;
   std::vector<std::uint32_t> order_;  // a block, or a group with kGroupFlag, per symbol sent
   std::vector<std::uint64_t> initialShortfall_;
   std::vector<std::uint32_t> own_;   // distinct own symbols held, per block

@@ -238,8 +238,6 @@ void CarouselReceiver::Handle(std::span<const std::uint8_t> datagram) {
   }
   if (const auto* symbol = std::get_if<SymbolPacket>(&parsed.packet)) {
     OnSymbol(*symbol, datagram);
-  } else if (const auto* groupSymbol = std::get_if<GroupSymbolPacket>(&parsed.packet)) {
-    OnSymbol(*groupSymbol, datagram);
   } else if (const auto* descriptor = std::get_if<DescriptorPacket>(&parsed.packet)) {
     OnDescriptor(*descriptor, datagram);
   }
@@ -317,11 +315,7 @@ void CarouselReceiver::LearnDigest(const DescriptorPacket& descriptor) {
 }
 
 std::optional<FileLayout> CarouselReceiver::ReceivableLayout(const DescriptorPacket& descriptor) {
-  std::optional<FileLayout> layout =
-      FileLayout::Make(descriptor.fileSize, descriptor.symbolSize, descriptor.sourceSymbols,
-                       descriptor.symbolIds, descriptor.groupBlocks);
-  if (layout && layout->K() > static_cast<std::uint32_t>(kMaxCodeSourceSymbols)) return {};
-  return layout;
+  return FileLayout::Make(descriptor.fileSize, descriptor.symbolSize, descriptor.sourceSymbols);
 }
 
 std::optional<std::uint32_t> CarouselReceiver::Stalled() const {
@@ -368,7 +362,7 @@ bool CarouselReceiver::MakeRoomFor(const FileLayout& layout) {
 
 void CarouselReceiver::StartFile(const DescriptorPacket& descriptor, const FileLayout& layout) {
   IncomingFile::Created created =
-      IncomingFile::Create(options_.folder, descriptor, layout, Reserved(), &budget_);
+      IncomingFile::Create(options_.folder, descriptor, layout, Reserved(), &budget_, &decoder_);
   const std::string name = SanitizeFileName(descriptor.name, descriptor.fileId);
   const auto size = static_cast<std::int64_t>(descriptor.fileSize);
   if (!created.file) {
@@ -395,18 +389,12 @@ void CarouselReceiver::DeliverEarlySymbols(std::uint32_t fileId) {
     if (early.fileId != fileId) {
       early_.push_back(std::move(early));
     } else if (files_.count(fileId) != 0) {
-      const ParsedPacket parsed = ParsePacket(early.datagram);
-      if (const auto* symbol = std::get_if<SymbolPacket>(&parsed.packet)) {
-        Deliver(*symbol);
-      } else {
-        Deliver(std::get<GroupSymbolPacket>(parsed.packet));
-      }
+      Deliver(std::get<SymbolPacket>(ParsePacket(early.datagram).packet));
     }
   }
 }
 
-template <typename Packet>
-void CarouselReceiver::OnSymbol(const Packet& symbol, std::span<const std::uint8_t> datagram) {
+void CarouselReceiver::OnSymbol(const SymbolPacket& symbol, std::span<const std::uint8_t> datagram) {
   if (files_.count(symbol.fileId) != 0) {
     Deliver(symbol);
   } else if (!Finished(symbol.fileId)) {
@@ -415,8 +403,7 @@ void CarouselReceiver::OnSymbol(const Packet& symbol, std::span<const std::uint8
   }
 }
 
-template <typename Packet>
-void CarouselReceiver::Deliver(const Packet& symbol) {
+void CarouselReceiver::Deliver(const SymbolPacket& symbol) {
   const auto it = files_.find(symbol.fileId);
   switch (it->second->Accept(symbol)) {
     case IncomingFile::Result::kComplete:

@@ -145,11 +145,8 @@ class CarouselReceiver {
   // symbols that came before the descriptor.
   void StartFile(const DescriptorPacket& descriptor, const FileLayout& layout);
   void DeliverEarlySymbols(std::uint32_t fileId);
-  // Either kind of symbol packet.
-  template <typename Packet>
-  void OnSymbol(const Packet& symbol, std::span<const std::uint8_t> datagram);
-  template <typename Packet>
-  void Deliver(const Packet& symbol);
+  void OnSymbol(const SymbolPacket& symbol, std::span<const std::uint8_t> datagram);
+  void Deliver(const SymbolPacket& symbol);
   bool Finished(std::uint32_t fileId) const;
   void Complete(std::uint32_t fileId);
   void Fail(std::uint32_t fileId, long error);
@@ -172,6 +169,7 @@ class CarouselReceiver {
   std::atomic<std::int64_t> rejected_{0};
   std::atomic<std::int64_t> stray_{0};
   MemoryBudget budget_{kMaxHeldBytes};
+  WideDecoder decoder_;  // rebuilds the blocks of every file, one at a time
   mutable Mutex progressMu_;
   ReceiverProgress progress_ GUARDED_BY(progressMu_);
   Mutex settingsMu_;

@@ -37,6 +37,27 @@ Sha256Digest DigestBlocks(std::span<const Sha256Digest> blocks) {
   return hash.Final();
 }
 
+Sha256Digest DigestBytes(std::span<const std::uint8_t> content, const FileLayout& layout) {
+  const std::size_t symbolSize = layout.SymbolSize();
+  std::vector<std::uint8_t> last(symbolSize, 0);
+  std::vector<SymbolDigest> symbols;
+  std::vector<Sha256Digest> blocks;
+  for (std::uint32_t block = 0; block < layout.BlockCount(); ++block) {
+    symbols.clear();
+    for (std::uint32_t id = 0; id < layout.SourceSymbols(block); ++id) {
+      const auto symbol = content.subspan(layout.Offset(block, id), layout.Length(block, id));
+      if (symbol.size() == symbolSize) {
+        symbols.push_back(DigestSymbol(symbol));
+      } else {
+        std::copy(symbol.begin(), symbol.end(), last.begin());
+        symbols.push_back(DigestSymbol(last));
+      }
+    }
+    blocks.push_back(DigestSymbols(symbols));
+  }
+  return DigestBlocks(blocks);
+}
+
 std::optional<Sha256Digest> DigestFile(int fd, const FileLayout& layout,
                                        const std::atomic<bool>* stop) {
   const std::size_t symbolSize = layout.SymbolSize();

@@ -27,6 +27,8 @@ SymbolDigest DigestSymbol(std::span<const std::uint8_t> symbol);
 Sha256Digest DigestSymbols(std::span<const SymbolDigest> symbols);
 Sha256Digest DigestBlocks(std::span<const Sha256Digest> blocks);
 
+// The digest of |content| cut as |layout| (of content.size() bytes).
+Sha256Digest DigestBytes(std::span<const std::uint8_t> content, const FileLayout& layout);
 // The digest of the file |fd| cut as |layout|, read from its start; nothing when a read fails,
 // the file is shorter, or |stop| (when given) becomes true while it runs.
 std::optional<Sha256Digest> DigestFile(int fd, const FileLayout& layout,

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,15 @@ namespace ondavox::fcast {
 namespace {
 
 constexpr char kTemporaryPrefix[] = ".fcast-";
+// Symbols a rebuild reads at a time.
+constexpr std::uint32_t kReadSymbols = 256;
+
+bool Test(const std::vector<std::uint64_t>& bits, std::uint32_t i) {
+  return ((bits[i / 64] >> (i % 64)) & 1) != 0;
+}
+void Set(std::vector<std::uint64_t>& bits, std::uint32_t i) {
+  bits[i / 64] |= std::uint64_t{1} << (i % 64);
+}
 
 }  // namespace
 
@@ -32,13 +42,20 @@ bool MemoryBudget::Take(std::uint64_t bytes) {
   return true;
 }
 
-IncomingFile::IncomingFile(const FileLayout& layout, MemoryBudget* budget)
+IncomingFile::IncomingFile(const FileLayout& layout, MemoryBudget* budget, WideDecoder* decoder)
     : layout_(layout),
       ownBudget_(budget != nullptr
                      ? nullptr
                      : std::make_unique<MemoryBudget>(std::numeric_limits<std::uint64_t>::max())),
       budget_(budget != nullptr ? budget : ownBudget_.get()),
+      ownDecoder_(decoder != nullptr ? nullptr : std::make_unique<WideDecoder>()),
+      decoder_(decoder != nullptr ? decoder : ownDecoder_.get()),
       lastProgress_(std::chrono::steady_clock::now()) {}
+
+IncomingFile::Block::Block(std::uint32_t k) : have((k + 63) / 64), taken((k + 63) / 64) {
+  // The places past k in the last word count as taken, so that no free place is found there.
+  if (k % 64 != 0) taken.back() = ~std::uint64_t{0} << (k % 64);
+}
 
 std::optional<std::uint64_t> IncomingFile::FreeSpace(const std::string& folder) {
   struct statvfs disk {};
@@ -47,28 +64,26 @@ std::optional<std::uint64_t> IncomingFile::FreeSpace(const std::string& folder) 
 }
 
 std::uint64_t IncomingFile::Footprint(const FileLayout& layout) {
-  return layout.SymbolCount() * layout.SymbolSize();
+  // Every symbol whole, the last one padded, then the symbols' digests, then the blocks'.
+  return layout.SymbolCount() * (layout.SymbolSize() + kSymbolDigestSize) +
+         std::uint64_t{layout.BlockCount()} * sizeof(Sha256Digest);
 }
 
 IncomingFile::Created IncomingFile::Create(const std::string& folder,
                                            const DescriptorPacket& descriptor,
                                            const FileLayout& layout, std::uint64_t reserved,
-                                           MemoryBudget* budget) {
+                                           MemoryBudget* budget, WideDecoder* decoder) {
   const std::optional<std::uint64_t> available = FreeSpace(folder);
   if (!available) return {nullptr, kFcastErrorCreateFile, PosixError("statvfs " + folder, errno)};
-  // While it is received, the file holds every symbol whole, the last one padded.
   const std::uint64_t footprint = Footprint(layout);
   if (footprint > *available || footprint + reserved > *available) {
     return {nullptr, kFcastErrorDiskSpace, Status::IoError("not enough free space in " + folder)};
-  }
-  if (layout.K() > static_cast<std::uint32_t>(kMaxCodeSourceSymbols)) {
-    return {nullptr, kFcastErrorCreateFile, Status::InvalidArgument("blocks wider than the code")};
   }
   StatusOr<LockedTemporary> temporary =
       CreateLockedTemporary((std::filesystem::path(folder) / kTemporaryPrefix).string() + "XXXXXX",
                             "cannot create a file in " + folder);
   if (!temporary.ok()) return {nullptr, kFcastErrorCreateFile, temporary.status()};
-  std::unique_ptr<IncomingFile> file(new IncomingFile(layout, budget));
+  std::unique_ptr<IncomingFile> file(new IncomingFile(layout, budget, decoder));
   file->fileId_ = descriptor.fileId;
   file->descriptor_ = descriptor;
   file->descriptor_.sha256.reset();
@@ -83,10 +98,8 @@ IncomingFile::Created IncomingFile::Create(const std::string& folder,
     // The destructor removes the temporary file.
     return {nullptr, kFcastErrorCreateFile, PosixError(file->tempPath_, errno)};
   }
-  const std::size_t chunks = (layout.BlockCount() + kChunkBlocks - 1) / kChunkBlocks;
-  file->chunks_.resize(chunks);
-  file->chunksWhole_.resize(chunks);
-  file->Charge(chunks * sizeof(std::unique_ptr<Chunk>) + chunks / 8);
+  file->whole_.resize(layout.BlockCount());
+  file->Charge(layout.BlockCount() / 8);
   return {std::move(file), kFcastErrorNone, Status()};
 }
 
@@ -101,47 +114,21 @@ IncomingFile::~IncomingFile() {
   budget_->Release(held_);
 }
 
-const IncomingFile::Block& IncomingFile::BlockAt(std::uint32_t block) const {
-  static const Block kBlank{};
-  static const Block kWhole = [] {
-    Block whole;
-    whole.done = true;
-    return whole;
-  }();
-  const std::unique_ptr<Chunk>& chunk = chunks_[block / kChunkBlocks];
-  if (chunk) return chunk->blocks[block % kChunkBlocks];
-  return chunksWhole_[block / kChunkBlocks] ? kWhole : kBlank;
-}
-
-bool IncomingFile::EnsureGroup(std::uint32_t group) {
-  const std::uint32_t first = layout_.GroupFirstBlock(group);
-  const std::uint32_t last = first + layout_.GroupSize(group) - 1;
-  for (std::uint32_t c = first / kChunkBlocks; c <= last / kChunkBlocks; ++c) {
-    if (chunks_[c] || chunksWhole_[c]) continue;
-    if (!Take(sizeof(Chunk))) return false;
-    chunks_[c] = std::make_unique<Chunk>();
-  }
-  return true;
+IncomingFile::Block* IncomingFile::EnsureBlock(std::uint32_t index) {
+  const auto found = blocks_.find(index);
+  if (found != blocks_.end()) return found->second.get();
+  const std::uint32_t k = layout_.SourceSymbols(index);
+  const std::uint64_t bytes = sizeof(Block) + (k + 63) / 64 * 16;
+  if (!Take(bytes)) return nullptr;
+  Block* block = blocks_.emplace(index, std::make_unique<Block>(k)).first->second.get();
+  block->charged = bytes;
+  return block;
 }
 
 bool IncomingFile::Take(std::uint64_t bytes) {
   if (!budget_->Take(bytes)) return false;
   held_ += bytes;
   return true;
-}
-
-template <typename T>
-bool IncomingFile::RoomForOneMore(std::vector<T>& standIns) {
-  if (standIns.size() < standIns.capacity()) return true;
-  const std::size_t more = std::max<std::size_t>(4, standIns.capacity());
-  if (!Take(more * sizeof(T))) return false;
-  standIns.reserve(standIns.capacity() + more);
-  return true;
-}
-
-void IncomingFile::EraseGroup(GroupMap::iterator group) {
-  Release(kGroupEntryBytes + group->second.capacity() * sizeof(GroupStandIn));
-  groups_.erase(group);
 }
 
 void IncomingFile::Charge(std::uint64_t bytes) {
@@ -154,18 +141,6 @@ void IncomingFile::Release(std::uint64_t bytes) {
   held_ -= bytes;
 }
 
-void IncomingFile::Occupy(Block& block, std::uint32_t place) {
-  if (block.taken.test(place)) return;
-  block.taken.set(place);
-  ++symbolsHeld_;
-}
-
-void IncomingFile::Vacate(Block& block, std::uint32_t place) {
-  if (!block.taken.test(place)) return;
-  block.taken.reset(place);
-  --symbolsHeld_;
-}
-
 void IncomingFile::Stored() {
   if (++storedSinceProgress_ == kProgressSymbols) {
     storedSinceProgress_ = 0;
@@ -173,206 +148,196 @@ void IncomingFile::Stored() {
   }
 }
 
-void IncomingFile::EnsureScratch() {
-  if (!scratch_.empty()) return;
-  scratch_.resize(std::size_t{layout_.K()} * layout_.SymbolSize());
-  repair_.resize(scratch_.size());
-  Charge(2 * scratch_.size());
-}
-
 std::uint64_t IncomingFile::Outstanding() const { return layout_.FileSize() - bytesDone_; }
 
-bool IncomingFile::WritePlace(std::uint32_t block, std::uint32_t place, const std::uint8_t* data) {
-  return WriteAt(fd_.Get(), data, layout_.SymbolSize(), layout_.Offset(block, place));
+std::uint64_t IncomingFile::SymbolDigestOffset(std::uint32_t index, std::uint32_t place) const {
+  return layout_.SymbolCount() * layout_.SymbolSize() +
+         (layout_.FirstSymbol(index) + place) * kSymbolDigestSize;
 }
 
-bool IncomingFile::MovePlace(Place from, Place to) {
-  EnsureScratch();
-  return ReadAt(fd_.Get(), repair_.data(), layout_.SymbolSize(),
-                layout_.Offset(from.block, from.place)) &&
-         WritePlace(to.block, to.place, repair_.data());
+std::uint64_t IncomingFile::BlockDigestOffset(std::uint32_t index) const {
+  return layout_.SymbolCount() * (layout_.SymbolSize() + kSymbolDigestSize) +
+         std::uint64_t{index} * sizeof(Sha256Digest);
 }
 
-std::optional<std::uint32_t> IncomingFile::FreePlace(std::uint32_t index) const {
-  const Block& block = BlockAt(index);
-  const std::uint32_t k = layout_.SourceSymbols(index);
-  if (block.done) return std::nullopt;
-  std::uint32_t place = 0;
-  while (place < k && block.taken.test(place)) ++place;
-  if (place == k) return std::nullopt;
-  return place;
-}
-
-std::optional<IncomingFile::Place> IncomingFile::FreePlaceInGroup(
-    std::uint32_t group, std::optional<std::uint32_t> except) const {
-  const std::uint32_t first = layout_.GroupFirstBlock(group);
-  for (std::uint32_t b = first; b < first + layout_.GroupSize(group); ++b) {
-    if (b == except) continue;
-    if (const auto place = FreePlace(b)) return Place{b, *place};
+std::uint32_t IncomingFile::FreePlace(const Block& block) const {
+  for (std::size_t w = block.taken.size(); w-- > 0;) {
+    const std::uint64_t free = ~block.taken[w];
+    if (free != 0) return static_cast<std::uint32_t>(w * 64 + 63 - std::countl_zero(free));
   }
-  return std::nullopt;
+  return 0;  // unreachable: a block with every place taken is complete
 }
 
-bool IncomingFile::EvictGroupSymbol(Place at) {
-  auto& symbols = groups_.at(layout_.GroupOf(at.block));
-  const auto standIn = std::find_if(symbols.begin(), symbols.end(), [at](const GroupStandIn& s) {
-    return s.block == at.block && s.place == at.place;
-  });
-  Vacate(MutableBlock(at.block), at.place);
-  const std::optional<Place> to = FreePlaceInGroup(layout_.GroupOf(at.block), at.block);
-  if (!to) {
-    symbols.erase(standIn);
-    return true;
-  }
-  if (!MovePlace(at, *to)) return false;
-  standIn->block = to->block;
-  standIn->place = static_cast<std::uint8_t>(to->place);
-  Occupy(MutableBlock(to->block), to->place);
-  return true;
-}
-
-std::optional<std::uint32_t> IncomingFile::MakeRoom(std::uint32_t index) {
-  if (const auto place = FreePlace(index)) return place;
-  // Every place is taken, and the block is incomplete: some hold group symbols.
-  const auto symbols = groups_.find(layout_.GroupOf(index));
-  if (symbols == groups_.end()) return std::nullopt;
-  for (const GroupStandIn& s : symbols->second) {
-    if (s.block == index) {
-      const std::uint32_t place = s.place;
-      if (!EvictGroupSymbol({index, place})) return std::nullopt;
-      return place;
-    }
-  }
-  return std::nullopt;
+void IncomingFile::Occupy(Block& block, std::uint32_t place) {
+  Set(block.taken, place);
+  ++block.held;
+  ++symbolsHeld_;
 }
 
 IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
-  if (symbol.block >= layout_.BlockCount() || symbol.symbolId >= layout_.N() ||
-      symbol.data.size() != layout_.SymbolSize()) {
+  if (symbol.block >= layout_.BlockCount() || symbol.data.size() != layout_.SymbolSize() ||
+      whole_[symbol.block]) {
     return Result::kIgnored;
   }
-  if (BlockAt(symbol.block).done || !EnsureGroup(layout_.GroupOf(symbol.block))) {
-    return Result::kIgnored;
-  }
-  Block& block = MutableBlock(symbol.block);
   const std::uint32_t k = layout_.SourceSymbols(symbol.block);
   const std::uint32_t id = symbol.symbolId;
-  if (id < k) {
-    if (block.have.test(id)) return Result::kIgnored;
-    if (block.taken.test(id)) {
-      // Another symbol stands in this place: a repair symbol moves to another place of the
-      // block, a group symbol to any free place of the group.
-      auto standIn = std::find_if(block.repair.begin(), block.repair.end(),
-                                  [id](const StandIn& s) { return s.place == id; });
-      if (standIn == block.repair.end()) {
-        if (!EvictGroupSymbol({symbol.block, id})) return Result::kFailed;
-      } else {
-        const std::optional<std::uint32_t> place = MakeRoom(symbol.block);
-        if (!place || !MovePlace({symbol.block, id}, {symbol.block, *place})) {
-          return Result::kFailed;
-        }
-        standIn->place = static_cast<std::uint8_t>(*place);
-        Occupy(block, *place);
-      }
-    }
-    if (!WritePlace(symbol.block, id, symbol.data.data())) return Result::kFailed;
-    block.have.set(id);
-    Occupy(block, id);
-    ++block.sources;
-  } else {
-    for (const StandIn& held : block.repair) {
-      if (held.id == id) return Result::kIgnored;
-    }
-    if (!RoomForOneMore(block.repair)) return Result::kIgnored;
-    const std::optional<std::uint32_t> place = MakeRoom(symbol.block);
-    if (!place || !WritePlace(symbol.block, *place, symbol.data.data())) return Result::kFailed;
-    block.repair.push_back({static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(*place)});
-    Occupy(block, *place);
-  }
+  if (id >= k && id < WideStride(k)) return Result::kIgnored;  // the code's zero padding
+  Block* block = EnsureBlock(symbol.block);
+  if (block == nullptr) return Result::kIgnored;
+  const Result result = id < k ? AcceptSource(symbol.block, *block, id, symbol.data)
+                               : AcceptRepair(symbol.block, *block, symbol.symbolId, symbol.data);
+  if (result != Result::kStored) return result;
   Stored();
-  return Settle(symbol.block);
+  if (block->held < k) return Result::kStored;
+  if (!Complete(symbol.block, *block)) return Result::kFailed;
+  return Whole() ? Result::kComplete : Result::kStored;
 }
 
-IncomingFile::Result IncomingFile::Accept(const GroupSymbolPacket& symbol) {
-  if (symbol.group >= layout_.GroupCount() || symbol.symbolId >= layout_.N() ||
-      symbol.data.size() != layout_.SymbolSize()) {
-    return Result::kIgnored;
-  }
-  const auto held = groups_.find(symbol.group);
-  if (held != groups_.end()) {
-    for (const GroupStandIn& s : held->second) {
-      if (s.id == symbol.symbolId && s.combination == symbol.combination) return Result::kIgnored;
-    }
-  }
-  // Only while a block of the group lacks symbols, and then it has a free place.
-  const std::optional<Place> place = FreePlaceInGroup(symbol.group, std::nullopt);
-  if (!place || !EnsureGroup(symbol.group)) return Result::kIgnored;
-  if (held == groups_.end() && !Take(kGroupEntryBytes)) return Result::kIgnored;
-  std::vector<GroupStandIn>& symbols = groups_[symbol.group];
-  if (!RoomForOneMore(symbols)) return Result::kIgnored;
-  if (!WritePlace(place->block, place->place, symbol.data.data())) return Result::kFailed;
-  symbols.push_back({static_cast<std::uint8_t>(symbol.symbolId), symbol.combination,
-                     static_cast<std::uint8_t>(place->place), place->block});
-  Occupy(MutableBlock(place->block), place->place);
-  Stored();
-  return Progress(symbol.group);
-}
-
-std::uint32_t IncomingFile::Shortfall(std::uint32_t group) const {
-  std::uint32_t shortfall = 0;
-  const std::uint32_t first = layout_.GroupFirstBlock(group);
-  for (std::uint32_t b = first; b < first + layout_.GroupSize(group); ++b) {
-    const Block& block = BlockAt(b);
-    if (!block.done) {
-      shortfall += layout_.SourceSymbols(b) - block.sources -
-                   static_cast<std::uint32_t>(block.repair.size());
-    }
-  }
-  return shortfall;
-}
-
-void IncomingFile::Done(std::uint32_t index) {
-  const std::uint32_t c = index / kChunkBlocks;
-  Chunk& chunk = *chunks_[c];
-  Block& block = chunk.blocks[index % kChunkBlocks];
-  block.done = true;
-  // Every place of a whole block counts, the rebuilt ones included.
-  symbolsHeld_ += layout_.SourceSymbols(index) - block.taken.count();
-  Release(block.repair.capacity() * sizeof(StandIn));
-  block.repair = {};
-  ++blocksDone_;
-  bytesDone_ += layout_.BlockBytes(index);
-  // A chunk of whole blocks is only their "done": its state goes.
-  if (++chunk.done == std::min(kChunkBlocks, layout_.BlockCount() - c * kChunkBlocks)) {
-    chunks_[c].reset();
-    chunksWhole_[c] = true;
-    Release(sizeof(Chunk));
-  }
-}
-
-IncomingFile::Result IncomingFile::Settle(std::uint32_t index) {
-  const Block& block = BlockAt(index);
-  const std::uint32_t group = layout_.GroupOf(index);
-  if (block.sources + block.repair.size() >= layout_.SourceSymbols(index)) {
-    // Whole on its own: every place holds one of its own symbols.
-    if (block.sources < layout_.SourceSymbols(index) && !Rebuild(index)) return Result::kFailed;
-    Done(index);
-  }
-  return Progress(group);
-}
-
-IncomingFile::Result IncomingFile::Progress(std::uint32_t group) {
-  const std::uint32_t shortfall = Shortfall(group);
-  const auto held = groups_.find(group);
-  if (held != groups_.end()) {
-    if (shortfall == 0) {
-      EraseGroup(held);
-    } else if (held->second.size() >= shortfall && !RebuildGroup(group)) {
+IncomingFile::Result IncomingFile::AcceptSource(std::uint32_t index, Block& block,
+                                                std::uint32_t id,
+                                                std::span<const std::uint8_t> data) {
+  if (Test(block.have, id)) return Result::kIgnored;
+  if (Test(block.taken, id)) {
+    // A repair symbol stands in this place: it moves to a free one, which the block has, since
+    // it is not yet complete.
+    const std::uint32_t to = FreePlace(block);
+    auto standIn = std::find_if(block.repair.begin(), block.repair.end(),
+                                [id](const StandIn& s) { return s.place == id; });
+    scratch_.resize(layout_.SymbolSize());
+    if (!ReadAt(fd_.Get(), scratch_.data(), scratch_.size(), layout_.Offset(index, id)) ||
+        !WriteAt(fd_.Get(), scratch_.data(), scratch_.size(), layout_.Offset(index, to))) {
       return Result::kFailed;
     }
+    standIn->place = static_cast<std::uint16_t>(to);
+    Occupy(block, to);
+  } else {
+    Occupy(block, id);
   }
-  if (!AdvanceHash()) return Result::kFailed;
-  return Ready() ? Result::kComplete : Result::kStored;
+  Set(block.have, id);
+  ++block.sources;
+  if (!WriteAt(fd_.Get(), data.data(), data.size(), layout_.Offset(index, id)) ||
+      !RecordDigest(index, block, id, DigestSymbol(data))) {
+    return Result::kFailed;
+  }
+  return Result::kStored;
+}
+
+IncomingFile::Result IncomingFile::AcceptRepair(std::uint32_t index, Block& block,
+                                                std::uint16_t id,
+                                                std::span<const std::uint8_t> data) {
+  const auto byId = [](const StandIn& s, std::uint16_t value) { return s.id < value; };
+  auto at = std::lower_bound(block.repair.begin(), block.repair.end(), id, byId);
+  if (at != block.repair.end() && at->id == id) return Result::kIgnored;
+  if (block.repair.size() == block.repair.capacity()) {
+    const std::size_t more = std::max<std::size_t>(16, block.repair.capacity());
+    if (!Take(more * sizeof(StandIn))) return Result::kIgnored;
+    block.charged += more * sizeof(StandIn);
+    const std::ptrdiff_t offset = at - block.repair.begin();
+    block.repair.reserve(block.repair.capacity() + more);
+    at = block.repair.begin() + offset;
+  }
+  const std::uint32_t place = FreePlace(block);
+  if (!WriteAt(fd_.Get(), data.data(), data.size(), layout_.Offset(index, place))) {
+    return Result::kFailed;
+  }
+  block.repair.insert(at, StandIn{id, static_cast<std::uint16_t>(place)});
+  Occupy(block, place);
+  return Result::kStored;
+}
+
+bool IncomingFile::RecordDigest(std::uint32_t index, Block& block, std::uint32_t place,
+                                const SymbolDigest& digest) {
+  if (place < block.runBase) {  // out of order: written at once
+    return WriteAt(fd_.Get(), digest.data(), digest.size(), SymbolDigestOffset(index, place));
+  }
+  if (place >= block.runBase + kRun) {
+    if (!FlushRun(index, block)) return false;
+    block.runBase = place - place % kRun;
+  }
+  block.run[place - block.runBase] = digest;
+  block.runMask |= std::uint64_t{1} << (place - block.runBase);
+  return true;
+}
+
+bool IncomingFile::FlushRun(std::uint32_t index, Block& block) {
+  // One write per stretch of consecutive digests: the places lost in between are not
+  // overwritten.
+  std::uint64_t mask = block.runMask;
+  while (mask != 0) {
+    const auto first = static_cast<std::uint32_t>(std::countr_zero(mask));
+    const auto count = static_cast<std::uint32_t>(std::countr_one(mask >> first));
+    if (!WriteAt(fd_.Get(), block.run[first].data(), std::size_t{count} * kSymbolDigestSize,
+                 SymbolDigestOffset(index, block.runBase + first))) {
+      return false;
+    }
+    mask &= count == 64 ? 0 : ~(((std::uint64_t{1} << count) - 1) << first);
+  }
+  block.runMask = 0;
+  return true;
+}
+
+bool IncomingFile::Complete(std::uint32_t index, Block& block) {
+  const std::uint32_t k = layout_.SourceSymbols(index);
+  if (block.sources < k && !Rebuild(index, block)) return false;
+  // The block's digest, from the digests of the symbols received (on disk, or in the run not
+  // yet written) and of those just rebuilt.
+  digests_.resize(k);
+  if (!ReadAt(fd_.Get(), digests_.front().data(), std::size_t{k} * kSymbolDigestSize,
+              SymbolDigestOffset(index, 0))) {
+    return false;
+  }
+  for (std::uint32_t i = 0; i < kRun; ++i) {
+    if ((block.runMask >> i & 1) != 0) digests_[block.runBase + i] = block.run[i];
+  }
+  scratch_.resize(layout_.SymbolSize());
+  for (std::uint32_t place = 0; place < k; ++place) {
+    if (Test(block.have, place)) continue;
+    if (!ReadAt(fd_.Get(), scratch_.data(), scratch_.size(), layout_.Offset(index, place))) {
+      return false;
+    }
+    digests_[place] = DigestSymbol(scratch_);
+  }
+  const Sha256Digest digest = DigestSymbols(digests_);
+  if (!WriteAt(fd_.Get(), digest.data(), digest.size(), BlockDigestOffset(index))) return false;
+  symbolsHeld_ += k - block.held;
+  Release(block.charged);
+  blocks_.erase(index);  // |block| is gone
+  whole_[index] = true;
+  ++blocksDone_;
+  bytesDone_ += layout_.BlockBytes(index);
+  return true;
+}
+
+bool IncomingFile::Rebuild(std::uint32_t index, const Block& block) {
+  // Every place holds a symbol: its own source symbol, or a repair symbol standing in.
+  const std::uint32_t k = layout_.SourceSymbols(index);
+  const std::size_t symbolSize = layout_.SymbolSize();
+  std::vector<std::uint16_t> ids(k);
+  for (std::uint32_t place = 0; place < k; ++place) ids[place] = static_cast<std::uint16_t>(place);
+  for (const StandIn& s : block.repair) ids[s.place] = s.id;
+  if (!decoder_->Plan(k, symbolSize, ids)) return false;
+  scratch_.resize(std::size_t{kReadSymbols} * symbolSize);
+  for (int pass = 0; pass < decoder_->Passes(); ++pass) {
+    for (std::uint32_t first = 0; first < k; first += kReadSymbols) {
+      const std::uint32_t count = std::min(kReadSymbols, k - first);
+      if (!ReadAt(fd_.Get(), scratch_.data(), count * symbolSize, layout_.Offset(index, first))) {
+        return false;
+      }
+      for (std::uint32_t i = 0; i < count; ++i) {
+        if (decoder_->Uses(first + i)) decoder_->Put(first + i, &scratch_[i * symbolSize]);
+      }
+    }
+    decoder_->Solve();
+    const std::size_t begin = decoder_->PassBegin(pass);
+    const std::size_t length = decoder_->PassEnd(pass) - begin;
+    for (const std::uint32_t id : decoder_->Missing()) {
+      decoder_->Get(id, scratch_.data());
+      if (!WriteAt(fd_.Get(), scratch_.data() + begin, length, layout_.Offset(index, id) + begin)) {
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 void IncomingFile::LearnDigest(const Sha256Digest& digest) {
@@ -380,124 +345,30 @@ void IncomingFile::LearnDigest(const Sha256Digest& digest) {
 }
 
 bool IncomingFile::Describes(const DescriptorPacket& descriptor) const {
-  return descriptor.fileSize == descriptor_.fileSize &&
+  return descriptor.name == descriptor_.name && descriptor.fileSize == descriptor_.fileSize &&
          descriptor.symbolSize == descriptor_.symbolSize &&
-         descriptor.sourceSymbols == descriptor_.sourceSymbols &&
-         descriptor.symbolIds == descriptor_.symbolIds &&
-         descriptor.groupBlocks == descriptor_.groupBlocks && descriptor.name == descriptor_.name;
+         descriptor.sourceSymbols == descriptor_.sourceSymbols;
 }
 
-bool IncomingFile::Rebuild(std::uint32_t index) {
-  EnsureScratch();
-  Block& block = MutableBlock(index);
-  const std::uint32_t k = layout_.SourceSymbols(index);
-  const std::size_t symbolSize = layout_.SymbolSize();
-  if (!ReadAt(fd_.Get(), scratch_.data(), std::size_t{k} * symbolSize, layout_.Offset(index, 0))) {
-    return false;
+std::optional<Sha256Digest> IncomingFile::FileDigest() const {
+  Sha256 hash;
+  std::vector<Sha256Digest> blocks(std::min<std::uint32_t>(layout_.BlockCount(), 4096));
+  for (std::uint32_t first = 0; first < layout_.BlockCount();) {
+    const auto count =
+        static_cast<std::uint32_t>(std::min<std::size_t>(blocks.size(), layout_.BlockCount() - first));
+    const std::size_t bytes = std::size_t{count} * sizeof(Sha256Digest);
+    if (!ReadAt(fd_.Get(), blocks.front().data(), bytes, BlockDigestOffset(first))) return {};
+    hash.Update({blocks.front().data(), bytes});
+    first += count;
   }
-  std::uint8_t* sources[kMaxSymbolsPerBlock];
-  std::uint8_t missing[kMaxSymbolsPerBlock];
-  std::uint8_t repairIds[kMaxSymbolsPerBlock];
-  const std::uint8_t* repair[kMaxSymbolsPerBlock];
-  std::size_t missingCount = 0;
-  for (std::uint32_t j = 0; j < k; ++j) {
-    sources[j] = &scratch_[j * symbolSize];
-    if (!block.have.test(j)) missing[missingCount++] = static_cast<std::uint8_t>(j);
-  }
-  // The repair symbols leave the places that the rebuilt source symbols fill.
-  for (std::size_t r = 0; r < block.repair.size(); ++r) {
-    repairIds[r] = block.repair[r].id;
-    std::uint8_t* copy = &repair_[r * symbolSize];
-    std::memcpy(copy, sources[block.repair[r].place], symbolSize);
-    repair[r] = copy;
-  }
-  if (!code_->Decode(static_cast<int>(k), symbolSize, sources, {missing, missingCount},
-                     {repairIds, block.repair.size()}, repair)) {
-    return false;
-  }
-  for (std::size_t m = 0; m < missingCount; ++m) {
-    if (!WritePlace(index, missing[m], sources[missing[m]])) return false;
-  }
-  return true;
-}
-
-bool IncomingFile::RebuildGroup(std::uint32_t group) {
-  const std::uint32_t first = layout_.GroupFirstBlock(group);
-  const std::uint32_t size = layout_.GroupSize(group);
-  const std::uint32_t k = layout_.SourceSymbols(first);
-  const std::size_t symbolSize = layout_.SymbolSize();
-  auto& symbols = groups_.at(group);
-  // The group's places, then a copy of every stand-in, which leave the places they fill.
-  std::size_t standIns = symbols.size();
-  for (std::uint32_t b = first; b < first + size; ++b) standIns += BlockAt(b).repair.size();
-  const std::size_t capacity = groupScratch_.capacity();
-  groupScratch_.resize((std::size_t{size} * k + standIns) * symbolSize);
-  Charge(groupScratch_.capacity() - capacity);
-  const auto placeAt = [&](std::size_t index) { return &groupScratch_[index * symbolSize]; };
-  if (!ReadAt(fd_.Get(), groupScratch_.data(), std::size_t{size} * k * symbolSize,
-              layout_.Offset(first, 0))) {
-    return false;
-  }
-  std::size_t copies = std::size_t{size} * k;
-  const auto copyOut = [&](std::uint32_t block, std::uint32_t place) {
-    std::uint8_t* copy = placeAt(copies++);
-    std::memcpy(copy, placeAt(std::size_t{block - first} * k + place), symbolSize);
-    return copy;
-  };
-  std::vector<std::vector<std::uint8_t*>> places(size);
-  std::vector<std::vector<std::uint8_t>> missing(size);
-  std::vector<std::vector<std::uint8_t>> repairIds(size);
-  std::vector<std::vector<const std::uint8_t*>> repair(size);
-  std::vector<GroupCoder::Block> blocks(size);
-  for (std::uint32_t i = 0; i < size; ++i) {
-    const Block& block = BlockAt(first + i);
-    for (std::uint32_t j = 0; j < k; ++j) {
-      places[i].push_back(placeAt(std::size_t{i} * k + j));
-      if (!block.done && !block.have.test(j)) missing[i].push_back(static_cast<std::uint8_t>(j));
-    }
-    for (const StandIn& s : block.repair) {
-      repairIds[i].push_back(s.id);
-      repair[i].push_back(copyOut(first + i, s.place));
-    }
-    blocks[i] = {places[i].data(), missing[i], repairIds[i], repair[i].data()};
-  }
-  std::vector<GroupCoder::GroupSymbol> equations;
-  for (const GroupStandIn& s : symbols) {
-    equations.push_back({s.id, s.combination, copyOut(s.block, s.place)});
-  }
-  std::vector<std::size_t> useless;
-  if (!groupCoder_.Solve(static_cast<int>(k), symbolSize, blocks, equations, &useless)) {
-    for (auto it = useless.rbegin(); it != useless.rend(); ++it) {
-      const GroupStandIn& s = symbols[*it];
-      Vacate(MutableBlock(s.block), s.place);
-      symbols.erase(symbols.begin() + static_cast<std::ptrdiff_t>(*it));
-    }
-    return true;
-  }
-  for (std::uint32_t i = 0; i < size; ++i) {
-    for (std::uint8_t m : missing[i]) {
-      if (!WritePlace(first + i, m, places[i][m])) return false;
-    }
-    if (!BlockAt(first + i).done) Done(first + i);
-  }
-  EraseGroup(groups_.find(group));
-  return true;
-}
-
-bool IncomingFile::AdvanceHash() {
-  while (blocksHashed_ < layout_.BlockCount() && BlockAt(blocksHashed_).done) {
-    EnsureScratch();
-    const auto bytes = static_cast<std::size_t>(layout_.BlockBytes(blocksHashed_));
-    if (!ReadAt(fd_.Get(), scratch_.data(), bytes, layout_.Offset(blocksHashed_, 0))) return false;
-    hash_.Update({scratch_.data(), bytes});
-    ++blocksHashed_;
-  }
-  return true;
+  return hash.Final();
 }
 
 long IncomingFile::Finish() {
-  if (!AdvanceHash() || !Ready()) return kFcastErrorWrite;
-  if (hash_.Final() != sha256_) return kFcastErrorChecksum;
+  if (!Ready()) return kFcastErrorWrite;
+  const std::optional<Sha256Digest> digest = FileDigest();
+  if (!digest) return kFcastErrorWrite;
+  if (*digest != sha256_) return kFcastErrorChecksum;
   if (::ftruncate(fd_.Get(), static_cast<off_t>(layout_.FileSize())) != 0) return kFcastErrorWrite;
   KeepPrevious();
   if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return kFcastErrorRename;

@@ -1,5 +1,6 @@
 // fcast-recv: receives the files sent to a multicast group into a folder with the Fcast
-// engine. One line per completed file on standard output, "COMPLETE <name> <size> <sha256>",
+// engine. One line per completed file on standard output, "COMPLETE <name> <size> <digest>"
+// (the transfer's digest, a SHA-256 of its symbols' digests, in hexadecimal),
 // and "ERROR <code> <text>" for a file refused or lost, for a descriptor that the --trust key
 // did not sign (with the name it announced) and for an address other than the --source (with
 // that address); progress, and the files kept with a "~" name, on standard error. Exits 0 once

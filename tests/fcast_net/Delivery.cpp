@@ -45,7 +45,6 @@ Delivery Delivery::Run(FcastLab& fcast, const std::vector<SourceFile>& sources, 
     for (const Completion& completion : Completions(receiver.Output())) {
       for (const SourceFile& source : sources) {
         if (completion.name == source.Name() && completion.size == source.size &&
-            completion.sha256 == source.sha256 &&
             Sha256HexOfFile(Inbox(fcast, host) / completion.name) == source.sha256) {
           ++verified[completion.name];
         }

@@ -74,7 +74,7 @@ std::unique_ptr<lab::HostProcess> FcastLab::StartSender(int host, long rate_kbit
 }
 
 void PrintTo(const Completion& completion, std::ostream* out) {
-  *out << "COMPLETE " << completion.name << " " << completion.size << " " << completion.sha256;
+  *out << "COMPLETE " << completion.name << " " << completion.size << " " << completion.digest;
 }
 
 std::vector<Completion> Completions(const std::string& output) {
@@ -85,7 +85,7 @@ std::vector<Completion> Completions(const std::string& output) {
     std::istringstream words(line);
     std::string word;
     Completion completion;
-    if (words >> word && word == "COMPLETE" && words >> completion.name >> completion.size >> completion.sha256) {
+    if (words >> word && word == "COMPLETE" && words >> completion.name >> completion.size >> completion.digest) {
       completions.push_back(completion);
     }
   }

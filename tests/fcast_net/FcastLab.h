@@ -15,11 +15,11 @@ namespace ondavox::fcast_net {
 inline constexpr const char* kGroup = "230.0.0.2";
 inline constexpr std::uint16_t kPort = 1711;
 
-// One "COMPLETE <name> <size> <sha256>" line of fcast-recv.
+// One "COMPLETE <name> <size> <digest>" line of fcast-recv.
 struct Completion {
   std::string name;
   std::uint64_t size = 0;
-  std::string sha256;
+  std::string digest;  // the transfer's digest, hexadecimal
   bool operator==(const Completion&) const = default;
 };
 void PrintTo(const Completion& completion, std::ostream* out);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "fcast/engine/FileDigest.h"
 #include "fcast/engine/FileLayout.h"
 #include "tests/fcast_net/FcastLab.h"
 
@@ -33,12 +34,9 @@ fcast::DescriptorPacket Forger::Descriptor(std::uint32_t file_id, const std::str
   descriptor.fileSize = content.size();
   descriptor.symbolSize = kSymbolSize;
   descriptor.sourceSymbols = kK;
-  descriptor.symbolIds = kN;
-  const std::string hex = Sha256Hex(content);
-  fcast::Sha256Digest& digest = descriptor.sha256.emplace();
-  for (size_t i = 0; i < digest.size(); ++i) {
-    digest[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-  }
+  descriptor.sha256 = fcast::DigestBytes(
+      {reinterpret_cast<const std::uint8_t*>(content.data()), content.size()},
+      *fcast::FileLayout::Make(content.size(), kSymbolSize, kK));
   descriptor.name = name;
   return descriptor;
 }
@@ -48,7 +46,7 @@ std::vector<std::vector<std::uint8_t>> Forger::Transfer(std::uint32_t file_id,
                                                         const std::string& content) {
   std::vector<std::vector<std::uint8_t>> datagrams(1);
   fcast::EncodeDescriptor(Descriptor(file_id, name, content), datagrams.back());
-  const auto layout = fcast::FileLayout::Make(content.size(), kSymbolSize, kK, kN);
+  const auto layout = fcast::FileLayout::Make(content.size(), kSymbolSize, kK);
   EXPECT_TRUE(layout.has_value());
   for (std::uint32_t block = 0; layout && block < layout->BlockCount(); ++block) {
     for (std::uint32_t id = 0; id < layout->SourceSymbols(block); ++id) {
@@ -68,12 +66,12 @@ std::vector<std::vector<std::uint8_t>> Forger::Transfer(std::uint32_t file_id,
 std::vector<std::vector<std::uint8_t>> Forger::OldVersionTransfer(std::uint32_t file_id,
                                                                   const std::string& name,
                                                                   const std::string& content) {
-  // Version 4 added the signature after the name and changed nothing before it.
+  // Only the version byte differs: a receiver must refuse the datagrams by their version alone.
   constexpr std::size_t kVersionOffset = 4;
   constexpr std::size_t kCrcOffset = 12;
   std::vector<std::vector<std::uint8_t>> datagrams = Transfer(file_id, name, content);
   for (std::vector<std::uint8_t>& datagram : datagrams) {
-    datagram[kVersionOffset] = 3;
+    datagram[kVersionOffset] = 4;
     std::fill_n(datagram.begin() + kCrcOffset, 4, 0);
     const std::uint32_t crc = fcast::Crc32c(datagram);
     for (int i = 0; i < 4; ++i) {

@@ -13,13 +13,12 @@ namespace ondavox::fcast_net {
 
 // A host that makes up Fcast datagrams and sends them to the Fcast group (kGroup, kPort) of a
 // lab, paced so that a receiver's buffer never overflows (every datagram that should count
-// arrives). Its transfers use symbols of kSymbolSize bytes in blocks of kK source symbols and
-// kN ids. Made and used by one test thread.
+// arrives). Its transfers use symbols of kSymbolSize bytes in blocks of kK source symbols. Made
+// and used by one test thread.
 class Forger {
  public:
   static constexpr std::uint16_t kSymbolSize = 1400;
   static constexpr std::uint16_t kK = 4;
-  static constexpr std::uint16_t kN = 8;
 
   // Sends from |host| of |lab|.
   Forger(lab::NetworkLab& lab, int host);
@@ -35,7 +34,7 @@ class Forger {
   static std::vector<std::vector<std::uint8_t>> Transfer(std::uint32_t file_id,
                                                          const std::string& name,
                                                          const std::string& content);
-  // The same transfer as a sender of the previous wire version (3) sent it: the same
+  // The same transfer as a sender of the previous wire version (4) sent it: the same
   // datagrams, with that version and their checksums made anew.
   static std::vector<std::vector<std::uint8_t>> OldVersionTransfer(std::uint32_t file_id,
                                                                    const std::string& name,

@@ -26,17 +26,12 @@ void Check(const std::vector<std::uint8_t>& datagram) {
   if (parsed.error != ParseError::kNone) return;
   std::vector<std::uint8_t> again;
   if (const auto* symbol = std::get_if<SymbolPacket>(&parsed.packet)) {
-    if (symbol->symbolId >= kMaxSymbolsPerBlock) std::abort();
     EncodeSymbol(symbol->fileId, symbol->block, symbol->symbolId, symbol->data, again);
-  } else if (const auto* group = std::get_if<GroupSymbolPacket>(&parsed.packet)) {
-    if (group->symbolId >= kMaxSymbolsPerBlock || group->combination >= kMaxCombinations) {
+  } else if (const auto* descriptor = std::get_if<DescriptorPacket>(&parsed.packet)) {
+    if (descriptor->fileSize > kMaxFileSize || descriptor->name.empty() ||
+        descriptor->symbolSize % 2 != 0 || descriptor->sourceSymbols > kWideMaxSourceSymbols) {
       std::abort();
     }
-    again.resize(kMaxDatagram);
-    again.resize(EncodeGroupSymbolInto(group->fileId, group->group, group->symbolId,
-                                       group->combination, group->data, again.data()));
-  } else if (const auto* descriptor = std::get_if<DescriptorPacket>(&parsed.packet)) {
-    if (descriptor->fileSize > kMaxFileSize || descriptor->name.empty()) std::abort();
     // A signature is the datagram's last bytes, and covers all the others.
     if (descriptor->signature &&
         SignedMessage(datagram).size() + kEd25519SignatureSize != datagram.size()) {
@@ -44,17 +39,10 @@ void Check(const std::vector<std::uint8_t>& datagram) {
     }
     EncodeDescriptor(*descriptor, again);
     if (const auto layout = FileLayout::Make(descriptor->fileSize, descriptor->symbolSize,
-                                             descriptor->sourceSymbols, descriptor->symbolIds,
-                                             descriptor->groupBlocks)) {
+                                             descriptor->sourceSymbols)) {
       if (layout->BlockCount() > 0 && layout->Offset(layout->BlockCount() - 1, 0) +
                                               layout->BlockBytes(layout->BlockCount() - 1) !=
                                           descriptor->fileSize) {
-        std::abort();
-      }
-      // The groups end where the blocks do.
-      const std::uint32_t last = layout->GroupCount();
-      if (last > 0 &&
-          layout->GroupFirstBlock(last - 1) + layout->GroupSize(last - 1) != layout->BlockCount()) {
         std::abort();
       }
     }
@@ -73,26 +61,16 @@ std::vector<std::uint8_t> NearValid(const std::uint8_t* data, std::size_t size) 
     return static_cast<std::uint32_t>(rng() % bound);
   };
   std::vector<std::uint8_t> datagram;
-  if (const std::uint32_t kind = below(3); kind < 2) {
+  if (below(2) == 0) {
     std::vector<std::uint8_t> bytes(kMinSymbolSize + below(kMaxSymbolSize - kMinSymbolSize + 1));
     for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    const auto id = static_cast<std::uint16_t>(below(kMaxSymbolsPerBlock));
-    if (kind == 0) {
-      EncodeSymbol(rng(), rng(), id, bytes, datagram);
-    } else {
-      datagram.resize(kMaxDatagram);
-      datagram.resize(EncodeGroupSymbolInto(rng(), rng(), id,
-                                            static_cast<std::uint8_t>(below(kMaxCombinations)),
-                                            bytes, datagram.data()));
-    }
+    EncodeSymbol(rng(), rng(), static_cast<std::uint16_t>(rng()), bytes, datagram);
   } else {
     DescriptorPacket d;
     d.fileId = rng();
     d.fileSize = (std::uint64_t{rng()} << 32 | rng()) >> below(64);
     d.symbolSize = static_cast<std::uint16_t>(kMinSymbolSize + below(kMaxSymbolSize));
-    d.sourceSymbols = static_cast<std::uint16_t>(1 + below(kMaxSymbolsPerBlock));
-    d.symbolIds = static_cast<std::uint16_t>(d.sourceSymbols + below(kMaxSymbolsPerBlock));
-    d.groupBlocks = static_cast<std::uint16_t>(below(kMaxGroupBlocks + 2));
+    d.sourceSymbols = static_cast<std::uint16_t>(below(kWideMaxSourceSymbols + 2));
     if (below(2) == 0) {
       d.sha256.emplace();
       for (auto& b : *d.sha256) b = static_cast<std::uint8_t>(rng());

@@ -14,9 +14,7 @@ DescriptorPacket SampleDescriptor() {
   d.fileId = 0xA1B2C3D4;
   d.fileSize = 5'000'000'000ull;
   d.symbolSize = 1400;
-  d.sourceSymbols = 127;
-  d.symbolIds = 255;
-  d.groupBlocks = 4;
+  d.sourceSymbols = 16384;
   d.sha256.emplace();
   for (std::size_t i = 0; i < d.sha256->size(); ++i)
     (*d.sha256)[i] = static_cast<std::uint8_t>(i * 7);
@@ -40,7 +38,7 @@ TEST(FcastPacket, SymbolAndDescriptorRoundTripWithTheDocumentedLayout) {
   std::vector<std::uint8_t> data(1400);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
   std::vector<std::uint8_t> bytes;
-  EncodeSymbol(77, 123456, 254, data, bytes);
+  EncodeSymbol(77, 123456, 65535, data, bytes);
   ASSERT_EQ(bytes.size(), kSymbolHeaderSize + 1400);
   EXPECT_EQ(std::memcmp(bytes.data(), "FCST", 4), 0);
   EXPECT_EQ(bytes[4], kVersion);
@@ -52,23 +50,8 @@ TEST(FcastPacket, SymbolAndDescriptorRoundTripWithTheDocumentedLayout) {
   const auto& symbol = std::get<SymbolPacket>(parsed.packet);
   EXPECT_EQ(symbol.fileId, 77u);
   EXPECT_EQ(symbol.block, 123456u);
-  EXPECT_EQ(symbol.symbolId, 254);
+  EXPECT_EQ(symbol.symbolId, 65535);
   EXPECT_TRUE(std::equal(symbol.data.begin(), symbol.data.end(), data.begin(), data.end()));
-
-  bytes.resize(kMaxDatagram);
-  bytes.resize(EncodeGroupSymbolInto(78, 4321, 130, 239, data, bytes.data()));
-  ASSERT_EQ(bytes.size(), kSymbolHeaderSize + 1400);
-  EXPECT_EQ(bytes[5], 3);
-  EXPECT_EQ(bytes[22], 239);
-  parsed = ParsePacket(bytes);
-  ASSERT_EQ(parsed.error, ParseError::kNone);
-  const auto& groupSymbol = std::get<GroupSymbolPacket>(parsed.packet);
-  EXPECT_EQ(groupSymbol.fileId, 78u);
-  EXPECT_EQ(groupSymbol.group, 4321u);
-  EXPECT_EQ(groupSymbol.symbolId, 130);
-  EXPECT_EQ(groupSymbol.combination, 239);
-  EXPECT_TRUE(
-      std::equal(groupSymbol.data.begin(), groupSymbol.data.end(), data.begin(), data.end()));
 
   const DescriptorPacket sent = SampleDescriptor();
   EncodeDescriptor(sent, bytes);
@@ -80,17 +63,19 @@ TEST(FcastPacket, SymbolAndDescriptorRoundTripWithTheDocumentedLayout) {
   EXPECT_EQ(got.fileSize, sent.fileSize);
   EXPECT_EQ(got.symbolSize, sent.symbolSize);
   EXPECT_EQ(got.sourceSymbols, sent.sourceSymbols);
-  EXPECT_EQ(got.symbolIds, sent.symbolIds);
-  EXPECT_EQ(got.groupBlocks, sent.groupBlocks);
   EXPECT_EQ(got.sha256, sent.sha256);
   EXPECT_EQ(got.name, sent.name);
-  EXPECT_EQ(bytes[31], kDigestKnown);
+  EXPECT_EQ(bytes[26] << 8 | bytes[27], 16384);
+  EXPECT_EQ(bytes[29], kDigestKnown);
+  EXPECT_EQ(bytes[31], sent.name.size());
+  EXPECT_EQ(bytes[33], 7);
+  EXPECT_EQ(std::memcmp(&bytes[64], "song.mp3", 8), 0);
 
   // Before the sender knows the digest: flag clear, field zero, and nothing parsed from it.
   DescriptorPacket early = sent;
   early.sha256.reset();
   EncodeDescriptor(early, bytes);
-  EXPECT_EQ(bytes[31], 0);
+  EXPECT_EQ(bytes[29], 0);
   EXPECT_TRUE(std::all_of(&bytes[32], &bytes[64], [](std::uint8_t b) { return b == 0; }));
   parsed = ParsePacket(bytes);
   ASSERT_EQ(parsed.error, ParseError::kNone);
@@ -127,13 +112,13 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
   EXPECT_EQ(withChange([](auto& b) { b.resize(60); }), ParseError::kTooShort);
   // Name length: zero, or not the datagram's rest.
   EXPECT_EQ(withChange([](auto& b) {
-              b[66] = 0;
-              b[67] = 0;
+              b[30] = 0;
+              b[31] = 0;
             }),
             ParseError::kBadLength);
-  EXPECT_EQ(withChange([](auto& b) { b[67] += 1; }), ParseError::kBadLength);
+  EXPECT_EQ(withChange([](auto& b) { b[31] += 1; }), ParseError::kBadLength);
   EXPECT_EQ(withChange([](auto& b) { b.push_back('x'); }), ParseError::kBadLength);
-  // Absurd size, symbol size out of range, k of zero or above n, n above 255.
+  // Absurd size; symbol size out of range or odd; k of zero or above the code's most.
   EXPECT_EQ(withChange([](auto& b) { b[16] = 0xFF; }), ParseError::kBadField);
   EXPECT_EQ(withChange([](auto& b) {
               b[24] = 0;
@@ -145,49 +130,28 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
               b[25] = 0;
             }),
             ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[25] += 1; }), ParseError::kBadField);
   EXPECT_EQ(withChange([](auto& b) {
               b[26] = 0;
               b[27] = 0;
             }),
             ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) {
-              b[27] = 0xFF;
-              b[29] = 0xFE;
-            }),
-            ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) {
-              b[28] = 1;
-              b[29] = 0;
-            }),
-            ParseError::kBadField);
-  // Groups of no block or of more than the most.
-  EXPECT_EQ(withChange([](auto& b) { b[65] = 0; }), ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) { b[65] = kMaxGroupBlocks + 1; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[27] = 1; }), ParseError::kBadField);  // 16385
+  EXPECT_EQ(withChange([](auto& b) { b[26] = 0; }), ParseError::kNone);      // 1
   // Reserved bytes that are not zero; a flag this version does not know; a digest without
   // its flag.
   EXPECT_EQ(withChange([](auto& b) { b[7] = 1; }), ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) { b[31] |= 4; }), ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) { b[31] = 0; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[29] |= 4; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[29] = 0; }), ParseError::kBadField);
 
   std::vector<std::uint8_t> data(100);
   EncodeSymbol(1, 0, 254, data, bytes);
-  EXPECT_EQ(withChange([](auto& b) {
-              b[20] = 0;
-              b[21] = 255;
-            }),
-            ParseError::kBadField);
   EXPECT_EQ(withChange([](auto& b) { b[23] = 1; }), ParseError::kBadField);
+  EXPECT_EQ(withChange([](auto& b) { b[5] = 3; }), ParseError::kBadType);  // no more groups
   EXPECT_EQ(withChange([](auto& b) { b.resize(kSymbolHeaderSize + 4); }), ParseError::kBadLength);
   EXPECT_EQ(withChange([](auto& b) { b.resize(kSymbolHeaderSize + kMaxSymbolSize + 1); }),
             ParseError::kBadLength);
 
-  // A group symbol: its id, combination and reserved byte.
-  bytes.resize(kMaxDatagram);
-  bytes.resize(EncodeGroupSymbolInto(1, 0, 254, 0, data, bytes.data()));
-  EXPECT_EQ(withChange([](auto& b) { b[21] = 255; }), ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) { b[22] = kMaxCombinations; }), ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) { b[23] = 1; }), ParseError::kBadField);
-  EXPECT_EQ(withChange([](auto& b) { b[22] = kMaxCombinations - 1; }), ParseError::kNone);
 }
 
 Ed25519Key SigningKey(std::uint8_t fill) {
@@ -251,12 +215,12 @@ TEST(FcastPacket, RejectsASignatureThatDoesNotFitTheDatagram) {
   };
   // Cut short, flagged without one, there without the flag, or followed by more bytes.
   EXPECT_EQ(changed(signedBytes, [](auto& b) { b.pop_back(); }), ParseError::kBadLength);
-  EXPECT_EQ(changed(unsignedBytes, [](auto& b) { b[31] |= kSigned; }), ParseError::kBadLength);
-  EXPECT_EQ(changed(signedBytes, [](auto& b) { b[31] &= ~kSigned; }), ParseError::kBadLength);
+  EXPECT_EQ(changed(unsignedBytes, [](auto& b) { b[29] |= kSigned; }), ParseError::kBadLength);
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b[29] &= ~kSigned; }), ParseError::kBadLength);
   EXPECT_EQ(changed(signedBytes, [](auto& b) { b.push_back(0); }), ParseError::kBadLength);
   // The previous wire version; a signed descriptor whose digest field is set without its flag.
-  EXPECT_EQ(changed(signedBytes, [](auto& b) { b[4] = 3; }), ParseError::kBadVersion);
-  EXPECT_EQ(changed(signedBytes, [](auto& b) { b[31] = kSigned; }), ParseError::kBadField);
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b[4] = 4; }), ParseError::kBadVersion);
+  EXPECT_EQ(changed(signedBytes, [](auto& b) { b[29] = kSigned; }), ParseError::kBadField);
 }
 
 TEST(FileLayout, CutsFilesIntoEvenBlocksThatCoverEveryByteOnce) {
@@ -271,7 +235,7 @@ TEST(FileLayout, CutsFilesIntoEvenBlocksThatCoverEveryByteOnce) {
                        Case{1024, 1, 1, 1024}, Case{1025, 2, 1, 1}, Case{4096, 4, 1, 1024},
                        Case{4097, 5, 2, 1}, Case{13 * 1024 + 5, 14, 4, 5}}) {
     SCOPED_TRACE(c.size);
-    const auto layout = FileLayout::Make(c.size, 1024, 4, 255);
+    const auto layout = FileLayout::Make(c.size, 1024, 4);
     ASSERT_TRUE(layout);
     EXPECT_EQ(layout->SymbolCount(), c.symbols);
     EXPECT_EQ(layout->BlockCount(), c.blocks);
@@ -297,41 +261,13 @@ TEST(FileLayout, CutsFilesIntoEvenBlocksThatCoverEveryByteOnce) {
     EXPECT_EQ(layout->Length(last, kLast - 1), c.lastLength);
     EXPECT_EQ(layout->Offset(last, kLast - 1) + c.lastLength, c.size);
   }
-  EXPECT_FALSE(FileLayout::Make(10, 0, 4, 255));
-  EXPECT_FALSE(FileLayout::Make(10, 1024, 0, 255));
-  EXPECT_FALSE(FileLayout::Make(10, 1024, 9, 8));
-  EXPECT_FALSE(FileLayout::Make(10, 1024, 4, 256));
+  EXPECT_FALSE(FileLayout::Make(10, 0, 4));
+  EXPECT_FALSE(FileLayout::Make(10, 1023, 4));  // odd: not whole field elements
+  EXPECT_FALSE(FileLayout::Make(10, 1024, 0));
+  EXPECT_FALSE(FileLayout::Make(10, 1024, kWideMaxSourceSymbols + 1));
   // A small symbol size and block over a huge file means too many blocks to track.
-  EXPECT_FALSE(FileLayout::Make(kMaxFileSize, 16, 1, 255));
-  EXPECT_TRUE(FileLayout::Make(std::uint64_t{5} << 30, 1400, 127, 255));
-  EXPECT_FALSE(FileLayout::Make(10, 1024, 4, 255, 0));
-  EXPECT_FALSE(FileLayout::Make(10, 1024, 4, 255, kMaxGroupBlocks + 1));
-}
-
-TEST(FileLayout, GroupsHoldConsecutiveBlocksOfOneSize) {
-  // 20 blocks of 4 or 3 symbols, 17 of them long, in groups of up to 3; and cases with one size.
-  for (const std::uint64_t symbols :
-       {std::uint64_t{17 * 4 + 3 * 3}, std::uint64_t{4 * 9}, std::uint64_t{2}, std::uint64_t{0}}) {
-    SCOPED_TRACE(symbols);
-    const auto layout = FileLayout::Make(symbols * 16, 16, 4, 255, 3);
-    ASSERT_TRUE(layout);
-    std::uint32_t next = 0;
-    for (std::uint32_t g = 0; g < layout->GroupCount(); ++g) {
-      const std::uint32_t first = layout->GroupFirstBlock(g);
-      const std::uint32_t size = layout->GroupSize(g);
-      EXPECT_EQ(first, next);
-      EXPECT_GE(size, 1u);
-      EXPECT_LE(size, 3u);
-      for (std::uint32_t b = first; b < first + size; ++b) {
-        EXPECT_EQ(layout->GroupOf(b), g);
-        EXPECT_EQ(layout->SourceSymbols(b), layout->SourceSymbols(first));
-      }
-      next = first + size;
-    }
-    EXPECT_EQ(next, layout->BlockCount());
-    EXPECT_EQ(layout->GroupSize(layout->GroupCount()), 0u);
-  }
-  EXPECT_EQ(FileLayout::Make((17 * 4 + 3 * 3) * 16, 16, 4, 255, 3)->GroupCount(), 6u + 1u);
+  EXPECT_FALSE(FileLayout::Make(kMaxFileSize, 16, 1));
+  EXPECT_TRUE(FileLayout::Make(kMaxFileSize, 1400, kWideMaxSourceSymbols));
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include "fcast/engine/CarouselSender.h"
 #include "fcast/engine/FileLayout.h"
 #include "fcast/engine/IncomingFile.h"
-#include "fcast/engine/Sha256.h"
+#include "fcast/engine/FileDigest.h"
 #include "platform/Ipv4Endpoint.h"
 #include "platform/Mutex.h"
 #include "tests/support/TempDir.h"
@@ -63,10 +63,11 @@ class Events {
   std::vector<ReceiverEvent> events_ GUARDED_BY(mu_);
 };
 
-Sha256Digest DigestOf(const std::string& content) {
-  Sha256 hash;
-  hash.Update({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
-  return hash.Final();
+// The digest a descriptor carries for |content| cut into symbols of |symbolSize| in blocks of
+// at most |k|.
+Sha256Digest DigestOf(const std::string& content, std::uint16_t symbolSize, std::uint16_t k) {
+  return DigestBytes({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()},
+                     *FileLayout::Make(content.size(), symbolSize, k));
 }
 
 // |content| as the sender cuts it: its bytes, zero-padded to whole symbols of |symbolSize|.
@@ -153,7 +154,7 @@ TEST(FcastTransfer, FilesOfEverySizeArriveIdenticalAndTheUnitCountReachesItsTarg
     ++expected;
     ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == expected; }));
     EXPECT_EQ(ReadFile(download.path() / name), content);
-    EXPECT_EQ(events.All().back().sha256, DigestOf(content));
+    EXPECT_EQ(events.All().back().sha256, DigestOf(content, kDefaultSymbolSize, 16384));
   }
   const std::vector<ReceiverEvent> all = events.All();
   ASSERT_EQ(all.size(), 12u);
@@ -225,7 +226,6 @@ TEST(FcastTransfer, HostilePacketsNeitherCrashTheReceiverNorWriteOutsideItsFolde
   DescriptorPacket d;
   d.symbolSize = 16;
   d.sourceSymbols = 1;
-  d.symbolIds = 2;
   // Names that try to leave the folder, each its own tiny file of one symbol.
   const std::vector<std::string> names = {"../x", "a/b", "/etc/evil", "..", "\x01\x02"};
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -233,7 +233,7 @@ TEST(FcastTransfer, HostilePacketsNeitherCrashTheReceiverNorWriteOutsideItsFolde
     d.fileSize = 16;
     const std::string text(16, static_cast<char>('A' + i));
     const std::vector<std::uint8_t> data(text.begin(), text.end());
-    d.sha256 = DigestOf(text);
+    d.sha256 = DigestOf(text, 16, 1);
     d.name = names[i];
     EncodeDescriptor(d, bytes);
     send(bytes);
@@ -252,8 +252,7 @@ TEST(FcastTransfer, HostilePacketsNeitherCrashTheReceiverNorWriteOutsideItsFolde
   d.fileId = 998;
   d.fileSize = 1448 * 129;
   d.symbolSize = 1448;
-  d.sourceSymbols = 254;
-  d.symbolIds = 255;
+  d.sourceSymbols = 16385;
   d.name = "wide";
   EncodeDescriptor(d, bytes);
   send(bytes);
@@ -287,9 +286,8 @@ TEST(FcastTransfer, HostilePacketsNeitherCrashTheReceiverNorWriteOutsideItsFolde
     d.fileSize = size;
     d.symbolSize = 16;
     d.sourceSymbols = 1;
-    d.symbolIds = 255;
     d.name = "tiny" + std::to_string(id);
-    d.sha256 = DigestOf("");
+    d.sha256 = DigestOf("", 16, 1);
     EncodeDescriptor(d, bytes);
     send(bytes);
   };
@@ -346,8 +344,7 @@ TEST(FcastTransfer, SymbolsThatComeBeforeTheirFilesDescriptorStillCount) {
   d.fileSize = content.size();
   d.symbolSize = 16;
   d.sourceSymbols = 3;
-  d.symbolIds = 6;
-  d.sha256 = DigestOf(content);
+  d.sha256 = DigestOf(content, 16, 3);
   d.name = "early.bin";
   EncodeDescriptor(d, bytes);
   send();
@@ -375,7 +372,6 @@ TEST(FcastTransfer, AWholeFileWaitsForTheDigestThatTheSenderHadNotYetSent) {
     d.fileSize = text.size();
     d.symbolSize = 16;
     d.sourceSymbols = 3;
-    d.symbolIds = 6;
     d.sha256 = digest;
     d.name = "file" + std::to_string(fileId);
     EncodeDescriptor(d, bytes);
@@ -393,10 +389,10 @@ TEST(FcastTransfer, AWholeFileWaitsForTheDigestThatTheSenderHadNotYetSent) {
   EXPECT_EQ(events.Count(FCASTRE_FILE_START), 2);
   EXPECT_EQ(events.Count(FCASTRE_FILE_COMPLETE), 0);
 
-  describe(80, content, DigestOf(content));
-  describe(81, "", DigestOf(""));
+  describe(80, content, DigestOf(content, 16, 3));
+  describe(81, "", DigestOf("", 16, 3));
   ASSERT_TRUE(WaitFor([&] { return events.Count(FCASTRE_FILE_COMPLETE) == 2; }));
-  EXPECT_EQ(events.All().back().sha256, DigestOf(""));
+  EXPECT_EQ(events.All().back().sha256, DigestOf("", 16, 3));
   EXPECT_EQ(ReadFile(root.path() / "file80"), content);
   EXPECT_EQ(ReadFile(root.path() / "file81"), "");
   EXPECT_EQ(events.Count(FCASTRE_ERROR), 0);
@@ -421,7 +417,6 @@ DescriptorPacket Forged(std::uint32_t fileId, std::uint64_t fileSize, std::uint1
   d.fileSize = fileSize;
   d.symbolSize = symbolSize;
   d.sourceSymbols = k;
-  d.symbolIds = 255;
   d.sha256 = Sha256Digest{};
   d.name = "forged" + std::to_string(fileId);
   return d;
@@ -545,9 +540,7 @@ struct TinyFile {
                   content.size(),
                   16,
                   static_cast<std::uint16_t>(padded.size() / 16),
-                  255,
-                  1,
-                  DigestOf(content),
+                  DigestOf(content, 16, static_cast<std::uint16_t>(padded.size() / 16)),
                   name,
                   std::nullopt};
   }
@@ -634,11 +627,12 @@ TEST(FcastTrust, AKeySetAfterTheStartTakesDigestsAndNamesOnlyFromWhatItSigned) {
   const std::string content = RandomBytes(40, 23);
   TinyFile kept(95, "kept.bin", content);
   TinyFile renamed(96, "evil.bin", content);
-  kept.descriptor.sha256 = DigestOf("forged");
+  kept.descriptor.sha256 = DigestOf("forged", 16, 1);
   kept.Send(out, nullptr, 2);
   renamed.descriptor.sha256.reset();
   renamed.Send(out);
-  kept.descriptor.sha256 = renamed.descriptor.sha256 = DigestOf(content);
+  kept.descriptor.sha256 = renamed.descriptor.sha256 =
+      DigestOf(content, 16, kept.descriptor.sourceSymbols);
   ASSERT_TRUE(WaitFor([&] { return receiver->Statistics().datagrams == 7; }));
   ASSERT_EQ(events.Count(FCASTRE_FILE_START), 2);
   ASSERT_TRUE(receiver->SetTrustedKey(trusted.PublicKey()).ok());
