@@ -89,7 +89,6 @@ bool RepairFiles::Compute(std::uint64_t turn) {
   std::vector<std::uint8_t> repair;
   std::vector<const std::uint8_t*> sources;
   std::vector<std::uint8_t*> repairs;
-  WideEncoder encoder;
   for (std::uint32_t block = 0; block < layout_.BlockCount(); ++block) {
     if (stop_) return false;
     const std::uint32_t kb = layout_.SourceSymbols(block);
@@ -105,7 +104,7 @@ bool RepairFiles::Compute(std::uint64_t turn) {
       sources[j] = source.data() + j * symbolSize;
       repairs[j] = repair.data() + j * symbolSize;
     }
-    encoder.EncodeCoset(kb, symbolSize, sources.data(), RepairCoset(turn, kb), kb, repairs.data());
+    encoder_.EncodeCoset(kb, symbolSize, sources.data(), RepairCoset(turn, kb), kb, repairs.data());
     if (!WriteAt(out, repair.data(), bytes, layout_.Offset(block, 0))) return false;
   }
   return true;

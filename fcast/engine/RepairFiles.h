@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <thread>
 
+#include "fcast/code/WideCode.h"
 #include "fcast/engine/FileLayout.h"
 #include "platform/Mutex.h"
 #include "platform/UniqueFd.h"
@@ -45,6 +46,7 @@ class RepairFiles {
   const int source_;
   const FileLayout layout_;
   UniqueFd files_[2];
+  WideEncoder encoder_;  // the worker thread's
   std::atomic<bool> stop_{false};
   Mutex mu_;
   CondVar changed_;
