@@ -5,6 +5,8 @@
 #include <cstring>
 #include <random>
 
+#include "fcast/engine/TurnIds.h"
+
 namespace ondavox::fcast {
 namespace {
 
@@ -12,19 +14,6 @@ constexpr std::uint64_t kMinPacketsPerRound = 32;
 constexpr std::uint64_t kDescriptorBurst = 8;
 constexpr int kMaxBatch = 64;
 constexpr auto kDescriptorPeriod = std::chrono::seconds(1);
-constexpr int kMaxK = 128;
-constexpr int kMinK = 32;
-// Blocks whose group symbols a repair turn pools. Simulated for 128 MiB at 5% and 20% loss
-// (slowest of 3 receivers, in rounds): 1 (no groups) 1.145 and 1.465; 4: 1.09 and 1.33; 8:
-// 1.08 and 1.30. Pooling more blocks gains little and costs the receiver more: it solves a
-// group's missing symbols together, a system as wide as their number.
-constexpr int kGroupBlocks = 4;
-
-// The largest block size that gives each of |plannedRounds| rounds fresh repair symbols.
-int ChooseK(int plannedRounds) {
-  const int rounds = std::max(plannedRounds, 1);
-  return std::clamp(kMaxSymbolsPerBlock / rounds, kMinK, kMaxK);
-}
 
 std::uint32_t RandomFileId() {
   std::random_device device;
@@ -41,15 +30,12 @@ std::int64_t UnitsInto(std::int64_t units, std::uint64_t done, std::uint64_t tot
   return std::min(value, units - 1);
 }
 
-DescriptorPacket Describe(std::uint64_t size, const SenderOptions& options,
-                          const std::string& name) {
+DescriptorPacket Describe(const FileLayout& layout, const std::string& name) {
   DescriptorPacket descriptor;
   descriptor.fileId = RandomFileId();
-  descriptor.fileSize = size;
-  descriptor.symbolSize = static_cast<std::uint16_t>(options.symbolSize);
-  descriptor.sourceSymbols = static_cast<std::uint16_t>(ChooseK(options.plannedRounds));
-  descriptor.symbolIds = static_cast<std::uint16_t>(kMaxSymbolsPerBlock);
-  descriptor.groupBlocks = static_cast<std::uint16_t>(kGroupBlocks);
+  descriptor.fileSize = layout.FileSize();
+  descriptor.symbolSize = static_cast<std::uint16_t>(layout.SymbolSize());
+  descriptor.sourceSymbols = static_cast<std::uint16_t>(layout.K());
   descriptor.name = name;
   return descriptor;
 }
@@ -64,8 +50,7 @@ std::uint64_t PassesPerRound(std::uint64_t symbols) {
 std::optional<FileLayout> CarouselTransfer::Layout(std::uint64_t size,
                                                    const SenderOptions& options) {
   if (size > kMaxFileSize) return std::nullopt;
-  return FileLayout::Make(size, options.symbolSize, ChooseK(options.plannedRounds),
-                          kMaxSymbolsPerBlock, kGroupBlocks);
+  return FileLayout::Make(size, options.symbolSize, ChooseBlockSize(options.plannedRounds));
 }
 
 CarouselTransfer::CarouselTransfer(const SenderOptions& options, int socket, UniqueFd file,
@@ -76,21 +61,20 @@ CarouselTransfer::CarouselTransfer(const SenderOptions& options, int socket, Uni
       counters_(counters),
       file_(std::move(file)),
       layout_(*Layout(size, options)),
-      descriptor_(Describe(size, options, name)),
+      descriptor_(Describe(layout_, name)),
       passes_(PassesPerRound(layout_.SymbolCount())),
       perRound_(layout_.SymbolCount() * passes_),
       descriptorEvery_(std::clamp<std::uint64_t>(perRound_ / 4, 4, 128)),
       unitsPerRound_(static_cast<std::int64_t>(size / 1024)),
-      groupSymbols_(CarouselWindow::GroupSymbols(kGroupBlocks, layout_.K())),
-      window_(layout_,
-              std::max<std::uint32_t>(
-                  1, static_cast<std::uint32_t>(CarouselWindow::kWindowBytes /
-                                                (std::size_t{options.symbolSize} * layout_.K())))),
+      reader_(layout_),
       pacer_(options.rateBytesPerSecond),
       out_(socket, pacer_, pacer_.BatchSize(kSymbolHeaderSize + options.symbolSize, kMaxBatch),
            stop_),
       lastDescriptor_(Pacer::Clock::now()),
-      hash_(file_.Get(), size) {
+      hash_(file_.Get(), layout_) {
+  if (layout_.SymbolCount() != 0 && Planned(1)) {
+    repair_ = std::make_unique<RepairFiles>(file_.Get(), layout_);
+  }
   EncodeOwnDescriptor();
 }
 
@@ -105,6 +89,7 @@ void CarouselTransfer::EncodeOwnDescriptor() {
 void CarouselTransfer::Stop() {
   stop_ = true;
   hash_.Stop();
+  if (repair_) repair_->Stop();
 }
 
 void CarouselTransfer::Run() {
@@ -116,6 +101,7 @@ void CarouselTransfer::Run() {
     counters_.fileUnits.store((round_ + 1) * unitsPerRound_);
   }
   hash_.Stop();
+  if (repair_) repair_->Stop();
 }
 
 bool CarouselTransfer::SendRound() {
@@ -125,62 +111,39 @@ bool CarouselTransfer::SendRound() {
   sentInRound_ = 0;
   for (std::uint64_t pass = 0; pass < passes_; ++pass) {
     const std::uint64_t turn = static_cast<std::uint64_t>(round_) * passes_ + pass;
-    if (!SendSourceSweeps(turn)) return false;
-    if (turn != 0 && !SendGroupSweeps(turn)) return false;
+    if (!SendTurn(turn)) return false;
   }
   return SendDigestBeforeRoundEnds() && out_.Flush();
 }
 
-bool CarouselTransfer::SendSourceSweeps(std::uint64_t turn) {
-  const std::uint32_t k = layout_.K();
-  const std::uint32_t own = turn == 0 ? k : std::min(k, CarouselWindow::kOwnPositions);
-  for (std::uint32_t from = 0; from < own; from = CarouselWindow::SweepEnd(from, own)) {
-    const std::uint32_t to = CarouselWindow::SweepEnd(from, own);
-    for (std::uint32_t first = 0; first < layout_.BlockCount(); first += window_.Capacity()) {
-      if (!window_.Load(file_.Get(), first, turn, from, to)) return false;  // shrank or failed
-      window_.Encode(turn, from, to);
-      if (!SendWindowSymbols(turn, from, to)) return false;
-    }
-  }
-  return true;
+bool CarouselTransfer::Planned(std::uint64_t turn) const {
+  return rounds_ == 0 || turn < passes_ * static_cast<std::uint64_t>(rounds_);
 }
 
-bool CarouselTransfer::SendGroupSweeps(std::uint64_t turn) {
-  for (std::uint32_t from = 0; from < groupSymbols_;
-       from = CarouselWindow::GroupSweepEnd(from, groupSymbols_)) {
-    const std::uint32_t to = CarouselWindow::GroupSweepEnd(from, groupSymbols_);
-    for (std::uint32_t first = 0; first < layout_.GroupCount(); first += window_.GroupCapacity()) {
-      if (!window_.LoadGroups(file_.Get(), first)) return false;
-      window_.EncodeGroups(turn, from, to);
-      if (!SendWindowGroupSymbols(turn, from, to)) return false;
-    }
+bool CarouselTransfer::SendTurn(std::uint64_t turn) {
+  if (layout_.SymbolCount() == 0) return true;
+  // Turn 0 reads the file; a repair turn waits for its repair file, normally long ready.
+  int fd = file_.Get();
+  std::uint64_t bytes = layout_.FileSize();
+  if (turn != 0) {
+    fd = repair_->Wait(turn);
+    if (fd < 0) return false;
+    bytes = layout_.SymbolCount() * layout_.SymbolSize();
   }
-  return true;
-}
-
-bool CarouselTransfer::SendWindowSymbols(std::uint64_t turn, std::uint32_t from, std::uint32_t to) {
-  for (std::uint32_t j = from; j < to; ++j) {
-    for (std::uint32_t i = 0; i < window_.Capacity(); ++i) {
-      const std::optional<CarouselWindow::Symbol> symbol = window_.At(turn, i, j);
-      if (!symbol) continue;
-      const std::size_t length = EncodeSymbolInto(descriptor_.fileId, symbol->block, symbol->id,
-                                                  symbol->data, out_.Next());
-      if (!CommitSymbol(length, symbol->repair)) return false;
-    }
-  }
-  return true;
-}
-
-bool CarouselTransfer::SendWindowGroupSymbols(std::uint64_t turn, std::uint32_t from,
-                                              std::uint32_t to) {
-  for (std::uint32_t s = from; s < to; ++s) {
-    for (std::uint32_t i = 0; i < window_.GroupCapacity(); ++i) {
-      const std::optional<CarouselWindow::GroupSymbol> symbol = window_.GroupAt(turn, i, s);
-      if (!symbol) continue;
+  // The next turn's file is the one the turn before this read: free now.
+  if (repair_ && Planned(turn + 1)) repair_->Request(turn + 1);
+  reader_.Begin(fd, bytes);
+  const bool repair = turn != 0;
+  for (std::uint32_t j = 0; j < layout_.K(); ++j) {
+    for (std::uint32_t block = 0; block < layout_.BlockCount(); ++block) {
+      const std::uint32_t kb = layout_.SourceSymbols(block);
+      if (j >= kb) continue;
+      const std::uint8_t* symbol = reader_.At(block, j);
+      if (symbol == nullptr) return false;
       const std::size_t length =
-          EncodeGroupSymbolInto(descriptor_.fileId, symbol->group, symbol->id, symbol->combination,
-                                symbol->data, out_.Next());
-      if (!CommitSymbol(length, true)) return false;
+          EncodeSymbolInto(descriptor_.fileId, block, TurnSymbolId(turn, kb, j),
+                           {symbol, layout_.SymbolSize()}, out_.Next());
+      if (!CommitSymbol(length, repair)) return false;
     }
   }
   return true;

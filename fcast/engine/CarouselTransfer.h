@@ -2,24 +2,27 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "fcast/engine/BackgroundHash.h"
 #include "fcast/engine/CarouselSender.h"
-#include "fcast/engine/CarouselWindow.h"
 #include "fcast/engine/DatagramBatch.h"
 #include "fcast/engine/FileLayout.h"
+#include "fcast/engine/InterleavedReader.h"
 #include "fcast/engine/Pacer.h"
 #include "fcast/engine/Packet.h"
+#include "fcast/engine/RepairFiles.h"
 #include "platform/UniqueFd.h"
 
 namespace ondavox::fcast {
 
-// One file's transfer: its rounds of descriptors, source sweeps and group sweeps, in the order
-// fcast/README.md describes. Owns the open file and its background hash; made by the
-// CarouselSender, run on its sending thread, stopped from the controlling thread.
+// One file's transfer: its rounds of descriptors and turns of interleaved symbols, in the order
+// fcast/README.md describes. Owns the open file, its background hash, its repair files and the
+// reader of the turns; made by the CarouselSender, run on its sending thread, stopped from the
+// controlling thread.
 class CarouselTransfer {
  public:
   // How a file of |size| bytes is cut when sent with |options|; nothing when it is too large.
@@ -42,13 +45,10 @@ class CarouselTransfer {
  private:
   // Round |round_|: descriptors, then its turns, then the digest if it has not gone out yet.
   bool SendRound();
-  // Each block's own positions of |turn| (all of them in turn 0), in sweeps over the file.
-  bool SendSourceSweeps(std::uint64_t turn);
-  // The group symbols of repair turn |turn|, in sweeps over the file.
-  bool SendGroupSweeps(std::uint64_t turn);
-  // Positions [from, to) of the window's blocks, position by position.
-  bool SendWindowSymbols(std::uint64_t turn, std::uint32_t from, std::uint32_t to);
-  bool SendWindowGroupSymbols(std::uint64_t turn, std::uint32_t from, std::uint32_t to);
+  // Every symbol of turn |turn|, position by position across the blocks.
+  bool SendTurn(std::uint64_t turn);
+  // Whether turn |turn| will be sent unless the transfer is stopped.
+  bool Planned(std::uint64_t turn) const;
   bool SendDescriptor();
   bool SendDescriptors(std::uint64_t count);
   // Waits for the digest when no descriptor has carried it yet, then sends it a few times.
@@ -76,8 +76,7 @@ class CarouselTransfer {
   const std::uint64_t perRound_;  // symbol packets in a round
   const std::uint64_t descriptorEvery_;
   const std::int64_t unitsPerRound_;
-  const std::uint32_t groupSymbols_;  // the most group symbols a group sends in a repair turn
-  CarouselWindow window_;
+  InterleavedReader reader_;
   Pacer pacer_;
   DatagramBatch out_;
   std::int64_t round_ = 0;
@@ -86,6 +85,8 @@ class CarouselTransfer {
   std::uint64_t sentInRound_ = 0;
   std::uint64_t repairPackets_ = 0;
   BackgroundHash hash_;  // declared after file_: ends before the file is closed
+  // Made when the transfer has repair turns; declared after file_ like hash_.
+  std::unique_ptr<RepairFiles> repair_;
 };
 
 }  // namespace ondavox::fcast
