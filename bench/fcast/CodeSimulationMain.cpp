@@ -28,7 +28,8 @@
 #include <vector>
 
 #include "bench/fcast/CodeSimulation.h"
-#include "bench/fcast/Gf16MultiplyAdd.h"
+#include "fcast/code/Gf16.h"
+#include "fcast/code/Gf16MultiplyAdd.h"
 #include "fcast/engine/Sha256.h"
 
 namespace {
@@ -70,7 +71,7 @@ bool Agrees(const std::vector<std::uint8_t>& src, std::uint16_t c, Form form) {
   for (std::size_t i = 0; i < src.size(); i += 64) {
     for (std::size_t j = 0; j < 32; ++j) {
       const auto x = static_cast<std::uint16_t>(src[i + j] | src[i + j + 32] << 8);
-      const std::uint16_t y = Gf16MultiplyAdd::Multiply(c, x);
+      const std::uint16_t y = Gf16::Multiply(c, x);
       if (product[i + j] != (y & 0xff) || product[i + j + 32] != (y >> 8)) return false;
     }
   }
@@ -89,28 +90,21 @@ std::optional<Rates> Measure() {
   std::vector<std::uint8_t> dest(kBytes);
   const Gf16MultiplyAdd code(kConstant);
   Rates rates;
-  rates.multiplyAdd = Rate(kBytes, [&] {
-    code.Scalar(reinterpret_cast<const std::uint16_t*>(src.data()),
-                reinterpret_cast<std::uint16_t*>(dest.data()), kBytes / 2);
-  });
-  std::printf("GF(2^16) multiply-add, one core, in cache: scalar tables %.2f GB/s",
-              rates.multiplyAdd / 1e9);
-  if (__builtin_cpu_supports("avx2")) {
-    const auto avx2 = [&](const std::uint8_t* in, std::uint8_t* out) {
-      code.Avx2(in, out, kBytes);
+  std::printf("GF(2^16) multiply-add, one core, in cache:");
+  const std::pair<Gf16Form, const char*> forms[] = {{Gf16Form::kScalar, "scalar logarithms"},
+                                                    {Gf16Form::kAvx2, "AVX2 nibble shuffles"},
+                                                    {Gf16Form::kGfni, "GFNI affine"}};
+  const char* separator = " ";
+  for (const auto& entry : forms) {
+    if (!Gf16MultiplyAdd::Supported(entry.first)) continue;
+    const Gf16Form form = entry.first;
+    const auto run = [&](const std::uint8_t* in, std::uint8_t* out) {
+      code.MultiplyAdd(in, out, kBytes, form);
     };
-    if (!Agrees(src, kConstant, avx2)) return std::nullopt;
-    const double rate = Rate(kBytes, [&] { avx2(src.data(), dest.data()); });
-    std::printf(", AVX2 nibble shuffles %.2f GB/s", rate / 1e9);
-    rates.multiplyAdd = std::max(rates.multiplyAdd, rate);
-  }
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("gfni")) {
-    const auto gfni = [&](const std::uint8_t* in, std::uint8_t* out) {
-      code.Gfni(in, out, kBytes);
-    };
-    if (!Agrees(src, kConstant, gfni)) return std::nullopt;
-    const double rate = Rate(kBytes, [&] { gfni(src.data(), dest.data()); });
-    std::printf(", GFNI affine %.2f GB/s", rate / 1e9);
+    if (!Agrees(src, kConstant, run)) return std::nullopt;
+    const double rate = Rate(kBytes, [&] { run(src.data(), dest.data()); });
+    std::printf("%s%s %.2f GB/s", separator, entry.second, rate / 1e9);
+    separator = ", ";
     rates.multiplyAdd = std::max(rates.multiplyAdd, rate);
   }
   std::vector<std::uint8_t> file(4 * kMiB);

@@ -1,13 +1,13 @@
 // The simulation's models against what they must reproduce: the ideal code against the closed
 // form, the bursty channel's rate and burst length, the fountain's failure figures, the engine's
-// send order at no loss, the finishing schedule, and the GF(2^16) arithmetic.
+// send order at no loss, and the finishing schedule (the GF(2^16)
+// arithmetic is tested with the wide code, in tests/fcast/code).
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
 #include "bench/fcast/CodeSimulation.h"
-#include "bench/fcast/Gf16MultiplyAdd.h"
 
 namespace ondavox::fcast::simulation {
 namespace {
@@ -92,59 +92,6 @@ TEST(CodeSimulationTest, FinishingDecodesOnEveryCoreAndHashesInFileOrder) {
   EXPECT_DOUBLE_EQ(TestFinishing(2).ReadyAt({10, 10}, {100, 105}, {1, 0}, false), 170);
   // With symbol digests, only the rebuilt symbols are hashed at the end, in any order.
   EXPECT_DOUBLE_EQ(TestFinishing(2).ReadyAt({10, 10}, {100, 105}, {1, 0}, true), 151);
-}
-
-TEST(CodeSimulationTest, Gf16PolynomialIsPrimitive) {
-  std::vector<bool> seen(65536, false);
-  std::uint16_t x = 1;
-  for (int i = 0; i < 65535; ++i) {
-    ASSERT_FALSE(seen[x]) << "x^" << i << " repeats";
-    seen[x] = true;
-    x = Gf16MultiplyAdd::Multiply(x, 2);
-  }
-  EXPECT_EQ(x, 1);
-}
-
-TEST(CodeSimulationTest, Gf16VectorFormsMatchTheDefinition) {
-  constexpr std::size_t kBytes = 64 * 22;
-  std::vector<std::uint8_t> src(kBytes);
-  Random random(9);
-  for (std::uint8_t& byte : src) byte = static_cast<std::uint8_t>(random.Next());
-  for (const std::uint16_t c : {1, 2, 0x8000, 0x9a3c, 0xffff}) {
-    const Gf16MultiplyAdd code(c);
-    std::vector<std::uint16_t> expected(kBytes / 2);
-    for (std::size_t i = 0; i < kBytes; i += 64) {
-      for (std::size_t j = 0; j < 32; ++j) {
-        const auto element = static_cast<std::uint16_t>(src[i + j] | src[i + j + 32] << 8);
-        expected[i / 2 + j] = Gf16MultiplyAdd::Multiply(c, element);
-      }
-    }
-    std::vector<std::uint16_t> scalar(kBytes / 2, 0);
-    std::vector<std::uint16_t> elements(kBytes / 2);
-    for (std::size_t i = 0; i < kBytes; i += 64) {
-      for (std::size_t j = 0; j < 32; ++j) {
-        elements[i / 2 + j] = static_cast<std::uint16_t>(src[i + j] | src[i + j + 32] << 8);
-      }
-    }
-    code.Scalar(elements.data(), scalar.data(), elements.size());
-    EXPECT_EQ(scalar, expected) << "scalar, c = " << c;
-    const auto check = [&](auto form, const char* name) {
-      std::vector<std::uint8_t> out(kBytes, 0);
-      form(out.data());
-      for (std::size_t i = 0; i < kBytes; i += 64) {
-        for (std::size_t j = 0; j < 32; ++j) {
-          const auto got = static_cast<std::uint16_t>(out[i + j] | out[i + j + 32] << 8);
-          ASSERT_EQ(got, expected[i / 2 + j]) << name << ", c = " << c;
-        }
-      }
-    };
-    if (__builtin_cpu_supports("avx2")) {
-      check([&](std::uint8_t* out) { code.Avx2(src.data(), out, kBytes); }, "AVX2");
-    }
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("gfni")) {
-      check([&](std::uint8_t* out) { code.Gfni(src.data(), out, kBytes); }, "GFNI");
-    }
-  }
 }
 
 }  // namespace

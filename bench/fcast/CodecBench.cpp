@@ -12,10 +12,12 @@
 #include <filesystem>
 #include <numeric>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "fcast/code/GroupCode.h"
 #include "fcast/code/ReedSolomonCode.h"
+#include "fcast/code/WideCode.h"
 #include "fcast/engine/CarouselWindow.h"
 #include "fcast/engine/IncomingFile.h"
 #include "fcast/engine/Packet.h"
@@ -70,6 +72,82 @@ BENCHMARK(BM_EncodeRepair)
     ->Args({127, 8})
     ->Args({127, 16})
     ->Args({127, 32});
+
+// The wide code's repair symbols: one coset of K of them for a block of k source symbols.
+void BM_WideEncodeCoset(benchmark::State& state) {
+  const auto k = static_cast<std::uint32_t>(state.range(0));
+  const std::uint32_t stride = WideStride(k);
+  const auto source = RandomBytes(std::size_t{k} * kSymbol, 11);
+  std::vector<std::uint8_t> repair(std::size_t{stride} * kSymbol);
+  std::vector<std::uint8_t*> out;
+  for (std::uint32_t r = 0; r < stride; ++r) out.push_back(&repair[r * kSymbol]);
+  const auto in = Pointers(source, static_cast<int>(k));
+  WideEncoder encoder;
+  for (auto _ : state) {
+    encoder.EncodeCoset(k, kSymbol, in.data(), 1, stride, out.data());
+    benchmark::DoNotOptimize(repair.data());
+  }
+  state.SetBytesProcessed(state.iterations() * stride * static_cast<std::int64_t>(kSymbol));
+  state.SetLabel("bytes = repair symbols produced");
+}
+BENCHMARK(BM_WideEncodeCoset)->Arg(1024)->Arg(16384)->Unit(benchmark::kMillisecond);
+
+// The wide code rebuilding a block that lost |loss| percent of its source symbols from as many
+// repair symbols of the first coset (a window of 2K), in the decoder's default work memory.
+void BM_WideDecodeBlock(benchmark::State& state) {
+  const auto k = static_cast<std::uint32_t>(state.range(0));
+  const auto lost = std::max<std::uint32_t>(1, k * static_cast<std::uint32_t>(state.range(1)) / 100);
+  const std::uint32_t stride = WideStride(k);
+  const auto source = RandomBytes(std::size_t{k} * kSymbol, 12);
+  std::vector<std::uint8_t> repair(std::size_t{stride} * kSymbol);
+  std::vector<std::uint8_t*> out;
+  for (std::uint32_t r = 0; r < stride; ++r) out.push_back(&repair[r * kSymbol]);
+  WideEncoder().EncodeCoset(k, kSymbol, Pointers(source, static_cast<int>(k)).data(), 1, stride,
+                            out.data());
+  std::mt19937 rng(13);
+  std::vector<std::uint16_t> sources(k);
+  std::iota(sources.begin(), sources.end(), 0);
+  std::shuffle(sources.begin(), sources.end(), rng);
+  std::vector<std::uint16_t> repairs(stride);
+  std::iota(repairs.begin(), repairs.end(), static_cast<std::uint16_t>(stride));
+  std::shuffle(repairs.begin(), repairs.end(), rng);
+  std::vector<std::uint16_t> ids(sources.begin() + lost, sources.end());
+  ids.insert(ids.end(), repairs.begin(), repairs.begin() + lost);
+  std::vector<const std::uint8_t*> symbols;
+  for (std::uint16_t id : ids) {
+    symbols.push_back(id < k ? &source[id * kSymbol] : &repair[(id - stride) * kSymbol]);
+  }
+  std::vector<std::uint8_t> work = source;
+  std::vector<std::uint8_t> buffer(kSymbol);
+  WideDecoder decoder;
+  for (auto _ : state) {
+    if (!decoder.Plan(k, kSymbol, ids)) state.SkipWithError("too few symbols");
+    for (int pass = 0; pass < decoder.Passes(); ++pass) {
+      for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (decoder.Uses(i)) decoder.Put(i, symbols[i]);
+      }
+      decoder.Solve();
+      for (std::uint32_t id : decoder.Missing()) {
+        decoder.Get(id, buffer.data());
+        std::copy(buffer.begin() + decoder.PassBegin(pass), buffer.begin() + decoder.PassEnd(pass),
+                  work.begin() + id * kSymbol + decoder.PassBegin(pass));
+      }
+    }
+    benchmark::DoNotOptimize(work.data());
+  }
+  if (work != source) state.SkipWithError("wrong result");
+  state.SetBytesProcessed(state.iterations() * k * static_cast<std::int64_t>(kSymbol));
+  // The window of 2K points, 64 bytes each, for each 64-byte column of a pass.
+  const std::size_t passColumns = (decoder.PassEnd(0) - decoder.PassBegin(0) + 63) / 64;
+  state.SetLabel("bytes = block rebuilt; " + std::to_string(decoder.Passes()) + " passes, work " +
+                 std::to_string(2 * stride * passColumns * 64 >> 10) + " KiB");
+}
+BENCHMARK(BM_WideDecodeBlock)
+    ->Args({1024, 5})
+    ->Args({1024, 20})
+    ->Args({16384, 5})
+    ->Args({16384, 20})
+    ->Unit(benchmark::kMillisecond);
 
 // The sender's own path for a repair round of a 64-block file: for each sweep of a few
 // positions (the blocks' own), then of a few group symbols, window after window read again

@@ -5,6 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "fcast/code/Gf16MultiplyAdd.h"
+
 namespace ondavox::fcast {
 
 // A Reed-Solomon erasure code over GF(2^16) (polynomial x^16 + x^5 + x^3 + x^2 + 1) for blocks of
@@ -75,6 +77,36 @@ class WideDecoder {
   // Copies the current pass's bytes of missing source symbol |id| into the same bytes of
   // |symbol|, after Solve; the next Put begins the next pass.
   void Get(std::uint32_t id, std::uint8_t* symbol) const;
+
+ private:
+  static constexpr std::uint32_t kUnused = ~std::uint32_t{0};
+
+  // The error locator L of the window's erased points: its value at each used symbol's point,
+  // and the inverse of its derivative at each missing one.
+  void Locate(const std::vector<std::uint8_t>& known);
+  // Zeroes the points without a symbol before the first Put of a pass.
+  void BeginPass();
+  std::size_t PassColumns() const;
+
+  std::size_t maxWorkBytes_;
+  std::uint32_t k_ = 0;
+  std::uint32_t n_ = 0;  // the window: ids [0, n_)
+  std::size_t symbolSize_ = 0;
+  std::size_t columns_ = 0;      // of 64 symbol bytes, the last one maybe partial
+  std::size_t passColumns_ = 0;  // per pass, the last pass maybe fewer
+  int passes_ = 0;
+  int pass_ = 0;
+  bool begun_ = false;
+  bool solved_ = false;
+  std::vector<std::uint32_t> missing_;
+  std::vector<std::uint32_t> points_;         // per index of the ids: its point, or kUnused
+  std::vector<Gf16MultiplyAdd> locator_;      // per index: L(point)
+  std::vector<Gf16MultiplyAdd> derivatives_;  // per missing id: 1 / L'(id)
+  std::vector<std::uint32_t> empty_;          // points of the window without a symbol
+  std::vector<std::uint32_t> walshOfLog_;     // for the window size walshSize_
+  std::uint32_t walshSize_ = 0;
+  std::vector<std::uint8_t> staging_;         // one symbol's pass in chunks
+  std::vector<std::uint8_t> work_;            // passColumns_ columns of n_ chunks
 };
 
 }  // namespace ondavox::fcast

@@ -1,0 +1,145 @@
+#include "fcast/code/WideFft.h"
+
+#include <emmintrin.h>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "fcast/code/Gf16.h"
+#include "fcast/code/Gf16MultiplyAdd.h"
+
+namespace ondavox::fcast {
+namespace {
+
+constexpr int kLayers = 16;
+
+// Layer j's butterflies in the group of 2^(j+1) points starting at global point G 2^(j+1)
+// multiply by s_j(G 2^(j+1)) / s_j(2^j); the derivative of that normalised s_j is a constant.
+class Factors {
+ public:
+  Factors() {
+    // s_0(x) = x and s_(j+1)(x) = s_j(x) (s_j(x) + s_j(2^j)); every s_j is additive, so its
+    // values at the powers of two give it everywhere. Its coefficient of x, the derivative, is
+    // the product of the s_t(2^t) for t < j.
+    std::array<std::array<std::uint16_t, kLayers>, kLayers> s{};
+    for (int b = 0; b < kLayers; ++b) s[0][b] = static_cast<std::uint16_t>(1u << b);
+    for (int j = 0; j + 1 < kLayers; ++j) {
+      for (int b = 0; b < kLayers; ++b) {
+        s[j + 1][b] = Gf16::Multiply(s[j][b], static_cast<std::uint16_t>(s[j][b] ^ s[j][j]));
+      }
+    }
+    std::uint16_t linear = 1;
+    for (int j = 0; j < kLayers; ++j) {
+      const std::uint16_t norm = s[j][j];
+      derivatives_[j] = Gf16MultiplyAdd(Gf16::Divide(linear, norm));
+      linear = Gf16::Multiply(linear, norm);
+      const std::uint32_t groups = 65536u >> (j + 1);
+      layers_[j].resize(groups);
+      std::vector<std::uint16_t> values(groups, 0);
+      for (std::uint32_t g = 1; g < groups; ++g) {
+        const int low = __builtin_ctz(g);
+        values[g] = static_cast<std::uint16_t>(values[g & (g - 1)] ^
+                                               Gf16::Divide(s[j][j + 1 + low], norm));
+        layers_[j][g] = Gf16MultiplyAdd(values[g]);
+      }
+    }
+  }
+
+  const Gf16MultiplyAdd& At(int layer, std::uint32_t group) const { return layers_[layer][group]; }
+  const Gf16MultiplyAdd& Derivative(int layer) const { return derivatives_[layer]; }
+
+ private:
+  std::array<std::vector<Gf16MultiplyAdd>, kLayers> layers_;
+  std::array<Gf16MultiplyAdd, kLayers> derivatives_;
+};
+
+const Factors& TheFactors() {
+  static const Factors factors;
+  return factors;
+}
+
+int Log2(std::uint32_t n) { return __builtin_ctz(n); }
+
+// D[m] = C[m] + sum over the bits j clear in m of c_j C[m + 2^j] (the derivative of X_i being
+// the sum over the bits j of i of c_j X_(i - 2^j)), within one block of n points: the lower
+// half's own, from its coefficients as they were, plus c_top times the upper half, before the
+// upper half is changed.
+void DeriveBlock(const Factors& factors, std::uint8_t* column, std::uint32_t n) {
+  if (n == 1) return;
+  const std::uint32_t half = n / 2;
+  std::uint8_t* upper = column + half * WideFft::kChunkBytes;
+  DeriveBlock(factors, column, half);
+  factors.Derivative(Log2(half)).MultiplyAdd(upper, column, half * WideFft::kChunkBytes);
+  DeriveBlock(factors, upper, half);
+}
+
+}  // namespace
+
+void WideFft::Interpolate(std::uint8_t* column, std::uint32_t n, std::uint32_t offset) {
+  const Factors& factors = TheFactors();
+  for (int j = 0; j < Log2(n); ++j) {
+    const std::uint32_t span = 1u << j;
+    const std::size_t bytes = span * kChunkBytes;
+    const std::uint32_t first = offset >> (j + 1);
+    for (std::uint32_t g = 0; g < (n >> (j + 1)); ++g) {
+      std::uint8_t* x = column + 2 * g * bytes;
+      factors.At(j, first + g).Inverse(x, x + bytes, bytes);
+    }
+  }
+}
+
+void WideFft::Evaluate(std::uint8_t* column, std::uint32_t n, std::uint32_t offset,
+                       std::uint32_t wanted) {
+  const Factors& factors = TheFactors();
+  for (int j = Log2(n) - 1; j >= 0; --j) {
+    const std::uint32_t span = 1u << j;
+    const std::size_t bytes = span * kChunkBytes;
+    const std::uint32_t first = offset >> (j + 1);
+    for (std::uint32_t g = 0; g < (n >> (j + 1)) && 2 * g * span < wanted; ++g) {
+      std::uint8_t* x = column + 2 * g * bytes;
+      if (2 * g * span + span >= wanted) {
+        factors.At(j, first + g).MultiplyAdd(x + bytes, x, bytes);  // the upper half unwanted
+      } else {
+        factors.At(j, first + g).Forward(x, x + bytes, bytes);
+      }
+    }
+  }
+}
+
+void WideFft::Derive(std::uint8_t* column, std::uint32_t n) {
+  DeriveBlock(TheFactors(), column, n);
+}
+
+void WideFft::ToChunk(const std::uint8_t* elements, std::size_t bytes, std::uint8_t* chunk) {
+  alignas(16) std::uint8_t padded[kChunkBytes];
+  if (bytes < kChunkBytes) {
+    std::memset(padded, 0, sizeof padded);
+    std::memcpy(padded, elements, bytes);
+    elements = padded;
+  }
+  const __m128i mask = _mm_set1_epi16(0x00ff);
+  for (int half = 0; half < 2; ++half) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(elements + 32 * half));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(elements + 32 * half + 16));
+    const __m128i low = _mm_packus_epi16(_mm_and_si128(a, mask), _mm_and_si128(b, mask));
+    const __m128i high = _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(chunk + 16 * half), low);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(chunk + 32 + 16 * half), high);
+  }
+}
+
+void WideFft::FromChunk(const std::uint8_t* chunk, std::uint8_t* elements, std::size_t bytes) {
+  alignas(16) std::uint8_t whole[kChunkBytes];
+  std::uint8_t* out = bytes < kChunkBytes ? whole : elements;
+  for (int half = 0; half < 2; ++half) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + 16 * half));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + 32 + 16 * half));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32 * half), _mm_unpacklo_epi8(low, high));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32 * half + 16),
+                     _mm_unpackhi_epi8(low, high));
+  }
+  if (out == whole) std::memcpy(elements, whole, bytes);
+}
+
+}  // namespace ondavox::fcast
