@@ -190,7 +190,7 @@ IncomingFile::Result IncomingFile::Accept(const SymbolPacket& symbol) {
   Stored();
   if (block->held < k) return Result::kStored;
   if (!Complete(symbol.block, *block)) return Result::kFailed;
-  return Whole() ? Result::kComplete : Result::kStored;
+  return Ready() ? Result::kComplete : Result::kStored;
 }
 
 IncomingFile::Result IncomingFile::AcceptSource(std::uint32_t index, Block& block,

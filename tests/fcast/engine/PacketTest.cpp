@@ -137,7 +137,11 @@ TEST(FcastPacket, RejectsMalformedAndOutOfRangePackets) {
             }),
             ParseError::kBadField);
   EXPECT_EQ(withChange([](auto& b) { b[27] = 1; }), ParseError::kBadField);  // 16385
-  EXPECT_EQ(withChange([](auto& b) { b[26] = 0; }), ParseError::kNone);      // 1
+  EXPECT_EQ(withChange([](auto& b) {
+              b[26] = 0;
+              b[27] = 1;
+            }),
+            ParseError::kNone);
   // Reserved bytes that are not zero; a flag this version does not know; a digest without
   // its flag.
   EXPECT_EQ(withChange([](auto& b) { b[7] = 1; }), ParseError::kBadField);
@@ -163,7 +167,7 @@ TEST(FcastPacket, ASignedDescriptorRoundTripsAndOnlyItsKeyVerifiesIt) {
   std::vector<std::uint8_t> bytes;
   EncodeSignedDescriptor(SampleDescriptor(), key, bytes);
   ASSERT_EQ(bytes.size(), kDescriptorFixedSize + 8 + kEd25519SignatureSize);
-  EXPECT_EQ(bytes[31], kDigestKnown | kSigned);
+  EXPECT_EQ(bytes[29], kDigestKnown | kSigned);
   const ParsedPacket parsed = ParsePacket(bytes);
   ASSERT_EQ(parsed.error, ParseError::kNone);
   const auto& got = std::get<DescriptorPacket>(parsed.packet);

@@ -511,9 +511,10 @@ TEST(FcastReceiverLimits, AStalledForgedFileGivesBackTheDiskSpaceItWasPromised) 
     ASSERT_LT(attempt, 3u);
     const std::optional<std::uint64_t> available = IncomingFile::FreeSpace(download.path());
     ASSERT_TRUE(available && *available > content.size());
-    // A symbol of 1448 bytes takes 1464 on disk while it is received, with its digest.
-    const std::uint64_t forged = (*available - content.size() / 2) / 1464 * 1448;
-    EncodeDescriptor(Forged(0xD000 + attempt, forged, 1448, 128), bytes);
+    // A symbol of 1448 bytes takes 1464 on disk while it is received, with its digest (and a
+    // block of 16384 symbols 32 bytes more).
+    const std::uint64_t forged = (*available - content.size() / 2) / 1465 * 1448;
+    EncodeDescriptor(Forged(0xD000 + attempt, forged, 1448, 16384), bytes);
     out.Send(bytes);
     WaitFor([&] { return !events.All().empty(); }, std::chrono::seconds(2));
   }
