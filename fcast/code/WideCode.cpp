@@ -100,8 +100,7 @@ bool WideDecoder::Plan(std::uint32_t k, std::size_t symbolSize,
   }
   Locate(known);
   staging_.resize(passColumns_ * kChunk);
-  work_.resize(passColumns_ * n * kChunk);
-  return true;
+  return work_.Reserve(passColumns_ * n * kChunk) != nullptr;
 }
 
 void WideDecoder::Locate(const std::vector<std::uint8_t>& known) {
@@ -161,7 +160,7 @@ void WideDecoder::BeginPass() {
   }
   if (begun_) return;
   for (std::size_t c = 0; c < PassColumns(); ++c) {
-    std::uint8_t* column = &work_[c * n_ * kChunk];
+    std::uint8_t* column = &work_.data()[c * n_ * kChunk];
     for (std::uint32_t point : empty_) std::memset(column + point * kChunk, 0, kChunk);
   }
   begun_ = true;
@@ -178,7 +177,7 @@ void WideDecoder::Put(std::size_t index, const std::uint8_t* symbol) {
   locator_[index].Scale(staging_.data(), columns * kChunk);
   const std::size_t point = points_[index];
   for (std::size_t c = 0; c < columns; ++c) {
-    std::memcpy(&work_[(c * n_ + point) * kChunk], &staging_[c * kChunk], kChunk);
+    std::memcpy(&work_.data()[(c * n_ + point) * kChunk], &staging_[c * kChunk], kChunk);
   }
 }
 
@@ -188,7 +187,7 @@ void WideDecoder::Solve() {
   // With f the block's polynomial and L the locator, g = f L has degree below n: its values
   // (zero at the erased points) give its coefficients, and g'(e) = f(e) L'(e) at an erased e.
   for (std::size_t c = 0; c < PassColumns(); ++c) {
-    std::uint8_t* column = &work_[c * n_ * kChunk];
+    std::uint8_t* column = &work_.data()[c * n_ * kChunk];
     WideFft::Interpolate(column, n_, 0);
     WideFft::Derive(column, n_);
     WideFft::Evaluate(column, n_, 0, k_);
@@ -202,7 +201,7 @@ void WideDecoder::Solve() {
 void WideDecoder::Get(std::uint32_t id, std::uint8_t* symbol) const {
   const std::size_t first = pass_ * passColumns_;
   for (std::size_t c = 0; c < PassColumns(); ++c) {
-    WideFft::FromChunk(&work_[(c * n_ + id) * kChunk], symbol + (first + c) * kChunk,
+    WideFft::FromChunk(&work_.data()[(c * n_ + id) * kChunk], symbol + (first + c) * kChunk,
                        ChunkBytes(symbolSize_, first + c));
   }
 }
