@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "fcast/code/Gf16.h"
 #include "fcast/code/WideFft.h"
 
@@ -11,6 +13,16 @@ namespace ondavox::fcast {
 namespace {
 
 constexpr std::size_t kChunk = WideFft::kChunkBytes;
+alignas(16) constexpr std::uint8_t kZeroChunk[kChunk] = {};
+
+// Writes a whole chunk past the caches: the work memory is larger than they are, and a chunk
+// written whole need not be read first.
+void StreamChunk(std::uint8_t* chunk, const std::uint8_t* from) {
+  for (std::size_t i = 0; i < kChunk; i += 16) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(chunk + i),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
+  }
+}
 
 std::size_t ChunkBytes(std::size_t symbolSize, std::size_t column) {
   return std::min(kChunk, symbolSize - column * kChunk);
@@ -161,7 +173,7 @@ void WideDecoder::BeginPass() {
   if (begun_) return;
   for (std::size_t c = 0; c < PassColumns(); ++c) {
     std::uint8_t* column = &work_.data()[c * n_ * kChunk];
-    for (std::uint32_t point : empty_) std::memset(column + point * kChunk, 0, kChunk);
+    for (std::uint32_t point : empty_) StreamChunk(column + point * kChunk, kZeroChunk);
   }
   begun_ = true;
 }
@@ -177,13 +189,14 @@ void WideDecoder::Put(std::size_t index, const std::uint8_t* symbol) {
   locator_[index].Scale(staging_.data(), columns * kChunk);
   const std::size_t point = points_[index];
   for (std::size_t c = 0; c < columns; ++c) {
-    std::memcpy(&work_.data()[(c * n_ + point) * kChunk], &staging_[c * kChunk], kChunk);
+    StreamChunk(&work_.data()[(c * n_ + point) * kChunk], &staging_[c * kChunk]);
   }
 }
 
 void WideDecoder::Solve() {
   if (missing_.empty()) return;
   BeginPass();
+  _mm_sfence();  // the streamed chunks before the transforms read them
   // With f the block's polynomial and L the locator, g = f L has degree below n: its values
   // (zero at the erased points) give its coefficients, and g'(e) = f(e) L'(e) at an erased e.
   for (std::size_t c = 0; c < PassColumns(); ++c) {
