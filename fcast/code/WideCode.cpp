@@ -1,10 +1,10 @@
 #include "fcast/code/WideCode.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
-
-#include <emmintrin.h>
 
 #include "fcast/code/Gf16.h"
 #include "fcast/code/WideFft.h"
@@ -120,7 +120,8 @@ void WideDecoder::Locate(const std::vector<std::uint8_t>& known) {
   // product over the others, L'(i). A convolution over XOR, by Walsh-Hadamard transforms.
   if (walshSize_ != n_) {
     walshOfLog_.assign(n_, 0);
-    for (std::uint32_t i = 1; i < n_; ++i) walshOfLog_[i] = Gf16::Log(static_cast<std::uint16_t>(i));
+    for (std::uint32_t i = 1; i < n_; ++i)
+      walshOfLog_[i] = Gf16::Log(static_cast<std::uint16_t>(i));
     WalshHadamard(walshOfLog_);
     walshSize_ = n_;
   }

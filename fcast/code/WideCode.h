@@ -107,8 +107,8 @@ class WideDecoder {
   std::vector<std::uint32_t> empty_;          // points of the window without a symbol
   std::vector<std::uint32_t> walshOfLog_;     // for the window size walshSize_
   std::uint32_t walshSize_ = 0;
-  std::vector<std::uint8_t> staging_;         // one symbol's pass in chunks
-  WorkBuffer work_;                           // passColumns_ columns of n_ chunks
+  std::vector<std::uint8_t> staging_;  // one symbol's pass in chunks
+  WorkBuffer work_;                    // passColumns_ columns of n_ chunks
 };
 
 }  // namespace ondavox::fcast

@@ -40,8 +40,8 @@ class Factors {
       std::vector<std::uint16_t> values(groups, 0);
       for (std::uint32_t g = 1; g < groups; ++g) {
         const int low = __builtin_ctz(g);
-        values[g] = static_cast<std::uint16_t>(values[g & (g - 1)] ^
-                                               Gf16::Divide(s[j][j + 1 + low], norm));
+        values[g] =
+            static_cast<std::uint16_t>(values[g & (g - 1)] ^ Gf16::Divide(s[j][j + 1 + low], norm));
         layers_[j][g] = Gf16MultiplyAdd(values[g]);
       }
     }
@@ -112,7 +112,8 @@ void WideFft::Interpolate(std::uint8_t* column, std::uint32_t n, std::uint32_t o
   const Factors& factors = TheFactors();
   const std::uint32_t block = std::min(n, kCachedPoints);
   for (std::uint32_t from = 0; from < n; from += block) {
-    for (int j = 0; j < Log2(block); ++j) InverseLayer(factors, column, j, from, from + block, offset);
+    for (int j = 0; j < Log2(block); ++j)
+      InverseLayer(factors, column, j, from, from + block, offset);
   }
   for (int j = Log2(block); j < Log2(n); ++j) InverseLayer(factors, column, j, 0, n, offset);
 }
