@@ -62,7 +62,8 @@ BENCHMARK(BM_WideEncodeCoset)->Arg(1024)->Arg(16384)->Unit(benchmark::kMilliseco
 // repair symbols of the first coset (a window of 2K), in the decoder's default work memory.
 void BM_WideDecodeBlock(benchmark::State& state) {
   const auto k = static_cast<std::uint32_t>(state.range(0));
-  const auto lost = std::max<std::uint32_t>(1, k * static_cast<std::uint32_t>(state.range(1)) / 100);
+  const auto lost =
+      std::max<std::uint32_t>(1, k * static_cast<std::uint32_t>(state.range(1)) / 100);
   const std::uint32_t stride = WideStride(k);
   const auto source = RandomBytes(std::size_t{k} * kSymbol, 12);
   std::vector<std::uint8_t> repair(std::size_t{stride} * kSymbol);

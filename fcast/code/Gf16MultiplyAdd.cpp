@@ -79,13 +79,16 @@ void ScalarLoop(std::uint16_t c, std::uint8_t* x, std::uint8_t* y, std::size_t b
   }
 }
 
-void RunScalar(gf16::Op op, std::uint16_t c, std::uint8_t* x, std::uint8_t* y,
-               std::size_t bytes) {
+void RunScalar(gf16::Op op, std::uint16_t c, std::uint8_t* x, std::uint8_t* y, std::size_t bytes) {
   switch (op) {
-    case gf16::kMultiplyAdd: return ScalarLoop<gf16::kMultiplyAdd>(c, x, y, bytes);
-    case gf16::kScale: return ScalarLoop<gf16::kScale>(c, x, y, bytes);
-    case gf16::kForward: return ScalarLoop<gf16::kForward>(c, x, y, bytes);
-    case gf16::kInverse: return ScalarLoop<gf16::kInverse>(c, x, y, bytes);
+    case gf16::kMultiplyAdd:
+      return ScalarLoop<gf16::kMultiplyAdd>(c, x, y, bytes);
+    case gf16::kScale:
+      return ScalarLoop<gf16::kScale>(c, x, y, bytes);
+    case gf16::kForward:
+      return ScalarLoop<gf16::kForward>(c, x, y, bytes);
+    case gf16::kInverse:
+      return ScalarLoop<gf16::kInverse>(c, x, y, bytes);
   }
 }
 
@@ -98,9 +101,12 @@ Gf16MultiplyAdd::Gf16MultiplyAdd(std::uint16_t c) : c_(c) {
 
 bool Gf16MultiplyAdd::Supported(Gf16Form form) {
   switch (form) {
-    case Gf16Form::kScalar: return true;
-    case Gf16Form::kAvx2: return __builtin_cpu_supports("avx2");
-    case Gf16Form::kGfni: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("gfni");
+    case Gf16Form::kScalar:
+      return true;
+    case Gf16Form::kAvx2:
+      return __builtin_cpu_supports("avx2");
+    case Gf16Form::kGfni:
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("gfni");
   }
   return false;
 }

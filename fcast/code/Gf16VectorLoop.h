@@ -61,10 +61,14 @@ template <class Product>
 inline void Dispatch(Op op, const Product& product, std::uint8_t* x, std::uint8_t* y,
                      std::size_t bytes) {
   switch (op) {
-    case kMultiplyAdd: return Loop<kMultiplyAdd>(product, x, y, bytes);
-    case kScale: return Loop<kScale>(product, x, y, bytes);
-    case kForward: return Loop<kForward>(product, x, y, bytes);
-    case kInverse: return Loop<kInverse>(product, x, y, bytes);
+    case kMultiplyAdd:
+      return Loop<kMultiplyAdd>(product, x, y, bytes);
+    case kScale:
+      return Loop<kScale>(product, x, y, bytes);
+    case kForward:
+      return Loop<kForward>(product, x, y, bytes);
+    case kInverse:
+      return Loop<kInverse>(product, x, y, bytes);
   }
 }
 

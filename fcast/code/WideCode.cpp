@@ -1,5 +1,7 @@
 #include "fcast/code/WideCode.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -11,6 +13,16 @@ namespace ondavox::fcast {
 namespace {
 
 constexpr std::size_t kChunk = WideFft::kChunkBytes;
+alignas(16) constexpr std::uint8_t kZeroChunk[kChunk] = {};
+
+// Writes a whole chunk past the caches: the work memory is larger than they are, and a chunk
+// written whole need not be read first.
+void StreamChunk(std::uint8_t* chunk, const std::uint8_t* from) {
+  for (std::size_t i = 0; i < kChunk; i += 16) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(chunk + i),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
+  }
+}
 
 std::size_t ChunkBytes(std::size_t symbolSize, std::size_t column) {
   return std::min(kChunk, symbolSize - column * kChunk);
@@ -100,8 +112,7 @@ bool WideDecoder::Plan(std::uint32_t k, std::size_t symbolSize,
   }
   Locate(known);
   staging_.resize(passColumns_ * kChunk);
-  work_.resize(passColumns_ * n * kChunk);
-  return true;
+  return work_.Reserve(passColumns_ * n * kChunk) != nullptr;
 }
 
 void WideDecoder::Locate(const std::vector<std::uint8_t>& known) {
@@ -109,7 +120,8 @@ void WideDecoder::Locate(const std::vector<std::uint8_t>& known) {
   // product over the others, L'(i). A convolution over XOR, by Walsh-Hadamard transforms.
   if (walshSize_ != n_) {
     walshOfLog_.assign(n_, 0);
-    for (std::uint32_t i = 1; i < n_; ++i) walshOfLog_[i] = Gf16::Log(static_cast<std::uint16_t>(i));
+    for (std::uint32_t i = 1; i < n_; ++i)
+      walshOfLog_[i] = Gf16::Log(static_cast<std::uint16_t>(i));
     WalshHadamard(walshOfLog_);
     walshSize_ = n_;
   }
@@ -161,8 +173,8 @@ void WideDecoder::BeginPass() {
   }
   if (begun_) return;
   for (std::size_t c = 0; c < PassColumns(); ++c) {
-    std::uint8_t* column = &work_[c * n_ * kChunk];
-    for (std::uint32_t point : empty_) std::memset(column + point * kChunk, 0, kChunk);
+    std::uint8_t* column = &work_.data()[c * n_ * kChunk];
+    for (std::uint32_t point : empty_) StreamChunk(column + point * kChunk, kZeroChunk);
   }
   begun_ = true;
 }
@@ -178,17 +190,18 @@ void WideDecoder::Put(std::size_t index, const std::uint8_t* symbol) {
   locator_[index].Scale(staging_.data(), columns * kChunk);
   const std::size_t point = points_[index];
   for (std::size_t c = 0; c < columns; ++c) {
-    std::memcpy(&work_[(c * n_ + point) * kChunk], &staging_[c * kChunk], kChunk);
+    StreamChunk(&work_.data()[(c * n_ + point) * kChunk], &staging_[c * kChunk]);
   }
 }
 
 void WideDecoder::Solve() {
   if (missing_.empty()) return;
   BeginPass();
+  _mm_sfence();  // the streamed chunks before the transforms read them
   // With f the block's polynomial and L the locator, g = f L has degree below n: its values
   // (zero at the erased points) give its coefficients, and g'(e) = f(e) L'(e) at an erased e.
   for (std::size_t c = 0; c < PassColumns(); ++c) {
-    std::uint8_t* column = &work_[c * n_ * kChunk];
+    std::uint8_t* column = &work_.data()[c * n_ * kChunk];
     WideFft::Interpolate(column, n_, 0);
     WideFft::Derive(column, n_);
     WideFft::Evaluate(column, n_, 0, k_);
@@ -202,7 +215,7 @@ void WideDecoder::Solve() {
 void WideDecoder::Get(std::uint32_t id, std::uint8_t* symbol) const {
   const std::size_t first = pass_ * passColumns_;
   for (std::size_t c = 0; c < PassColumns(); ++c) {
-    WideFft::FromChunk(&work_[(c * n_ + id) * kChunk], symbol + (first + c) * kChunk,
+    WideFft::FromChunk(&work_.data()[(c * n_ + id) * kChunk], symbol + (first + c) * kChunk,
                        ChunkBytes(symbolSize_, first + c));
   }
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fcast/code/Gf16MultiplyAdd.h"
+#include "fcast/code/WorkBuffer.h"
 
 namespace ondavox::fcast {
 
@@ -60,7 +61,8 @@ class WideDecoder {
   explicit WideDecoder(std::size_t maxWorkBytes = std::size_t{24} << 20);
 
   // Prepares decoding a block of k source symbols of |symbolSize| bytes (even) from the
-  // received symbols |ids| (distinct, any order). False when they are fewer than k.
+  // received symbols |ids| (distinct, any order). False when they are fewer than k (or, rarely,
+  // when its work memory cannot be allocated).
   bool Plan(std::uint32_t k, std::size_t symbolSize, std::span<const std::uint16_t> ids);
   // The source ids below k that are not among the received ids, ascending.
   std::span<const std::uint32_t> Missing() const;
@@ -105,8 +107,8 @@ class WideDecoder {
   std::vector<std::uint32_t> empty_;          // points of the window without a symbol
   std::vector<std::uint32_t> walshOfLog_;     // for the window size walshSize_
   std::uint32_t walshSize_ = 0;
-  std::vector<std::uint8_t> staging_;         // one symbol's pass in chunks
-  std::vector<std::uint8_t> work_;            // passColumns_ columns of n_ chunks
+  std::vector<std::uint8_t> staging_;  // one symbol's pass in chunks
+  WorkBuffer work_;                    // passColumns_ columns of n_ chunks
 };
 
 }  // namespace ondavox::fcast

@@ -2,6 +2,7 @@
 
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -39,8 +40,8 @@ class Factors {
       std::vector<std::uint16_t> values(groups, 0);
       for (std::uint32_t g = 1; g < groups; ++g) {
         const int low = __builtin_ctz(g);
-        values[g] = static_cast<std::uint16_t>(values[g & (g - 1)] ^
-                                               Gf16::Divide(s[j][j + 1 + low], norm));
+        values[g] =
+            static_cast<std::uint16_t>(values[g & (g - 1)] ^ Gf16::Divide(s[j][j + 1 + low], norm));
         layers_[j][g] = Gf16MultiplyAdd(values[g]);
       }
     }
@@ -61,6 +62,37 @@ const Factors& TheFactors() {
 
 int Log2(std::uint32_t n) { return __builtin_ctz(n); }
 
+// Layers below this many points' groups run block by block, each block staying in cache
+// through all of them; the layers above stream the whole column.
+constexpr std::uint32_t kCachedPoints = 4096;
+
+// The inverse butterflies of layer j on the points [from, to) of the column.
+void InverseLayer(const Factors& factors, std::uint8_t* column, int j, std::uint32_t from,
+                  std::uint32_t to, std::uint32_t offset) {
+  const std::size_t bytes = std::size_t{WideFft::kChunkBytes} << j;
+  for (std::uint32_t base = from; base < to; base += 2u << j) {
+    std::uint8_t* x = column + base * WideFft::kChunkBytes;
+    factors.At(j, (offset + base) >> (j + 1)).Inverse(x, x + bytes, bytes);
+  }
+}
+
+// The forward butterflies of layer j on the points [from, to), those that lead to the values
+// [0, wanted) only.
+void ForwardLayer(const Factors& factors, std::uint8_t* column, int j, std::uint32_t from,
+                  std::uint32_t to, std::uint32_t offset, std::uint32_t wanted) {
+  const std::uint32_t span = 1u << j;
+  const std::size_t bytes = span * WideFft::kChunkBytes;
+  for (std::uint32_t base = from; base < to && base < wanted; base += 2 * span) {
+    std::uint8_t* x = column + base * WideFft::kChunkBytes;
+    const Gf16MultiplyAdd& factor = factors.At(j, (offset + base) >> (j + 1));
+    if (base + span >= wanted) {
+      factor.MultiplyAdd(x + bytes, x, bytes);  // the upper half unwanted
+    } else {
+      factor.Forward(x, x + bytes, bytes);
+    }
+  }
+}
+
 // D[m] = C[m] + sum over the bits j clear in m of c_j C[m + 2^j] (the derivative of X_i being
 // the sum over the bits j of i of c_j X_(i - 2^j)), within one block of n points: the lower
 // half's own, from its coefficients as they were, plus c_top times the upper half, before the
@@ -78,31 +110,24 @@ void DeriveBlock(const Factors& factors, std::uint8_t* column, std::uint32_t n) 
 
 void WideFft::Interpolate(std::uint8_t* column, std::uint32_t n, std::uint32_t offset) {
   const Factors& factors = TheFactors();
-  for (int j = 0; j < Log2(n); ++j) {
-    const std::uint32_t span = 1u << j;
-    const std::size_t bytes = span * kChunkBytes;
-    const std::uint32_t first = offset >> (j + 1);
-    for (std::uint32_t g = 0; g < (n >> (j + 1)); ++g) {
-      std::uint8_t* x = column + 2 * g * bytes;
-      factors.At(j, first + g).Inverse(x, x + bytes, bytes);
-    }
+  const std::uint32_t block = std::min(n, kCachedPoints);
+  for (std::uint32_t from = 0; from < n; from += block) {
+    for (int j = 0; j < Log2(block); ++j)
+      InverseLayer(factors, column, j, from, from + block, offset);
   }
+  for (int j = Log2(block); j < Log2(n); ++j) InverseLayer(factors, column, j, 0, n, offset);
 }
 
 void WideFft::Evaluate(std::uint8_t* column, std::uint32_t n, std::uint32_t offset,
                        std::uint32_t wanted) {
   const Factors& factors = TheFactors();
-  for (int j = Log2(n) - 1; j >= 0; --j) {
-    const std::uint32_t span = 1u << j;
-    const std::size_t bytes = span * kChunkBytes;
-    const std::uint32_t first = offset >> (j + 1);
-    for (std::uint32_t g = 0; g < (n >> (j + 1)) && 2 * g * span < wanted; ++g) {
-      std::uint8_t* x = column + 2 * g * bytes;
-      if (2 * g * span + span >= wanted) {
-        factors.At(j, first + g).MultiplyAdd(x + bytes, x, bytes);  // the upper half unwanted
-      } else {
-        factors.At(j, first + g).Forward(x, x + bytes, bytes);
-      }
+  const std::uint32_t block = std::min(n, kCachedPoints);
+  for (int j = Log2(n) - 1; j >= Log2(block); --j) {
+    ForwardLayer(factors, column, j, 0, n, offset, wanted);
+  }
+  for (std::uint32_t from = 0; from < n && from < wanted; from += block) {
+    for (int j = Log2(block) - 1; j >= 0; --j) {
+      ForwardLayer(factors, column, j, from, from + block, offset, wanted);
     }
   }
 }

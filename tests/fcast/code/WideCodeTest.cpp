@@ -1,5 +1,3 @@
-#include "fcast/code/WideCode.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 
 #include "fcast/code/Gf16.h"
 #include "fcast/code/Gf16MultiplyAdd.h"
+#include "fcast/code/WideCode.h"
 #include "fcast/code/WideFft.h"
 
 namespace ondavox::fcast {
@@ -43,8 +42,8 @@ Bytes RandomBytes(std::size_t size, std::mt19937& rng) {
 }
 
 std::uint16_t ChunkElement(const Bytes& chunks, std::size_t i) {
-  return static_cast<std::uint16_t>(chunks[i / 32 * 64 + i % 32] |
-                                    chunks[i / 32 * 64 + i % 32 + 32] << 8);
+  return static_cast<std::uint16_t>(chunks[i / 32 * 64 + i % 32] | chunks[i / 32 * 64 + i % 32 + 32]
+                                                                       << 8);
 }
 
 TEST(Gf16, TablesAgreeWithTheDefinitionAndXGeneratesTheGroup) {
@@ -107,7 +106,8 @@ std::uint16_t Basis(std::uint32_t i, std::uint16_t x) {
   std::uint16_t value = 1;
   for (int j = 0; i >> j; ++j) {
     if (i >> j & 1) {
-      value = Mul(value, Mul(subspace(j, x), Inv(subspace(j, static_cast<std::uint16_t>(1u << j)))));
+      value =
+          Mul(value, Mul(subspace(j, x), Inv(subspace(j, static_cast<std::uint16_t>(1u << j)))));
     }
   }
   return value;
@@ -170,7 +170,8 @@ TEST(WideFft, DeriveAddsTheDerivativeOfTheMonomialForm) {
     for (int j = 0; i >> j; ++j) {
       if (!(i >> j & 1)) continue;
       Poly s{1};
-      for (std::uint32_t a = 0; a < (1u << j); ++a) s = times(s, {static_cast<std::uint16_t>(a), 1});
+      for (std::uint32_t a = 0; a < (1u << j); ++a)
+        s = times(s, {static_cast<std::uint16_t>(a), 1});
       p = times(p, s);
       const std::uint16_t norm = Inv(At(s, static_cast<std::uint16_t>(1u << j)));
       for (auto& t : p) t = Mul(t, norm);
@@ -276,8 +277,8 @@ std::uint16_t ByDefinition(const Block& block, std::uint32_t k, std::size_t e, s
   const std::uint32_t stride = WideStride(k);
   std::uint16_t sum = 0;
   for (std::uint32_t u = 0; u < k; ++u) {
-    std::uint16_t term = static_cast<std::uint16_t>(block.Source(u)[2 * e] |
-                                                    block.Source(u)[2 * e + 1] << 8);
+    std::uint16_t term =
+        static_cast<std::uint16_t>(block.Source(u)[2 * e] | block.Source(u)[2 * e + 1] << 8);
     for (std::uint32_t v = 0; v < stride; ++v) {
       if (v != u) term = Mul(term, Mul(x ^ v, Inv(static_cast<std::uint16_t>(u ^ v))));
     }
@@ -349,10 +350,10 @@ TEST(WideDecoder, RebuildsFromAnyKSymbolsAndMore) {
                                          {1, 1, 1, 9000, 9000},
                                          {3, 2, 2, 1, 1},
                                          {3, 3, 3, 1, 5},
-                                         {100, 30, 30, 1, 1},     // exactly k, window 2K
-                                         {100, 30, 40, 1, 1},     // more than k
-                                         {100, 90, 90, 2, 3},     // window 4K
-                                         {100, 50, 50, 511, 511},  // the whole 65536
+                                         {100, 30, 30, 1, 1},       // exactly k, window 2K
+                                         {100, 30, 40, 1, 1},       // more than k
+                                         {100, 90, 90, 2, 3},       // window 4K
+                                         {100, 50, 50, 511, 511},   // the whole 65536
                                          {1000, 1000, 1000, 1, 2},  // repair only
                                          {1024, 200, 210, 1, 1},
                                          {16384, 3000, 3000, 1, 1},
