@@ -13,6 +13,7 @@
 #include "common/FcastComponent.h"
 #include "fcast/engine/FileName.h"
 #include "fcast/engine/MulticastSocket.h"
+#include "fcast/engine/ReceiveBatch.h"
 #include "platform/Ipv4Endpoint.h"
 #include "platform/Trace.h"
 
@@ -20,7 +21,6 @@ namespace ondavox::fcast {
 namespace {
 
 constexpr int kBatch = 64;
-constexpr std::size_t kReceiveBuffer = 2048;  // more than any valid datagram
 constexpr std::size_t kMaxActiveFiles = 8;
 constexpr std::size_t kRememberedIds = 1024;
 // Symbols kept while their file's descriptor is awaited: more than a sender sends between two
@@ -185,10 +185,7 @@ void CarouselReceiver::PublishProgress() {
 }
 
 void CarouselReceiver::Run() {
-  std::vector<std::uint8_t> buffers(kBatch * kReceiveBuffer);
-  iovec iov[kBatch];
-  sockaddr_in senders[kBatch];
-  mmsghdr messages[kBatch];
+  ReceiveBatch batch(socket_.Fd(), kBatch);
   pollfd waits[2] = {{socket_.Fd(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
   while (!stop_.load()) {
     if (::poll(waits, 2, 500) < 0 && errno != EINTR) {
@@ -197,33 +194,24 @@ void CarouselReceiver::Run() {
     }
     if (waits[1].revents != 0) break;
     for (;;) {
-      for (int i = 0; i < kBatch; ++i) {
-        iov[i] = {&buffers[i * kReceiveBuffer], kReceiveBuffer};
-        messages[i] = {};
-        messages[i].msg_hdr.msg_iov = &iov[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-        messages[i].msg_hdr.msg_name = &senders[i];
-        messages[i].msg_hdr.msg_namelen = sizeof senders[i];
-      }
-      const int n = ::recvmmsg(socket_.Fd(), messages, kBatch, MSG_DONTWAIT, nullptr);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+      const StatusOr<int> n = batch.Read();
+      if (!n.ok()) {
         Emit(FCASTRE_FATAL_ERROR, kFcastErrorSocket, 0, 0, "");
         return;
       }
+      if (*n == 0) break;
       TakeSettings();
-      for (int i = 0; i < n; ++i) {
-        if (!FromSource(senders[i], messages[i].msg_hdr.msg_namelen)) continue;
-        const std::size_t length = messages[i].msg_len;
-        if ((messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
+      ReceiveBatch::Datagram datagram;
+      while (batch.Next(datagram)) {
+        if (!FromSource(datagram.from, datagram.fromLength)) continue;
+        if (datagram.truncated) {
           rejected_.fetch_add(1, std::memory_order_relaxed);
           continue;
         }
-        Handle({&buffers[i * kReceiveBuffer], length});
+        Handle(datagram.bytes);
       }
       PublishProgress();
-      if (n < kBatch || stop_.load()) break;
+      if (*n < kBatch || stop_.load()) break;
     }
     PublishProgress();
   }
