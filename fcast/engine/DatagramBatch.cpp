@@ -30,6 +30,13 @@ DatagramBatch::DatagramBatch(int fd, Pacer& pacer, int size, const std::atomic<b
       iov_(size),
       messages_(size),
       control_(static_cast<std::size_t>(size) * kControlSpace) {
+  // Only a UDP socket cuts a segmented message into datagrams; any other would deliver it
+  // whole.
+  int domain = 0;
+  socklen_t length = sizeof(domain);
+  if (::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) != 0 || domain != AF_INET) {
+    segmenting_ = false;
+  }
   runs_.reserve(size);
 }
 
