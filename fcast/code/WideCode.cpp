@@ -55,14 +55,16 @@ void WideEncoder::EncodeCoset(std::uint32_t k, std::size_t symbolSize,
   const std::uint32_t stride = WideStride(k);
   work_.resize(stride * kChunk);
   std::uint8_t* column = work_.data();
+  const WidePoints inputs = WidePoints::Below(stride, k);
+  const WidePoints wanted = WidePoints::Below(stride, count);
   for (std::size_t c = 0; c * kChunk < symbolSize; ++c) {
     const std::size_t bytes = ChunkBytes(symbolSize, c);
     for (std::uint32_t u = 0; u < k; ++u) {
       WideFft::ToChunk(source[u] + c * kChunk, bytes, column + u * kChunk);
     }
     std::memset(column + k * kChunk, 0, (stride - k) * kChunk);
-    WideFft::Interpolate(column, stride, 0);
-    WideFft::Evaluate(column, stride, coset * stride, count);
+    WideFft::Interpolate(column, stride, 0, inputs);
+    WideFft::Evaluate(column, stride, coset * stride, wanted);
     for (std::uint32_t u = 0; u < count; ++u) {
       WideFft::FromChunk(column + u * kChunk, out[u] + c * kChunk, bytes);
     }
@@ -70,6 +72,21 @@ void WideEncoder::EncodeCoset(std::uint32_t k, std::size_t symbolSize,
 }
 
 WideDecoder::WideDecoder(std::size_t maxWorkBytes) : maxWorkBytes_(maxWorkBytes) {}
+
+void WideDecoder::Prepare(std::uint32_t k, std::size_t symbolSize) {
+  const std::uint32_t n = std::min(kWideSymbolIds, 2 * WideStride(k));
+  WideFft::Prepare();
+  PrepareWalsh(n);
+  // Faulting the pages in costs as much as a pass of the transforms.
+  const std::size_t bytes = PassColumnsFor(n, (symbolSize + kChunk - 1) / kChunk) * n * kChunk;
+  if (std::uint8_t* work = work_.Reserve(bytes)) std::memset(work, 0, bytes);
+}
+
+std::size_t WideDecoder::PassColumnsFor(std::uint32_t n, std::size_t columns) const {
+  const std::size_t fit = std::max<std::size_t>(1, maxWorkBytes_ / (std::size_t{n} * kChunk));
+  const std::size_t passes = (columns + fit - 1) / fit;
+  return (columns + passes - 1) / passes;
+}
 
 bool WideDecoder::Plan(std::uint32_t k, std::size_t symbolSize,
                        std::span<const std::uint16_t> ids) {
@@ -85,9 +102,8 @@ bool WideDecoder::Plan(std::uint32_t k, std::size_t symbolSize,
   n_ = n;
   symbolSize_ = symbolSize;
   columns_ = (symbolSize + kChunk - 1) / kChunk;
-  const std::size_t fit = std::max<std::size_t>(1, maxWorkBytes_ / (std::size_t{n} * kChunk));
-  passes_ = static_cast<int>((columns_ + fit - 1) / fit);
-  passColumns_ = (columns_ + passes_ - 1) / passes_;
+  passColumns_ = PassColumnsFor(n, columns_);
+  passes_ = static_cast<int>((columns_ + passColumns_ - 1) / passColumns_);
   pass_ = 0;
   begun_ = false;
   solved_ = false;
@@ -107,24 +123,33 @@ bool WideDecoder::Plan(std::uint32_t k, std::size_t symbolSize,
     if (ids[i] < n) points_[i] = ids[i];
   }
   empty_.clear();
+  std::vector<std::uint32_t> used;
   for (std::uint32_t point = 0; point < n; ++point) {
-    if (!known[point] || (point >= k && point < stride)) empty_.push_back(point);
+    if (!known[point] || (point >= k && point < stride)) {
+      empty_.push_back(point);
+    } else {
+      used.push_back(point);
+    }
   }
+  inputs_ = WidePoints(n, used);
+  wanted_ = WidePoints(n, missing_);
   Locate(known);
   staging_.resize(passColumns_ * kChunk);
   return work_.Reserve(passColumns_ * n * kChunk) != nullptr;
 }
 
+void WideDecoder::PrepareWalsh(std::uint32_t n) {
+  if (walshSize_ == n) return;
+  walshOfLog_.assign(n, 0);
+  for (std::uint32_t i = 1; i < n; ++i) walshOfLog_[i] = Gf16::Log(static_cast<std::uint16_t>(i));
+  WalshHadamard(walshOfLog_);
+  walshSize_ = n;
+}
+
 void WideDecoder::Locate(const std::vector<std::uint8_t>& known) {
   // log L(i) = sum over the erased e of log(i + e), log 0 taken as 0: at an erased i, the
   // product over the others, L'(i). A convolution over XOR, by Walsh-Hadamard transforms.
-  if (walshSize_ != n_) {
-    walshOfLog_.assign(n_, 0);
-    for (std::uint32_t i = 1; i < n_; ++i)
-      walshOfLog_[i] = Gf16::Log(static_cast<std::uint16_t>(i));
-    WalshHadamard(walshOfLog_);
-    walshSize_ = n_;
-  }
+  PrepareWalsh(n_);
   std::vector<std::uint32_t> logs(n_);
   for (std::uint32_t i = 0; i < n_; ++i) logs[i] = known[i] ? 0 : 1;
   WalshHadamard(logs);
@@ -200,11 +225,12 @@ void WideDecoder::Solve() {
   _mm_sfence();  // the streamed chunks before the transforms read them
   // With f the block's polynomial and L the locator, g = f L has degree below n: its values
   // (zero at the erased points) give its coefficients, and g'(e) = f(e) L'(e) at an erased e.
+  // The erased sources lie below the stride, so only the coefficients below it are derived.
   for (std::size_t c = 0; c < PassColumns(); ++c) {
     std::uint8_t* column = &work_.data()[c * n_ * kChunk];
-    WideFft::Interpolate(column, n_, 0);
-    WideFft::Derive(column, n_);
-    WideFft::Evaluate(column, n_, 0, k_);
+    WideFft::Interpolate(column, n_, 0, inputs_);
+    WideFft::Derive(column, n_, WideStride(k_));
+    WideFft::Evaluate(column, n_, 0, wanted_);
     for (std::size_t m = 0; m < missing_.size(); ++m) {
       derivatives_[m].Scale(column + missing_[m] * kChunk, kChunk);
     }

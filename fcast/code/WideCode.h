@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fcast/code/Gf16MultiplyAdd.h"
+#include "fcast/code/WideFft.h"
 #include "fcast/code/WorkBuffer.h"
 
 namespace ondavox::fcast {
@@ -60,6 +61,10 @@ class WideDecoder {
   // pass over one 32-element slice of the symbols needs.
   explicit WideDecoder(std::size_t maxWorkBytes = std::size_t{24} << 20);
 
+  // Readies the transforms' tables and the work memory, touched, for blocks of up to k source
+  // symbols of |symbolSize| bytes rebuilt with symbols of the first repair coset, so that the
+  // first of them decodes as fast as the next: a receiver calls it as a file begins.
+  void Prepare(std::uint32_t k, std::size_t symbolSize);
   // Prepares decoding a block of k source symbols of |symbolSize| bytes (even) from the
   // received symbols |ids| (distinct, any order). False when they are fewer than k (or, rarely,
   // when its work memory cannot be allocated).
@@ -86,6 +91,10 @@ class WideDecoder {
   // The error locator L of the window's erased points: its value at each used symbol's point,
   // and the inverse of its derivative at each missing one.
   void Locate(const std::vector<std::uint8_t>& known);
+  // The table for the locator of a window of n points.
+  void PrepareWalsh(std::uint32_t n);
+  // The columns of one pass over a window of n points, for symbols of |columns| columns.
+  std::size_t PassColumnsFor(std::uint32_t n, std::size_t columns) const;
   // Zeroes the points without a symbol before the first Put of a pass.
   void BeginPass();
   std::size_t PassColumns() const;
@@ -105,6 +114,8 @@ class WideDecoder {
   std::vector<Gf16MultiplyAdd> locator_;      // per index: L(point)
   std::vector<Gf16MultiplyAdd> derivatives_;  // per missing id: 1 / L'(id)
   std::vector<std::uint32_t> empty_;          // points of the window without a symbol
+  WidePoints inputs_ = WidePoints::Below(1, 1);  // the points that hold a symbol
+  WidePoints wanted_ = WidePoints::Below(1, 0);  // the missing ids' points
   std::vector<std::uint32_t> walshOfLog_;     // for the window size walshSize_
   std::uint32_t walshSize_ = 0;
   std::vector<std::uint8_t> staging_;  // one symbol's pass in chunks

@@ -66,74 +66,101 @@ int Log2(std::uint32_t n) { return __builtin_ctz(n); }
 // through all of them; the layers above stream the whole column.
 constexpr std::uint32_t kCachedPoints = 4096;
 
-// The inverse butterflies of layer j on the points [from, to) of the column.
+// The inverse butterflies of layer j on the points [from, to) of the column, those of groups
+// holding any of the inputs.
 void InverseLayer(const Factors& factors, std::uint8_t* column, int j, std::uint32_t from,
-                  std::uint32_t to, std::uint32_t offset) {
-  const std::size_t bytes = std::size_t{WideFft::kChunkBytes} << j;
-  for (std::uint32_t base = from; base < to; base += 2u << j) {
+                  std::uint32_t to, std::uint32_t offset, const WidePoints& inputs) {
+  const std::uint32_t span = 1u << j;
+  const std::size_t bytes = span * WideFft::kChunkBytes;
+  for (std::uint32_t base = from; base < to; base += 2 * span) {
+    if (!inputs.Meets(base, base + 2 * span)) continue;
     std::uint8_t* x = column + base * WideFft::kChunkBytes;
     factors.At(j, (offset + base) >> (j + 1)).Inverse(x, x + bytes, bytes);
   }
 }
 
-// The forward butterflies of layer j on the points [from, to), those that lead to the values
-// [0, wanted) only.
+// The forward butterflies of layer j on the points [from, to), those that lead to wanted
+// values only.
 void ForwardLayer(const Factors& factors, std::uint8_t* column, int j, std::uint32_t from,
-                  std::uint32_t to, std::uint32_t offset, std::uint32_t wanted) {
+                  std::uint32_t to, std::uint32_t offset, const WidePoints& wanted) {
   const std::uint32_t span = 1u << j;
   const std::size_t bytes = span * WideFft::kChunkBytes;
-  for (std::uint32_t base = from; base < to && base < wanted; base += 2 * span) {
+  for (std::uint32_t base = from; base < to; base += 2 * span) {
+    const bool upper = wanted.Meets(base + span, base + 2 * span);
+    if (!upper && !wanted.Meets(base, base + span)) continue;
     std::uint8_t* x = column + base * WideFft::kChunkBytes;
     const Gf16MultiplyAdd& factor = factors.At(j, (offset + base) >> (j + 1));
-    if (base + span >= wanted) {
-      factor.MultiplyAdd(x + bytes, x, bytes);  // the upper half unwanted
-    } else {
+    if (upper) {
       factor.Forward(x, x + bytes, bytes);
+    } else if (factor.Constant() != 0) {  // the upper half unwanted
+      factor.MultiplyAdd(x + bytes, x, bytes);
     }
   }
 }
 
 // D[m] = C[m] + sum over the bits j clear in m of c_j C[m + 2^j] (the derivative of X_i being
-// the sum over the bits j of i of c_j X_(i - 2^j)), within one block of n points: the lower
-// half's own, from its coefficients as they were, plus c_top times the upper half, before the
-// upper half is changed.
-void DeriveBlock(const Factors& factors, std::uint8_t* column, std::uint32_t n) {
+// the sum over the bits j of i of c_j X_(i - 2^j)), within one block of n points, for m below
+// limit: the lower half's own, from its coefficients as they were, plus c_top times the upper
+// half, before the upper half is changed.
+void DeriveBlock(const Factors& factors, std::uint8_t* column, std::uint32_t n,
+                 std::uint32_t limit) {
   if (n == 1) return;
   const std::uint32_t half = n / 2;
   std::uint8_t* upper = column + half * WideFft::kChunkBytes;
-  DeriveBlock(factors, column, half);
+  DeriveBlock(factors, column, half, std::min(half, limit));
   factors.Derivative(Log2(half)).MultiplyAdd(upper, column, half * WideFft::kChunkBytes);
-  DeriveBlock(factors, upper, half);
+  if (limit > half) DeriveBlock(factors, upper, half, limit - half);
 }
 
 }  // namespace
 
-void WideFft::Interpolate(std::uint8_t* column, std::uint32_t n, std::uint32_t offset) {
+WidePoints WidePoints::Below(std::uint32_t n, std::uint32_t count) {
+  WidePoints points;
+  points.before_.resize(std::size_t{n} + 1);
+  for (std::uint32_t i = 0; i <= n; ++i) points.before_[i] = std::min(i, count);
+  return points;
+}
+
+WidePoints::WidePoints(std::uint32_t n, std::span<const std::uint32_t> points)
+    : before_(std::size_t{n} + 1, 0) {
+  for (std::uint32_t point : points) before_[point + 1] = 1;
+  for (std::uint32_t i = 0; i < n; ++i) before_[i + 1] += before_[i];
+}
+
+void WideFft::Prepare() { TheFactors(); }
+
+void WideFft::Interpolate(std::uint8_t* column, std::uint32_t n, std::uint32_t offset,
+                          const WidePoints& inputs) {
   const Factors& factors = TheFactors();
   const std::uint32_t block = std::min(n, kCachedPoints);
   for (std::uint32_t from = 0; from < n; from += block) {
-    for (int j = 0; j < Log2(block); ++j)
-      InverseLayer(factors, column, j, from, from + block, offset);
+    if (!inputs.Meets(from, from + block)) continue;
+    for (int j = 0; j < Log2(block); ++j) {
+      InverseLayer(factors, column, j, from, from + block, offset, inputs);
+    }
   }
-  for (int j = Log2(block); j < Log2(n); ++j) InverseLayer(factors, column, j, 0, n, offset);
+  for (int j = Log2(block); j < Log2(n); ++j) {
+    InverseLayer(factors, column, j, 0, n, offset, inputs);
+  }
 }
 
 void WideFft::Evaluate(std::uint8_t* column, std::uint32_t n, std::uint32_t offset,
-                       std::uint32_t wanted) {
+                       const WidePoints& wanted) {
   const Factors& factors = TheFactors();
   const std::uint32_t block = std::min(n, kCachedPoints);
   for (int j = Log2(n) - 1; j >= Log2(block); --j) {
     ForwardLayer(factors, column, j, 0, n, offset, wanted);
   }
-  for (std::uint32_t from = 0; from < n && from < wanted; from += block) {
+  for (std::uint32_t from = 0; from < n; from += block) {
+    if (!wanted.Meets(from, from + block)) continue;
     for (int j = Log2(block) - 1; j >= 0; --j) {
       ForwardLayer(factors, column, j, from, from + block, offset, wanted);
     }
   }
 }
 
-void WideFft::Derive(std::uint8_t* column, std::uint32_t n) {
-  DeriveBlock(TheFactors(), column, n);
+void WideFft::Derive(std::uint8_t* column, std::uint32_t n, std::uint32_t limit) {
+  DeriveBlock(TheFactors(), column, n, limit);
 }
 
 void WideFft::ToChunk(const std::uint8_t* elements, std::size_t bytes, std::uint8_t* chunk) {

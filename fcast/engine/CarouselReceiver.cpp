@@ -359,6 +359,8 @@ void CarouselReceiver::StartFile(const DescriptorPacket& descriptor, const FileL
     Forget(descriptor.fileId);
     return;
   }
+  // Ready for the file's largest blocks, its first ones, well before its last datagram.
+  if (layout.BlockCount() > 0) decoder_.Prepare(layout.SourceSymbols(0), layout.SymbolSize());
   const bool ready = created.file->Ready();
   files_.emplace(descriptor.fileId, std::move(created.file));
   current_ = descriptor.fileId;

@@ -119,7 +119,7 @@ TEST(WideFft, EvaluatesTheCoefficientsPolynomialAtAnyOffsetAndInterpolationUndoe
   for (const std::uint32_t offset : {0u, 32u, 4096u, 65536u - 32}) {
     const Bytes coefficients = RandomBytes(n * 64, rng);
     Bytes column = coefficients;
-    WideFft::Evaluate(column.data(), n, offset, n);
+    WideFft::Evaluate(column.data(), n, offset, WidePoints::Below(n, n));
     for (std::uint32_t u = 0; u < n; ++u) {
       for (std::size_t e = 0; e < 32; e += 11) {
         std::uint16_t expected = 0;
@@ -131,18 +131,44 @@ TEST(WideFft, EvaluatesTheCoefficientsPolynomialAtAnyOffsetAndInterpolationUndoe
       }
     }
     const Bytes values = column;
-    WideFft::Interpolate(column.data(), n, offset);
+    WideFft::Interpolate(column.data(), n, offset, WidePoints::Below(n, n));
     EXPECT_EQ(column, coefficients);
-    // Pruned: the first 5 values, from the coefficients alone.
-    WideFft::Evaluate(column.data(), n, offset, 5);
-    EXPECT_TRUE(std::equal(values.begin(), values.begin() + 5 * 64, column.begin()));
+    // Pruned: a few scattered values, from the coefficients alone.
+    const std::vector<std::uint32_t> wanted = {1, 6, 7, 20};
+    WideFft::Evaluate(column.data(), n, offset, WidePoints(n, wanted));
+    for (std::uint32_t u : wanted) {
+      EXPECT_TRUE(std::equal(values.begin() + u * 64, values.begin() + (u + 1) * 64,
+                             column.begin() + u * 64)) << "offset " << offset << " u " << u;
+    }
   }
   // The whole field: 65536 points.
   const Bytes values = RandomBytes(65536 * 64, rng);
   Bytes column = values;
-  WideFft::Interpolate(column.data(), 65536, 0);
-  WideFft::Evaluate(column.data(), 65536, 0, 65536);
+  WideFft::Interpolate(column.data(), 65536, 0, WidePoints::Below(65536, 65536));
+  WideFft::Evaluate(column.data(), 65536, 0, WidePoints::Below(65536, 65536));
   EXPECT_EQ(column, values);
+}
+
+TEST(WideFft, SkipsWhatTheInputsAndWantedValuesDoNotReach) {
+  // Values zero outside a sparse input set interpolate as the whole column does, across the
+  // cached blocks; evaluating below a power of two reads no coefficient above it.
+  std::mt19937 rng(5);
+  constexpr std::uint32_t n = 16384;
+  Bytes values(n * 64, 0);
+  std::vector<std::uint32_t> inputs;
+  for (std::uint32_t u = 0; u < n; u += 1 + rng() % 900) {
+    inputs.push_back(u);
+    const Bytes chunk = RandomBytes(64, rng);
+    std::copy(chunk.begin(), chunk.end(), values.begin() + u * 64);
+  }
+  Bytes whole = values;
+  WideFft::Interpolate(whole.data(), n, 0, WidePoints::Below(n, n));
+  Bytes sparse = values;
+  WideFft::Interpolate(sparse.data(), n, 0, WidePoints(n, inputs));
+  ASSERT_EQ(sparse, whole);
+  std::fill(sparse.begin() + n / 4 * 64, sparse.end(), 0xA5);  // never to be read
+  WideFft::Evaluate(sparse.data(), n, 0, WidePoints::Below(n, n / 4));
+  EXPECT_TRUE(std::equal(values.begin(), values.begin() + n / 4 * 64, sparse.begin()));
 }
 
 // A polynomial in powers of x, at x.
@@ -181,7 +207,7 @@ TEST(WideFft, DeriveAddsTheDerivativeOfTheMonomialForm) {
   std::mt19937 rng(4);
   const Bytes coefficients = RandomBytes(n * 64, rng);
   Bytes column = coefficients;
-  WideFft::Derive(column.data(), n);
+  WideFft::Derive(column.data(), n, n);
   for (std::size_t e = 0; e < 32; e += 7) {
     Poly monomial(n, 0);
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -200,6 +226,10 @@ TEST(WideFft, DeriveAddsTheDerivativeOfTheMonomialForm) {
     }
     EXPECT_EQ(got, derivative) << "element " << e;
   }
+  // Limited to the coefficients below n / 4: the same ones.
+  Bytes limited = coefficients;
+  WideFft::Derive(limited.data(), n, n / 4);
+  EXPECT_TRUE(std::equal(column.begin(), column.begin() + n / 4 * 64, limited.begin()));
 }
 
 // A block's source symbols and its other symbols as the encoder gives them, whole cosets at a
