@@ -7,7 +7,8 @@
 #   RESULT_SENDER    sender CPU seconds (user + system) until then
 #   RESULT_RECEIVER  mean receiver CPU seconds
 #   RESULT_RSS       largest receiver resident size, MiB
-#   RESULT_NOTE      what went wrong
+#   RESULT_NOTE      what went wrong, and the datagrams the receivers' sockets dropped for want
+#                    of buffer space (UdpRcvbufErrors) when there were any
 # Inputs: SOURCE (the file), SOURCE_SHA, RUN_LIMIT (seconds), RUN (an empty folder per run),
 # FCAST_BIN (folder of fcast-send and fcast-recv); for signed transfers, SIGNING_KEY (a PEM
 # Ed25519 private key) and TRUSTED_KEY (its public key in base64).
@@ -67,6 +68,16 @@ cpu_of() { tail -n 1 "$RUN/$1.time" 2>/dev/null | awk '{printf "%.2f", $2 + $3}'
 rss_of() { tail -n 1 "$RUN/$1.time" 2>/dev/null | awk '{printf "%.0f", $4 / 1024}'; }
 done_at() { cat "$RUN/$1.done"; }
 
+# UdpRcvbufErrors summed over the receiving hosts; each transfer keeps it as it began in
+# OVERRUNS_BEFORE.
+rcvbuf_errors() {
+  local host total=0
+  for host in "${RECEIVERS[@]}"; do
+    total=$((total + $(lab_exec "$host" awk '/^Udp: [0-9]/ { print $6 }' /proc/net/snmp)))
+  done
+  echo "$total"
+}
+
 # Fills the RESULT_ variables from the measured files. $1: the sender's name; $2: the time the
 # transfer started; $3: how the last receiver's completion time is found ("receivers" or
 # "sender"); then the receivers' names and the copies to verify.
@@ -100,6 +111,9 @@ collect() {
   else
     RESULT_TIME=$(calc "%.2f" "$end - $start")
   fi
+  local overruns=$(($(rcvbuf_errors) - OVERRUNS_BEFORE))
+  [ "$overruns" -gt 0 ] && RESULT_NOTE="${RESULT_NOTE:+$RESULT_NOTE; }$overruns socket overruns"
+  return 0
 }
 
 # $3: "signed" to sign the descriptors with SIGNING_KEY and have the receivers check them.
@@ -113,6 +127,7 @@ transfer_fcast() {
     max) rate=10000000 ;;
     max:*) rate=${rate#max:} ;;
   esac
+  OVERRUNS_BEFORE=$(rcvbuf_errors)
   for host in "${RECEIVERS[@]}"; do
     mkdir -p "$RUN/in$host"
     start_measured "$host" "recv$host" "$FCAST_BIN/fcast-recv" --group 230.0.0.2 --port 1711 \
@@ -135,6 +150,7 @@ transfer_fcast() {
 transfer_udpcast() {
   local rate=$1 host names=() copies=() start bitrate=()
   [ "$rate" != max ] && bitrate=(--max-bitrate "${rate}k")
+  OVERRUNS_BEFORE=$(rcvbuf_errors)
   for host in "${RECEIVERS[@]}"; do
     start_measured "$host" "recv$host" udp-receiver --file "$RUN/copy$host" --interface eth0 --nokbd \
       --mcast-rdv-address 230.0.0.9 --portbase 9000 > /dev/null
@@ -152,6 +168,7 @@ transfer_udpcast() {
 transfer_uftp() {
   local rate=$1 host names=() copies=() clients=() start
   [ "$rate" = max ] && rate=-1
+  OVERRUNS_BEFORE=$(rcvbuf_errors)
   for host in "${RECEIVERS[@]}"; do
     mkdir -p "$RUN/in$host"
     start_measured "$host" "recv$host" uftpd -d -q -D "$RUN/in$host" -I eth0 > /dev/null

@@ -66,6 +66,9 @@ CarouselTransfer::CarouselTransfer(const SenderOptions& options, int socket, Uni
       perRound_(layout_.SymbolCount() * passes_),
       descriptorEvery_(std::clamp<std::uint64_t>(perRound_ / 4, 4, 128)),
       unitsPerRound_(static_cast<std::int64_t>(size / 1024)),
+      repairSkew_(RepairSkew(layout_.BlockCount(), layout_.K(),
+                             static_cast<double>(options.rateBytesPerSecond) /
+                                 static_cast<double>(kSymbolHeaderSize + options.symbolSize))),
       reader_(layout_),
       pacer_(options.rateBytesPerSecond),
       out_(socket, pacer_, pacer_.BatchSize(kSymbolHeaderSize + options.symbolSize, kMaxBatch),
@@ -134,14 +137,19 @@ bool CarouselTransfer::SendTurn(std::uint64_t turn) {
   if (repair_ && Planned(turn + 1)) repair_->Request(turn + 1);
   reader_.Begin(fd, bytes);
   const bool repair = turn != 0;
-  for (std::uint32_t j = 0; j < layout_.K(); ++j) {
-    for (std::uint32_t block = 0; block < layout_.BlockCount(); ++block) {
+  // Position by position across the blocks; in a repair turn, block b lags by b * skew.
+  const std::uint64_t skew = repair ? repairSkew_ : 0;
+  const std::uint64_t steps = layout_.K() + (layout_.BlockCount() - 1) * skew;
+  for (std::uint64_t step = 0; step < steps; ++step) {
+    for (std::uint32_t block = 0; block < layout_.BlockCount() && step >= block * skew; ++block) {
       const std::uint32_t kb = layout_.SourceSymbols(block);
+      const std::uint64_t j = step - block * skew;
       if (j >= kb) continue;
-      const std::uint8_t* symbol = reader_.At(block, j);
+      const std::uint8_t* symbol = reader_.At(block, static_cast<std::uint32_t>(j));
       if (symbol == nullptr) return false;
       const std::size_t length =
-          EncodeSymbolInto(descriptor_.fileId, block, TurnSymbolId(turn, kb, j),
+          EncodeSymbolInto(descriptor_.fileId, block,
+                           TurnSymbolId(turn, kb, static_cast<std::uint32_t>(j)),
                            {symbol, layout_.SymbolSize()}, out_.Next());
       if (!CommitSymbol(length, repair)) return false;
     }

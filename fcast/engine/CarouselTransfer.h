@@ -76,6 +76,7 @@ class CarouselTransfer {
   const std::uint64_t perRound_;  // symbol packets in a round
   const std::uint64_t descriptorEvery_;
   const std::int64_t unitsPerRound_;
+  const std::uint64_t repairSkew_;  // RepairSkew
   InterleavedReader reader_;
   Pacer pacer_;
   DatagramBatch out_;

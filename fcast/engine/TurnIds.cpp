@@ -1,6 +1,7 @@
 #include "fcast/engine/TurnIds.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "fcast/code/WideCode.h"
 
@@ -21,6 +22,14 @@ std::uint32_t RepairCoset(std::uint64_t turn, std::uint32_t kb) {
 std::uint16_t TurnSymbolId(std::uint64_t turn, std::uint32_t kb, std::uint32_t position) {
   if (turn == 0) return static_cast<std::uint16_t>(position);
   return static_cast<std::uint16_t>(RepairCoset(turn, kb) * WideStride(kb) + position);
+}
+
+std::uint32_t RepairSkew(std::uint32_t blocks, std::uint32_t k, double datagramsPerSecond) {
+  if (blocks < 2) return 0;
+  // The lag s delays the last block by s * blocks * (blocks - 1) / 2 datagrams.
+  const double lag = std::ceil(datagramsPerSecond * kDecodeAllowance / blocks);
+  const std::uint32_t cap = k / (8 * (blocks - 1));
+  return lag >= cap ? cap : static_cast<std::uint32_t>(lag);
 }
 
 }  // namespace ondavox::fcast

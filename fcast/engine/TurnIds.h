@@ -21,4 +21,12 @@ std::uint32_t RepairCoset(std::uint64_t turn, std::uint32_t kb);
 // The id that turn |turn| sends at position |position| (< kb) of a block of |kb| source symbols.
 std::uint16_t TurnSymbolId(std::uint64_t turn, std::uint32_t kb, std::uint32_t position);
 
+// How many positions each block lags the block before it in a repair turn of a file of
+// |blocks| blocks of up to k source symbols, sent at |datagramsPerSecond|. A receiver then
+// completes its blocks about kDecodeAllowance apart and rebuilds each while the next still
+// comes, instead of all of them after its last datagram; the last block completes later by
+// half an allowance per block before it, capped at 1/16 of the turn. 0 for a single block.
+inline constexpr double kDecodeAllowance = 0.05;  // seconds: a block of 16384 on one core
+std::uint32_t RepairSkew(std::uint32_t blocks, std::uint32_t k, double datagramsPerSecond);
+
 }  // namespace ondavox::fcast

@@ -107,8 +107,8 @@ class Transfer {
 };
 
 // Runs |rounds| rounds of a file of |size| bytes, then checks each turn: turn 0 the source
-// once, each later turn each block's kb ids of the turn's coset, fresh, in position-major order,
-// each symbol equal to the reference.
+// once, each later turn each block's kb ids of the turn's coset, fresh, in position-major order
+// with block b lagging by b times the repair skew, each symbol equal to the reference.
 void CheckSchedule(std::size_t size, std::uint32_t symbolSize, int plannedRounds, int rounds) {
   SenderOptions options;
   options.symbolSize = symbolSize;
@@ -132,10 +132,18 @@ void CheckSchedule(std::size_t size, std::uint32_t symbolSize, int plannedRounds
   ASSERT_EQ(transfer.symbols.size(), turns * count);
   std::vector<std::set<std::uint16_t>> used(layout.BlockCount());
   auto sent = transfer.symbols.begin();
+  const double datagramsPerSecond = 1e9 / static_cast<double>(kSymbolHeaderSize + symbolSize);
   for (std::uint64_t turn = 0; turn < turns; ++turn) {
-    for (std::uint32_t j = 0; j < layout.K(); ++j) {
-      for (std::uint32_t b = 0; b < layout.BlockCount(); ++b) {
-        if (j >= layout.SourceSymbols(b)) continue;
+    const std::uint32_t skew =
+        turn == 0 ? 0 : RepairSkew(layout.BlockCount(), layout.K(), datagramsPerSecond);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> order;  // (step, block)
+    for (std::uint32_t b = 0; b < layout.BlockCount(); ++b) {
+      for (std::uint32_t j = 0; j < layout.SourceSymbols(b); ++j) order.emplace_back(j + b * skew, b);
+    }
+    std::sort(order.begin(), order.end());
+    for (const auto& [step, b] : order) {
+      const std::uint32_t j = step - b * skew;
+      {
         const auto& [block, id, data] = *sent++;
         const std::uint32_t stride = WideStride(layout.SourceSymbols(b));
         const std::uint64_t coset = turn == 0 ? 0 : 1 + (turn - 1) % (65536 / stride - 1);
@@ -163,6 +171,14 @@ TEST(SenderSchedule, TurnsSendTheSourceThenFreshCosetsInterleaved) {
 
 TEST(SenderSchedule, SmallFileSendsPassesAndBlocksOfTwoStrides) {
   CheckSchedule(32 * 9, 32, 5000, 2);  // k = 8: blocks of 5 (stride 8) and 4, 4 passes a round
+}
+
+TEST(SenderSchedule, RepairTurnsStaggerTheBlocksByADecodeEach) {
+  // 100 Mbit/s in datagrams of 1424 bytes: 439 datagrams in a decode, 74 positions a block of 6.
+  EXPECT_EQ(RepairSkew(6, 16384, 8778), 74u);
+  EXPECT_EQ(RepairSkew(1, 16384, 8778), 0u);
+  EXPECT_EQ(RepairSkew(6, 16384, 1e6), 409u);  // the last block no more than 1/16 of a turn late
+  CheckSchedule(3 * 64 * 16 - 5, 16, 1000, 2);  // k = 64: 3 blocks of 64, lagging 4 positions
 }
 
 TEST(SenderSchedule, StopEndsATransferThatSendsForever) {
