@@ -219,7 +219,7 @@ void WideDecoder::Put(std::size_t index, const std::uint8_t* symbol) {
   }
 }
 
-void WideDecoder::Solve() {
+void WideDecoder::Solve(const std::function<void()>& between) {
   if (missing_.empty()) return;
   BeginPass();
   _mm_sfence();  // the streamed chunks before the transforms read them
@@ -227,6 +227,7 @@ void WideDecoder::Solve() {
   // (zero at the erased points) give its coefficients, and g'(e) = f(e) L'(e) at an erased e.
   // The erased sources lie below the stride, so only the coefficients below it are derived.
   for (std::size_t c = 0; c < PassColumns(); ++c) {
+    if (c > 0 && between) between();
     std::uint8_t* column = &work_.data()[c * n_ * kChunk];
     WideFft::Interpolate(column, n_, 0, inputs_);
     WideFft::Derive(column, n_, WideStride(k_));

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -79,8 +80,9 @@ class WideDecoder {
   std::size_t PassEnd(int pass) const;
   // Gives the current pass symbol ids[index] (all symbolSize bytes; only the pass's are read).
   void Put(std::size_t index, const std::uint8_t* symbol);
-  // Rebuilds the current pass's bytes of the missing symbols, once every used symbol was Put.
-  void Solve();
+  // Rebuilds the current pass's bytes of the missing symbols, once every used symbol was Put,
+  // calling |between| (when set) between its columns, a millisecond or so apart.
+  void Solve(const std::function<void()>& between = {});
   // Copies the current pass's bytes of missing source symbol |id| into the same bytes of
   // |symbol|, after Solve; the next Put begins the next pass.
   void Get(std::uint32_t id, std::uint8_t* symbol) const;

@@ -21,6 +21,8 @@ namespace ondavox::fcast {
 namespace {
 
 constexpr int kBatch = 64;
+// Datagrams read while a block is rebuilt: 40 ms at 1 Gbit/s.
+constexpr std::size_t kBacklogBytes = std::size_t{4} << 20;
 constexpr std::size_t kMaxActiveFiles = 8;
 constexpr std::size_t kRememberedIds = 1024;
 // Symbols kept while their file's descriptor is awaited: more than a sender sends between two
@@ -91,7 +93,8 @@ CarouselReceiver::CarouselReceiver(const ReceiverOptions& options, EventSink sin
     : options_(options),
       sink_(std::move(sink)),
       socket_(std::move(socket)),
-      wake_(std::move(wake)) {}
+      wake_(std::move(wake)),
+      backlog_(socket_.Fd(), kBacklogBytes) {}
 
 CarouselReceiver::~CarouselReceiver() {
   if (thread_.joinable()) {
@@ -188,6 +191,10 @@ void CarouselReceiver::Run() {
   ReceiveBatch batch(socket_.Fd(), kBatch);
   pollfd waits[2] = {{socket_.Fd(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
   while (!stop_.load()) {
+    // Those read while a block was rebuilt came before any still on the socket.
+    for (DatagramBacklog::Held held; backlog_.Pop(held);) {
+      Take(held.bytes, held.from, held.fromLength, held.truncated);
+    }
     if (::poll(waits, 2, 500) < 0 && errno != EINTR) {
       Emit(FCASTRE_FATAL_ERROR, kFcastErrorSocket, 0, 0, "");
       return;
@@ -203,18 +210,23 @@ void CarouselReceiver::Run() {
       TakeSettings();
       ReceiveBatch::Datagram datagram;
       while (batch.Next(datagram)) {
-        if (!FromSource(datagram.from, datagram.fromLength)) continue;
-        if (datagram.truncated) {
-          rejected_.fetch_add(1, std::memory_order_relaxed);
-          continue;
-        }
-        Handle(datagram.bytes);
+        Take(datagram.bytes, datagram.from, datagram.fromLength, datagram.truncated);
       }
       PublishProgress();
-      if (*n < kBatch || stop_.load()) break;
+      if (*n < kBatch || stop_.load() || !backlog_.Empty()) break;
     }
     PublishProgress();
   }
+}
+
+void CarouselReceiver::Take(std::span<const std::uint8_t> bytes, const sockaddr_in& from,
+                            socklen_t fromLength, bool truncated) {
+  if (!FromSource(from, fromLength)) return;
+  if (truncated) {
+    rejected_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  Handle(bytes);
 }
 
 void CarouselReceiver::Handle(std::span<const std::uint8_t> datagram) {
@@ -361,6 +373,7 @@ void CarouselReceiver::StartFile(const DescriptorPacket& descriptor, const FileL
   }
   // Ready for the file's largest blocks, its first ones, well before its last datagram.
   if (layout.BlockCount() > 0) decoder_.Prepare(layout.SourceSymbols(0), layout.SymbolSize());
+  created.file->SetMeanwhile([this] { backlog_.Fill(); });
   const bool ready = created.file->Ready();
   files_.emplace(descriptor.fileId, std::move(created.file));
   current_ = descriptor.fileId;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "fcast/engine/DatagramBacklog.h"
 #include "fcast/engine/Ed25519.h"
 #include "fcast/engine/IncomingFile.h"
 #include "fcast/engine/Packet.h"
@@ -121,6 +122,9 @@ class CarouselReceiver {
   void TakeSettings() EXCLUDES(settingsMu_);
   // True when a datagram from |from| may be read; reports a stray address the first time.
   bool FromSource(const sockaddr_in& from, socklen_t length);
+  // Handles a datagram read from the socket: checks its source and size, then Handle.
+  void Take(std::span<const std::uint8_t> bytes, const sockaddr_in& from, socklen_t fromLength,
+            bool truncated);
   void Handle(std::span<const std::uint8_t> datagram);
   void OnDescriptor(const DescriptorPacket& descriptor, std::span<const std::uint8_t> datagram);
   // True when the trusted key signed the descriptor |datagram|; a datagram met lately is not
@@ -170,6 +174,8 @@ class CarouselReceiver {
   std::atomic<std::int64_t> stray_{0};
   MemoryBudget budget_{kMaxHeldBytes};
   WideDecoder decoder_;  // rebuilds the blocks of every file, one at a time
+  // The datagrams read while a block is rebuilt, handled before the socket is read again.
+  DatagramBacklog backlog_;
   mutable Mutex progressMu_;
   ReceiverProgress progress_ GUARDED_BY(progressMu_);
   Mutex settingsMu_;

@@ -290,8 +290,9 @@ bool IncomingFile::Complete(std::uint32_t index, Block& block) {
     if ((block.runMask >> i & 1) != 0) digests_[block.runBase + i] = block.run[i];
   }
   scratch_.resize(layout_.SymbolSize());
-  for (std::uint32_t place = 0; place < k; ++place) {
+  for (std::uint32_t place = 0, rehashed = 0; place < k; ++place) {
     if (Test(block.have, place)) continue;
+    if (++rehashed % kReadSymbols == 0) Meanwhile();
     if (!ReadAt(fd_.Get(), scratch_.data(), scratch_.size(), layout_.Offset(index, place))) {
       return false;
     }
@@ -326,11 +327,14 @@ bool IncomingFile::Rebuild(std::uint32_t index, const Block& block) {
       for (std::uint32_t i = 0; i < count; ++i) {
         if (decoder_->Uses(first + i)) decoder_->Put(first + i, &scratch_[i * symbolSize]);
       }
+      Meanwhile();
     }
-    decoder_->Solve();
+    decoder_->Solve(meanwhile_);
     const std::size_t begin = decoder_->PassBegin(pass);
     const std::size_t length = decoder_->PassEnd(pass) - begin;
-    for (const std::uint32_t id : decoder_->Missing()) {
+    for (std::size_t m = 0; m < decoder_->Missing().size(); ++m) {
+      const std::uint32_t id = decoder_->Missing()[m];
+      if (m % kReadSymbols == kReadSymbols - 1) Meanwhile();
       decoder_->Get(id, scratch_.data());
       if (!WriteAt(fd_.Get(), scratch_.data() + begin, length, layout_.Offset(index, id) + begin)) {
         return false;

@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,6 +78,9 @@ class IncomingFile {
   // Takes one symbol of this file. kComplete when it made the file whole and ready to finish;
   // kIgnored when it adds nothing, or when its block's state does not fit the budget.
   Result Accept(const SymbolPacket& symbol);
+  // Called on this file's thread every millisecond or so while Accept rebuilds a block, which
+  // takes tens of milliseconds, so that the receiver keeps reading its socket meanwhile.
+  void SetMeanwhile(std::function<void()> meanwhile) { meanwhile_ = std::move(meanwhile); }
   bool Whole() const { return blocksDone_ == layout_.BlockCount(); }
   // Takes the file's digest from a later descriptor when the first came without it; the
   // first digest known is kept.
@@ -162,6 +166,9 @@ class IncomingFile {
   bool Complete(std::uint32_t index, Block& block);
   // Rebuilds the missing source symbols of |block| from the k symbols in its places.
   bool Rebuild(std::uint32_t index, const Block& block);
+  void Meanwhile() const {
+    if (meanwhile_) meanwhile_();
+  }
   // Byte offsets in the temporary file of the symbols' digests and the blocks' digests.
   std::uint64_t SymbolDigestOffset(std::uint32_t index, std::uint32_t place) const;
   std::uint64_t BlockDigestOffset(std::uint32_t index) const;
@@ -187,6 +194,7 @@ class IncomingFile {
   MemoryBudget* const budget_;
   std::unique_ptr<WideDecoder> ownDecoder_;  // when Create was given none
   WideDecoder* const decoder_;
+  std::function<void()> meanwhile_;
   std::uint64_t held_ = 0;
   std::unordered_map<std::uint32_t, std::unique_ptr<Block>> blocks_;  // in progress
   std::vector<bool> whole_;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fcast/engine/DatagramBacklog.h"
 #include "fcast/engine/DatagramBatch.h"
 #include "fcast/engine/Pacer.h"
 #include "fcast/engine/ReceiveBatch.h"
@@ -220,6 +221,40 @@ TEST_F(SegmentationTest, EachDatagramKeepsItsSource) {
     EXPECT_EQ(got[i].from.sin_addr.s_addr, expected.sin_addr.s_addr) << "datagram " << i;
     EXPECT_EQ(got[i].from.sin_family, AF_INET);
   }
+}
+
+TEST_F(SegmentationTest, BacklogKeepsTheOrderAndLeavesTheRestOnTheSocketWhenFull) {
+  Socket receiver = Bound("127.0.0.1");
+  DatagramBacklog backlog(receiver.Fd(), 1000);
+  backlog.Fill();  // nothing waits: returns at once
+  EXPECT_TRUE(backlog.Empty());
+  Socket sender = SenderTo(receiver);
+  DatagramBatch out(sender.Fd(), pacer_, 100, stop_);
+  const std::vector<Bytes> datagrams = MixedRuns();
+  Send(out, datagrams);
+  ASSERT_TRUE(Readable(receiver.Fd()));
+  backlog.Fill();
+  Send(out, datagrams);
+  ASSERT_TRUE(Readable(receiver.Fd()));
+  backlog.Fill();  // already past its budget: the second run stays on the socket
+  std::vector<Bytes> held;
+  for (DatagramBacklog::Held datagram; backlog.Pop(datagram);) {
+    EXPECT_FALSE(datagram.truncated);
+    EXPECT_EQ(ntohl(datagram.from.sin_addr.s_addr), 0x7f000001u);
+    held.push_back(datagram.bytes);
+  }
+  ASSERT_FALSE(held.empty());
+  ASSERT_LE(held.size(), datagrams.size());
+  EXPECT_EQ(held, std::vector<Bytes>(datagrams.begin(), datagrams.begin() + held.size()));
+  ReceiveBatch batch(receiver.Fd(), 8);
+  std::vector<Bytes> rest;
+  int messages = 0;
+  ReadBatched(batch, receiver.Fd(), 2 * datagrams.size() - held.size(), rest, &messages);
+  ASSERT_EQ(held.size() + rest.size(), 2 * datagrams.size());
+  held.insert(held.end(), rest.begin(), rest.end());
+  std::vector<Bytes> both = datagrams;
+  both.insert(both.end(), datagrams.begin(), datagrams.end());
+  EXPECT_EQ(held, both);
 }
 
 }  // namespace
