@@ -59,7 +59,8 @@ void BM_WideEncodeCoset(benchmark::State& state) {
 BENCHMARK(BM_WideEncodeCoset)->Arg(1024)->Arg(16384)->Unit(benchmark::kMillisecond);
 
 // The wide code rebuilding a block that lost |loss| percent of its source symbols from as many
-// repair symbols of the first coset (a window of 2K), in the decoder's default work memory.
+// repair symbols of the first coset (a window of 2K), in the decoder's default work memory,
+// its transforms on one thread or two.
 void BM_WideDecodeBlock(benchmark::State& state) {
   const auto k = static_cast<std::uint32_t>(state.range(0));
   const auto lost =
@@ -86,7 +87,8 @@ void BM_WideDecodeBlock(benchmark::State& state) {
   }
   std::vector<std::uint8_t> work = source;
   std::vector<std::uint8_t> buffer(kSymbol);
-  WideDecoder decoder;
+  const auto threads = static_cast<int>(state.range(2));
+  WideDecoder decoder(std::size_t{24} << 20, threads);
   for (auto _ : state) {
     if (!decoder.Plan(k, kSymbol, ids)) state.SkipWithError("too few symbols");
     for (int pass = 0; pass < decoder.Passes(); ++pass) {
@@ -107,13 +109,18 @@ void BM_WideDecodeBlock(benchmark::State& state) {
   // The window of 2K points, 64 bytes each, for each 64-byte column of a pass.
   const std::size_t passColumns = (decoder.PassEnd(0) - decoder.PassBegin(0) + 63) / 64;
   state.SetLabel("bytes = block rebuilt; " + std::to_string(decoder.Passes()) + " passes, work " +
-                 std::to_string(2 * stride * passColumns * 64 >> 10) + " KiB");
+                 std::to_string(2 * stride * passColumns * 64 >> 10) + " KiB, " +
+                 std::to_string(threads) + (threads == 1 ? " thread" : " threads"));
 }
 BENCHMARK(BM_WideDecodeBlock)
-    ->Args({1024, 5})
-    ->Args({1024, 20})
-    ->Args({16384, 5})
-    ->Args({16384, 20})
+    ->ArgNames({"k", "loss", "threads"})
+    ->Args({1024, 5, 1})
+    ->Args({1024, 20, 1})
+    ->Args({16384, 5, 1})
+    ->Args({16384, 20, 1})
+    ->Args({16384, 5, 2})
+    ->Args({16384, 20, 2})
+    ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
 // The receiver's whole path for a 32 MiB file (2 blocks of about 12000 symbols) at a loss rate,

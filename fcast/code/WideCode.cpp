@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "fcast/code/Gf16.h"
 #include "fcast/code/WideFft.h"
@@ -13,6 +15,8 @@ namespace ondavox::fcast {
 namespace {
 
 constexpr std::size_t kChunk = WideFft::kChunkBytes;
+// Windows from this many points up have their columns shared out among threads.
+constexpr std::uint32_t kMinSharedPoints = 4096;
 alignas(16) constexpr std::uint8_t kZeroChunk[kChunk] = {};
 
 // Writes a whole chunk past the caches: the work memory is larger than they are, and a chunk
@@ -71,7 +75,9 @@ void WideEncoder::EncodeCoset(std::uint32_t k, std::size_t symbolSize,
   }
 }
 
-WideDecoder::WideDecoder(std::size_t maxWorkBytes) : maxWorkBytes_(maxWorkBytes) {}
+WideDecoder::WideDecoder(std::size_t maxWorkBytes, int threads)
+    : maxWorkBytes_(maxWorkBytes),
+      threads_(std::clamp(threads, 1, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())))) {}
 
 void WideDecoder::Prepare(std::uint32_t k, std::size_t symbolSize) {
   const std::uint32_t n = std::min(kWideSymbolIds, 2 * WideStride(k));
@@ -226,17 +232,41 @@ void WideDecoder::Solve(const std::function<void()>& between) {
   // With f the block's polynomial and L the locator, g = f L has degree below n: its values
   // (zero at the erased points) give its coefficients, and g'(e) = f(e) L'(e) at an erased e.
   // The erased sources lie below the stride, so only the coefficients below it are derived.
-  for (std::size_t c = 0; c < PassColumns(); ++c) {
-    if (c > 0 && between) between();
-    std::uint8_t* column = &work_.data()[c * n_ * kChunk];
-    WideFft::Interpolate(column, n_, 0, inputs_);
-    WideFft::Derive(column, n_, WideStride(k_));
-    WideFft::Evaluate(column, n_, 0, wanted_);
-    for (std::size_t m = 0; m < missing_.size(); ++m) {
-      derivatives_[m].Scale(column + missing_[m] * kChunk, kChunk);
+  // Columns are independent: helpers take the last ones of a pass worth their start (a few
+  // tens of microseconds against a millisecond a column); without one, the caller does all.
+  const std::size_t columns = PassColumns();
+  const std::size_t shares =
+      n_ >= kMinSharedPoints ? std::min<std::size_t>(threads_, columns) : 1;
+  std::vector<std::thread> helpers;
+  std::size_t own = columns;
+  for (std::size_t share = shares - 1; share > 0; --share) {
+    const std::size_t from = columns * share / shares;
+    const std::size_t to = own;
+    try {
+      helpers.emplace_back([this, from, to] {
+        for (std::size_t c = from; c < to; ++c) SolveColumn(c);
+      });
+      own = from;
+    } catch (const std::system_error&) {
+      break;
     }
   }
+  for (std::size_t c = 0; c < own; ++c) {
+    if (c > 0 && between) between();
+    SolveColumn(c);
+  }
+  for (std::thread& helper : helpers) helper.join();
   solved_ = true;
+}
+
+void WideDecoder::SolveColumn(std::size_t c) {
+  std::uint8_t* column = &work_.data()[c * n_ * kChunk];
+  WideFft::Interpolate(column, n_, 0, inputs_);
+  WideFft::Derive(column, n_, WideStride(k_));
+  WideFft::Evaluate(column, n_, 0, wanted_);
+  for (std::size_t m = 0; m < missing_.size(); ++m) {
+    derivatives_[m].Scale(column + missing_[m] * kChunk, kChunk);
+  }
 }
 
 void WideDecoder::Get(std::uint32_t id, std::uint8_t* symbol) const {

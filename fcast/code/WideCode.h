@@ -55,12 +55,14 @@ class WideEncoder {
 //         [decoder.PassBegin(pass), decoder.PassEnd(pass)) into source symbol id;
 //   }
 //
-// Owned by one thread; keeps its work memory between blocks.
+// Owned by one thread; keeps its work memory between blocks. Solve shares a large pass's
+// columns out among up to |threads| threads (the caller's and short-lived helpers), as many as
+// the processor has, each on columns of its own; the rest runs on the caller's thread.
 class WideDecoder {
  public:
   // Work memory of at most |maxWorkBytes| (beyond a few small tables), and at least what one
   // pass over one 32-element slice of the symbols needs.
-  explicit WideDecoder(std::size_t maxWorkBytes = std::size_t{24} << 20);
+  explicit WideDecoder(std::size_t maxWorkBytes = std::size_t{24} << 20, int threads = 2);
 
   // Readies the transforms' tables and the work memory, touched, for blocks of up to k source
   // symbols of |symbolSize| bytes rebuilt with symbols of the first repair coset, so that the
@@ -81,7 +83,8 @@ class WideDecoder {
   // Gives the current pass symbol ids[index] (all symbolSize bytes; only the pass's are read).
   void Put(std::size_t index, const std::uint8_t* symbol);
   // Rebuilds the current pass's bytes of the missing symbols, once every used symbol was Put,
-  // calling |between| (when set) between its columns, a millisecond or so apart.
+  // calling |between| (when set) on the caller's thread between its columns, a millisecond or
+  // so apart.
   void Solve(const std::function<void()>& between = {});
   // Copies the current pass's bytes of missing source symbol |id| into the same bytes of
   // |symbol|, after Solve; the next Put begins the next pass.
@@ -99,9 +102,12 @@ class WideDecoder {
   std::size_t PassColumnsFor(std::uint32_t n, std::size_t columns) const;
   // Zeroes the points without a symbol before the first Put of a pass.
   void BeginPass();
+  // Rebuilds the missing values of column |c| of the pass.
+  void SolveColumn(std::size_t c);
   std::size_t PassColumns() const;
 
-  std::size_t maxWorkBytes_;
+  const std::size_t maxWorkBytes_;
+  const int threads_;  // for Solve, at most what the processor has
   std::uint32_t k_ = 0;
   std::uint32_t n_ = 0;  // the window: ids [0, n_)
   std::size_t symbolSize_ = 0;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <numeric>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "fcast/code/Gf16.h"
@@ -263,7 +265,8 @@ class Block {
 
   // Runs |decoder| as the engine does and checks every missing source symbol; returns the
   // rebuilt symbols.
-  std::vector<Bytes> Decode(WideDecoder& decoder, const std::vector<std::uint16_t>& ids) {
+  std::vector<Bytes> Decode(WideDecoder& decoder, const std::vector<std::uint16_t>& ids,
+                            const std::function<void()>& between = {}) {
     EXPECT_TRUE(decoder.Plan(k_, size_, ids));
     std::vector<std::uint32_t> expectedMissing;
     for (std::uint32_t id = 0; id < k_; ++id) {
@@ -278,7 +281,7 @@ class Block {
       for (std::size_t i = 0; i < ids.size(); ++i) {
         if (decoder.Uses(i)) decoder.Put(i, Symbol(ids[i]).data());
       }
-      decoder.Solve();
+      decoder.Solve(between);
       for (std::uint32_t id : decoder.Missing()) {
         std::fill(buffer.begin(), buffer.end(), 0x5a);
         decoder.Get(id, buffer.data());
@@ -422,6 +425,22 @@ TEST(WideDecoder, PassesRebuildWhatOnePassDoes) {
     EXPECT_EQ(block.Decode(sliced, ids), expected) << columns << " columns a pass";
     EXPECT_EQ(sliced.Passes(), static_cast<int>((5 + columns - 1) / columns));
   }
+}
+
+TEST(WideDecoder, ThreadsShareTheColumnsAndOnlyTheCallerIsCalledBack) {
+  std::mt19937 rng(10);
+  // 300 bytes: 5 columns, in a window of 8192 points: worth sharing out.
+  Block block(3000, 300, rng);
+  WideDecoder decoder(std::size_t{24} << 20, 2);
+  const std::thread::id caller = std::this_thread::get_id();
+  int calls = 0;
+  bool elsewhere = false;
+  block.Decode(decoder, Received(3000, 500, 500, 1, 1, rng), [&] {
+    ++calls;
+    elsewhere = elsewhere || std::this_thread::get_id() != caller;
+  });
+  EXPECT_GT(calls, 0);
+  EXPECT_FALSE(elsewhere);
 }
 
 }  // namespace
