@@ -77,7 +77,8 @@ void WideEncoder::EncodeCoset(std::uint32_t k, std::size_t symbolSize,
 
 WideDecoder::WideDecoder(std::size_t maxWorkBytes, int threads)
     : maxWorkBytes_(maxWorkBytes),
-      threads_(std::clamp(threads, 1, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())))) {}
+      threads_(std::clamp(threads, 1,
+                          static_cast<int>(std::max(1u, std::thread::hardware_concurrency())))) {}
 
 void WideDecoder::Prepare(std::uint32_t k, std::size_t symbolSize) {
   const std::uint32_t n = std::min(kWideSymbolIds, 2 * WideStride(k));
@@ -235,8 +236,7 @@ void WideDecoder::Solve(const std::function<void()>& between) {
   // Columns are independent: helpers take the last ones of a pass worth their start (a few
   // tens of microseconds against a millisecond a column); without one, the caller does all.
   const std::size_t columns = PassColumns();
-  const std::size_t shares =
-      n_ >= kMinSharedPoints ? std::min<std::size_t>(threads_, columns) : 1;
+  const std::size_t shares = n_ >= kMinSharedPoints ? std::min<std::size_t>(threads_, columns) : 1;
   std::vector<std::thread> helpers;
   std::size_t own = columns;
   for (std::size_t share = shares - 1; share > 0; --share) {

@@ -118,13 +118,13 @@ class WideDecoder {
   bool begun_ = false;
   bool solved_ = false;
   std::vector<std::uint32_t> missing_;
-  std::vector<std::uint32_t> points_;         // per index of the ids: its point, or kUnused
-  std::vector<Gf16MultiplyAdd> locator_;      // per index: L(point)
-  std::vector<Gf16MultiplyAdd> derivatives_;  // per missing id: 1 / L'(id)
-  std::vector<std::uint32_t> empty_;          // points of the window without a symbol
+  std::vector<std::uint32_t> points_;            // per index of the ids: its point, or kUnused
+  std::vector<Gf16MultiplyAdd> locator_;         // per index: L(point)
+  std::vector<Gf16MultiplyAdd> derivatives_;     // per missing id: 1 / L'(id)
+  std::vector<std::uint32_t> empty_;             // points of the window without a symbol
   WidePoints inputs_ = WidePoints::Below(1, 1);  // the points that hold a symbol
   WidePoints wanted_ = WidePoints::Below(1, 0);  // the missing ids' points
-  std::vector<std::uint32_t> walshOfLog_;     // for the window size walshSize_
+  std::vector<std::uint32_t> walshOfLog_;        // for the window size walshSize_
   std::uint32_t walshSize_ = 0;
   std::vector<std::uint8_t> staging_;  // one symbol's pass in chunks
   WorkBuffer work_;                    // passColumns_ columns of n_ chunks

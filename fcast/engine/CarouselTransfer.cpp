@@ -147,10 +147,9 @@ bool CarouselTransfer::SendTurn(std::uint64_t turn) {
       if (j >= kb) continue;
       const std::uint8_t* symbol = reader_.At(block, static_cast<std::uint32_t>(j));
       if (symbol == nullptr) return false;
-      const std::size_t length =
-          EncodeSymbolInto(descriptor_.fileId, block,
-                           TurnSymbolId(turn, kb, static_cast<std::uint32_t>(j)),
-                           {symbol, layout_.SymbolSize()}, out_.Next());
+      const std::size_t length = EncodeSymbolInto(
+          descriptor_.fileId, block, TurnSymbolId(turn, kb, static_cast<std::uint32_t>(j)),
+          {symbol, layout_.SymbolSize()}, out_.Next());
       if (!CommitSymbol(length, repair)) return false;
     }
   }

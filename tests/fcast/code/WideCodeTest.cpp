@@ -140,7 +140,8 @@ TEST(WideFft, EvaluatesTheCoefficientsPolynomialAtAnyOffsetAndInterpolationUndoe
     WideFft::Evaluate(column.data(), n, offset, WidePoints(n, wanted));
     for (std::uint32_t u : wanted) {
       EXPECT_TRUE(std::equal(values.begin() + u * 64, values.begin() + (u + 1) * 64,
-                             column.begin() + u * 64)) << "offset " << offset << " u " << u;
+                             column.begin() + u * 64))
+          << "offset " << offset << " u " << u;
     }
   }
   // The whole field: 65536 points.

@@ -138,7 +138,8 @@ void CheckSchedule(std::size_t size, std::uint32_t symbolSize, int plannedRounds
         turn == 0 ? 0 : RepairSkew(layout.BlockCount(), layout.K(), datagramsPerSecond);
     std::vector<std::pair<std::uint32_t, std::uint32_t>> order;  // (step, block)
     for (std::uint32_t b = 0; b < layout.BlockCount(); ++b) {
-      for (std::uint32_t j = 0; j < layout.SourceSymbols(b); ++j) order.emplace_back(j + b * skew, b);
+      for (std::uint32_t j = 0; j < layout.SourceSymbols(b); ++j)
+        order.emplace_back(j + b * skew, b);
     }
     std::sort(order.begin(), order.end());
     for (const auto& [step, b] : order) {
@@ -177,7 +178,7 @@ TEST(SenderSchedule, RepairTurnsStaggerTheBlocksByADecodeEach) {
   // 100 Mbit/s in datagrams of 1424 bytes: 439 datagrams in a decode, 74 positions a block of 6.
   EXPECT_EQ(RepairSkew(6, 16384, 8778), 74u);
   EXPECT_EQ(RepairSkew(1, 16384, 8778), 0u);
-  EXPECT_EQ(RepairSkew(6, 16384, 1e6), 409u);  // the last block no more than 1/16 of a turn late
+  EXPECT_EQ(RepairSkew(6, 16384, 1e6), 409u);   // the last block no more than 1/16 of a turn late
   CheckSchedule(3 * 64 * 16 - 5, 16, 1000, 2);  // k = 64: 3 blocks of 64, lagging 4 positions
 }
 
