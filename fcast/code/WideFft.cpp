@@ -15,6 +15,9 @@ namespace {
 
 constexpr int kLayers = 16;
 
+// Whole blocks of the derivative up to this many points are derived by XOR in a rescaled basis.
+constexpr std::uint32_t kScaledPoints = 16384;
+
 // Layer j's butterflies in the group of 2^(j+1) points starting at global point G 2^(j+1)
 // multiply by s_j(G 2^(j+1)) / s_j(2^j); the derivative of that normalised s_j is a constant.
 class Factors {
@@ -45,14 +48,31 @@ class Factors {
         layers_[j][g] = Gf16MultiplyAdd(values[g]);
       }
     }
+    // w_t, the product of the derivatives' constants c_j over the bits j of t, and its inverse.
+    std::vector<std::uint16_t> weights(kScaledPoints, 1);
+    weights_.resize(kScaledPoints);
+    unweights_.resize(kScaledPoints);
+    for (std::uint32_t t = 0; t < kScaledPoints; ++t) {
+      if (t > 0) {
+        weights[t] =
+            Gf16::Multiply(weights[t & (t - 1)], derivatives_[__builtin_ctz(t)].Constant());
+      }
+      weights_[t] = Gf16MultiplyAdd(weights[t]);
+      unweights_[t] = Gf16MultiplyAdd(Gf16::Divide(1, weights[t]));
+    }
   }
 
   const Gf16MultiplyAdd& At(int layer, std::uint32_t group) const { return layers_[layer][group]; }
   const Gf16MultiplyAdd& Derivative(int layer) const { return derivatives_[layer]; }
+  // Multiplication by w_t and by 1 / w_t, for t below kScaledPoints.
+  const Gf16MultiplyAdd& Weight(std::uint32_t t) const { return weights_[t]; }
+  const Gf16MultiplyAdd& Unweight(std::uint32_t t) const { return unweights_[t]; }
 
  private:
   std::array<std::vector<Gf16MultiplyAdd>, kLayers> layers_;
   std::array<Gf16MultiplyAdd, kLayers> derivatives_;
+  std::vector<Gf16MultiplyAdd> weights_;
+  std::vector<Gf16MultiplyAdd> unweights_;
 };
 
 const Factors& TheFactors() {
@@ -102,9 +122,35 @@ void ForwardLayer(const Factors& factors, std::uint8_t* column, int j, std::uint
 // the sum over the bits j of i of c_j X_(i - 2^j)), within one block of n points, for m below
 // limit: the lower half's own, from its coefficients as they were, plus c_top times the upper
 // half, before the upper half is changed.
+// dest ^= src over |bytes|, a multiple of 64.
+void XorChunks(const std::uint8_t* src, std::uint8_t* dest, std::size_t bytes) {
+  for (std::size_t at = 0; at < bytes; at += 16) {
+    auto* d = reinterpret_cast<__m128i*>(dest + at);
+    _mm_storeu_si128(d, _mm_xor_si128(_mm_loadu_si128(d),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at))));
+  }
+}
+
+// DeriveBlock over a whole block of n <= kScaledPoints points. With the coefficients scaled by
+// w_t, every c_j becomes 1 (w_(t + 2^j) = w_t c_j), so the derivative takes XORs only, in the
+// same order as the recursion below: block i's lower neighbour, i's lowest bit wide, takes it.
+void DeriveScaled(const Factors& factors, std::uint8_t* column, std::uint32_t n) {
+  constexpr std::size_t kChunk = WideFft::kChunkBytes;
+  for (std::uint32_t t = 1; t < n; ++t) factors.Weight(t).Scale(column + t * kChunk, kChunk);
+  for (std::uint32_t i = 1; i < n; ++i) {
+    const std::uint32_t width = i & (0u - i);
+    XorChunks(column + i * kChunk, column + (i - width) * kChunk, width * kChunk);
+  }
+  for (std::uint32_t t = 1; t < n; ++t) factors.Unweight(t).Scale(column + t * kChunk, kChunk);
+}
+
 void DeriveBlock(const Factors& factors, std::uint8_t* column, std::uint32_t n,
                  std::uint32_t limit) {
   if (n == 1) return;
+  if (limit == n && n <= kScaledPoints) {
+    DeriveScaled(factors, column, n);
+    return;
+  }
   const std::uint32_t half = n / 2;
   std::uint8_t* upper = column + half * WideFft::kChunkBytes;
   DeriveBlock(factors, column, half, std::min(half, limit));
