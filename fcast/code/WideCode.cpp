@@ -3,8 +3,10 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -233,27 +235,31 @@ void WideDecoder::Solve(const std::function<void()>& between) {
   // With f the block's polynomial and L the locator, g = f L has degree below n: its values
   // (zero at the erased points) give its coefficients, and g'(e) = f(e) L'(e) at an erased e.
   // The erased sources lie below the stride, so only the coefficients below it are derived.
-  // Columns are independent: helpers take the last ones of a pass worth their start (a few
-  // tens of microseconds against a millisecond a column); without one, the caller does all.
+  // Columns are independent: each thread takes the next one not yet taken, so that a thread
+  // the scheduler holds back (receivers sharing a machine's cores) leaves its share to the
+  // others rather than being waited for. A helper is worth its start (a few tens of
+  // microseconds against a millisecond a column); without one, the caller does all.
   const std::size_t columns = PassColumns();
   const std::size_t shares = n_ >= kMinSharedPoints ? std::min<std::size_t>(threads_, columns) : 1;
+  std::atomic<std::size_t> next{0};
+  const auto take = [&next, columns]() -> std::optional<std::size_t> {
+    const std::size_t c = next.fetch_add(1, std::memory_order_relaxed);
+    if (c >= columns) return std::nullopt;
+    return c;
+  };
   std::vector<std::thread> helpers;
-  std::size_t own = columns;
-  for (std::size_t share = shares - 1; share > 0; --share) {
-    const std::size_t from = columns * share / shares;
-    const std::size_t to = own;
+  for (std::size_t share = 1; share < shares; ++share) {
     try {
-      helpers.emplace_back([this, from, to] {
-        for (std::size_t c = from; c < to; ++c) SolveColumn(c);
+      helpers.emplace_back([this, &take] {
+        while (const std::optional<std::size_t> c = take()) SolveColumn(*c);
       });
-      own = from;
     } catch (const std::system_error&) {
       break;
     }
   }
-  for (std::size_t c = 0; c < own; ++c) {
-    if (c > 0 && between) between();
-    SolveColumn(c);
+  for (bool first = true; const std::optional<std::size_t> c = take(); first = false) {
+    if (!first && between) between();
+    SolveColumn(*c);
   }
   for (std::thread& helper : helpers) helper.join();
   solved_ = true;
