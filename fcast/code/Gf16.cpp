@@ -13,7 +13,7 @@ struct Tables {
       power[e + Gf16::kOrder] = static_cast<std::uint16_t>(x);
       log[x] = static_cast<std::uint16_t>(e);
       x <<= 1;
-      if (x & 0x10000) x ^= 0x1002d;
+      if (x & 0x10000) x ^= Gf16::kPolynomial;
     }
   }
   std::array<std::uint16_t, 2 * Gf16::kOrder> power{};  // doubled: a sum of two logs indexes it

@@ -9,6 +9,7 @@ namespace ondavox::fcast {
 class Gf16 {
  public:
   static constexpr std::uint32_t kOrder = 65535;  // of the multiplicative group
+  static constexpr std::uint32_t kPolynomial = 0x1002d;
 
   static std::uint16_t Multiply(std::uint16_t a, std::uint16_t b);
   // REQUIRES: b != 0.

@@ -16,9 +16,8 @@ enum Op : int {
   kInverse,      // y ^= x; x ^= c * y
 };
 
-// |nibbles|[n][h][v]: byte h of the product of c and v << 4n.
-void RunAvx2(Op op, const std::uint8_t (*nibbles)[2][16], std::uint8_t* x, std::uint8_t* y,
-             std::size_t bytes);
+// Builds its tables from c on each call: a few tens of cycles, as cheap as one chunk's work.
+void RunAvx2(Op op, std::uint16_t c, std::uint8_t* x, std::uint8_t* y, std::size_t bytes);
 // |matrices|[out][in]: the affine transform from byte in of an element to byte out of the
 // product.
 void RunGfni(Op op, const std::uint64_t (*matrices)[2], std::uint8_t* x, std::uint8_t* y,

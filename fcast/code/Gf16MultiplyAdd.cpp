@@ -145,18 +145,9 @@ void Gf16MultiplyAdd::Run(int op, std::uint8_t* x, std::uint8_t* y, std::size_t 
     case Gf16Form::kGfni:
       gf16::RunGfni(kernelOp, matrices_, x, y, bytes);
       return;
-    case Gf16Form::kAvx2: {
-      std::uint8_t nibbles[4][2][16];
-      for (int n = 0; n < 4; ++n) {
-        for (int v = 0; v < 16; ++v) {
-          const std::uint16_t p = Gf16::Multiply(c_, static_cast<std::uint16_t>(v << (4 * n)));
-          nibbles[n][0][v] = static_cast<std::uint8_t>(p);
-          nibbles[n][1][v] = static_cast<std::uint8_t>(p >> 8);
-        }
-      }
-      gf16::RunAvx2(kernelOp, nibbles, x, y, bytes);
+    case Gf16Form::kAvx2:
+      gf16::RunAvx2(kernelOp, c_, x, y, bytes);
       return;
-    }
     case Gf16Form::kScalar:
       RunScalar(kernelOp, c_, x, y, bytes);
       return;
