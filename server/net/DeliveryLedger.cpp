@@ -39,6 +39,11 @@ void DeliveryLedger::TransferStarted(const CDocInfo& entry, long long size) {
   if (kept_.size() > kKeptTransfers) kept_.pop_back();
 }
 
+void DeliveryLedger::TransferAbandoned(const CDocInfo& entry) {
+  MutexLock lock(mu_);
+  if (!kept_.empty() && kept_.front()->transfer.entry.path() == entry.path()) kept_.pop_front();
+}
+
 DeliveryLedger::Receipt DeliveryLedger::Record(const std::string& login,
                                                const std::string& fileName, long long size,
                                                const std::string& sha256Hex, std::time_t when) {

@@ -18,8 +18,9 @@ namespace ondavox::server {
 // per transfer at the first receipt) and recorded with its time. Kept in memory for the life of
 // the server; a new server starts with none.
 //
-// Any thread: TransferStarted on the Fcast sender thread, Record on connection threads (never
-// under the server data lock: hashing a large file takes a while), Transfers on any thread.
+// Any thread: TransferStarted and TransferAbandoned on the Fcast sender thread, Record on
+// connection threads (never under the server data lock: hashing a large file takes a while),
+// Transfers on any thread.
 class DeliveryLedger {
  public:
   static constexpr std::size_t kKeptTransfers = 32;
@@ -35,8 +36,11 @@ class DeliveryLedger {
   };
   enum class Receipt { kRecorded, kUnknownFile, kWrongSize, kWrongDigest };
 
-  // |entry|'s file, of |size| bytes, is being sent.
+  // |entry|'s file, of |size| bytes, is about to be sent: entered before its first datagram
+  // leaves, since a small file's receipts may come back at once.
   void TransferStarted(const CDocInfo& entry, long long size) EXCLUDES(mu_);
+  // The transfer of |entry| just entered did not start after all: it is no longer kept.
+  void TransferAbandoned(const CDocInfo& entry) EXCLUDES(mu_);
   // |login| says it holds |fileName| with |size| bytes and the digest |sha256Hex| (lowercase
   // hex). The file is the latest transfer of that name. A receipt already recorded for the
   // login and that transfer keeps its first time.

@@ -89,8 +89,8 @@ void FcastSenderThread::Run() {
                                               "will be sent unsigned"}));
   }
   if (sender_->SetInterface(settings_.interfaceAddress) < 0) {
-    host_.PostEvent(ServerEvent(LOG_FAILURE, {"FCAST: the interface " + settings_.interfaceAddress +
-                                              " was refused"}));
+    host_.PostEvent(ServerEvent(
+        LOG_FAILURE, {"FCAST: the interface " + settings_.interfaceAddress + " was refused"}));
   }
   while (!stopping_.load()) {
     Playlist& playlist = host_.playlist();
@@ -134,12 +134,13 @@ bool FcastSenderThread::Send(const CDocInfo& entry) {
   }
   probe.close();
   const long long size = st.st_size;
+  host_.deliveries().TransferStarted(entry, size);
   if (sender_->SendFile(entry.path()) < 0) {
+    host_.deliveries().TransferAbandoned(entry);
     DebugOut("FcastSenderThread Start failed\n");
     return false;
   }
   DebugOut("FcastThread Start OK\n");
-  host_.deliveries().TransferStarted(entry, size);
   Progress progress{entry, size};
   progress.rounds = settings_.fcastRound;
   Report(progress);

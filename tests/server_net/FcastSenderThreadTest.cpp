@@ -40,6 +40,15 @@ class FakeHost final : public FcastSenderHost {
     MutexLock lock(mu_);
     log_.push_back(line);
   }
+  // The files the ledger already held when their sending began.
+  void NoteKnownAtSend(const std::string& name) {
+    MutexLock lock(mu_);
+    knownAtSend_.push_back(name);
+  }
+  std::vector<std::string> knownAtSend() {
+    MutexLock lock(mu_);
+    return knownAtSend_;
+  }
 
   Playlist playlist_;
   DeliveryLedger deliveries_;
@@ -48,6 +57,7 @@ class FakeHost final : public FcastSenderHost {
   Mutex mu_;
   Events events_ GUARDED_BY(mu_);
   std::vector<std::string> log_ GUARDED_BY(mu_);
+  std::vector<std::string> knownAtSend_ GUARDED_BY(mu_);
 };
 
 // A sender object whose unit count grows by |step| at each poll; SendFile fails for paths
@@ -61,7 +71,10 @@ class FakeSender final : public FcastSender {
     return 0;
   }
   long SendFile(const std::string& path) override {
-    host_.Note("SendFile " + std::filesystem::path(path).filename().string());
+    const std::string name = std::filesystem::path(path).filename().string();
+    host_.Note("SendFile " + name);
+    const std::vector<DeliveryLedger::Transfer> kept = host_.deliveries_.Transfers();
+    if (!kept.empty() && kept.front().entry.path() == path) host_.NoteKnownAtSend(name);
     units_ = 0;
     return path.find("refused") == std::string::npos ? 0 : kFcastFail;
   }
@@ -126,13 +139,20 @@ TEST_F(FcastSenderThreadTest, AnEntryThatCannotBeSentIsRemovedAndReported) {
   auto thread = Start(/*step=*/1);
   ASSERT_TRUE(WaitFor([&] { return host_.events().size() == 5; }, std::chrono::seconds(20)));
   const Events events = host_.events();
-  EXPECT_EQ(events[0], std::make_pair(int{LOG_FAILURE}, "FCAST: the file " + dir_.File("missing.avi") +
-                                                       " could not be sent; it was removed from the playlist"));
+  EXPECT_EQ(events[0], std::make_pair(int{LOG_FAILURE},
+                                      "FCAST: the file " + dir_.File("missing.avi") +
+                                          " could not be sent; it was removed from the playlist"));
   EXPECT_EQ(events[1], std::make_pair(int{PLAYLIST_UPDATED}, std::string()));
   EXPECT_EQ(events[2].second, "FCAST: the file " + dir_.File("refused.avi") +
                                   " could not be sent; it was removed from the playlist");
   EXPECT_EQ(events[4], std::make_pair(int{PLAYLIST_UPDATED}, std::string()));
   EXPECT_EQ(host_.playlist_.GetCount(), 0);
+  // Receipts may come back before SendFile returns: the ledger knows each file beforehand,
+  // and keeps only those whose sending began.
+  EXPECT_EQ(host_.knownAtSend(), (std::vector<std::string>{"refused.avi", "good.avi"}));
+  const std::vector<DeliveryLedger::Transfer> kept = host_.deliveries_.Transfers();
+  ASSERT_EQ(kept.size(), 1U);
+  EXPECT_EQ(kept[0].entry.fileName(), "good.avi");
 }
 
 TEST_F(FcastSenderThreadTest, CloseAbandonsTheFileInProgressAtTheHead) {
