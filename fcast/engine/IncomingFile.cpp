@@ -278,9 +278,8 @@ bool IncomingFile::FlushRun(std::uint32_t index, Block& block) {
 
 bool IncomingFile::Complete(std::uint32_t index, Block& block) {
   const std::uint32_t k = layout_.SourceSymbols(index);
-  if (block.sources < k && !Rebuild(index, block)) return false;
   // The block's digest, from the digests of the symbols received (on disk, or in the run not
-  // yet written) and of those just rebuilt.
+  // yet written) and of those the rebuild makes.
   digests_.resize(k);
   if (!ReadAt(fd_.Get(), digests_.front().data(), std::size_t{k} * kSymbolDigestSize,
               SymbolDigestOffset(index, 0))) {
@@ -289,15 +288,7 @@ bool IncomingFile::Complete(std::uint32_t index, Block& block) {
   for (std::uint32_t i = 0; i < kRun; ++i) {
     if ((block.runMask >> i & 1) != 0) digests_[block.runBase + i] = block.run[i];
   }
-  scratch_.resize(layout_.SymbolSize());
-  for (std::uint32_t place = 0, rehashed = 0; place < k; ++place) {
-    if (Test(block.have, place)) continue;
-    if (++rehashed % kReadSymbols == 0) Meanwhile();
-    if (!ReadAt(fd_.Get(), scratch_.data(), scratch_.size(), layout_.Offset(index, place))) {
-      return false;
-    }
-    digests_[place] = DigestSymbol(scratch_);
-  }
+  if (block.sources < k && !Rebuild(index, block)) return false;
   const Sha256Digest digest = DigestSymbols(digests_);
   if (!WriteAt(fd_.Get(), digest.data(), digest.size(), BlockDigestOffset(index))) return false;
   symbolsHeld_ += k - block.held;
@@ -317,8 +308,14 @@ bool IncomingFile::Rebuild(std::uint32_t index, const Block& block) {
   for (std::uint32_t place = 0; place < k; ++place) ids[place] = static_cast<std::uint16_t>(place);
   for (const StandIn& s : block.repair) ids[s.place] = s.id;
   if (!decoder_->Plan(k, symbolSize, ids)) return false;
+  const std::span<const std::uint32_t> missing = decoder_->Missing();
+  // What the passes before the last rebuild of each missing symbol waits here, so that the
+  // last one writes and hashes every symbol once, whole.
+  const int last = decoder_->Passes() - 1;
+  const std::size_t early = decoder_->PassBegin(last);
+  rebuilt_.resize(missing.size() * early);
   scratch_.resize(std::size_t{kReadSymbols} * symbolSize);
-  for (int pass = 0; pass < decoder_->Passes(); ++pass) {
+  for (int pass = 0; pass <= last; ++pass) {
     for (std::uint32_t first = 0; first < k; first += kReadSymbols) {
       const std::uint32_t count = std::min(kReadSymbols, k - first);
       if (!ReadAt(fd_.Get(), scratch_.data(), count * symbolSize, layout_.Offset(index, first))) {
@@ -330,15 +327,19 @@ bool IncomingFile::Rebuild(std::uint32_t index, const Block& block) {
       Meanwhile();
     }
     decoder_->Solve(meanwhile_);
-    const std::size_t begin = decoder_->PassBegin(pass);
-    const std::size_t length = decoder_->PassEnd(pass) - begin;
-    for (std::size_t m = 0; m < decoder_->Missing().size(); ++m) {
-      const std::uint32_t id = decoder_->Missing()[m];
+    for (std::size_t m = 0; m < missing.size(); ++m) {
       if (m % kReadSymbols == kReadSymbols - 1) Meanwhile();
-      decoder_->Get(id, scratch_.data());
-      if (!WriteAt(fd_.Get(), scratch_.data() + begin, length, layout_.Offset(index, id) + begin)) {
+      if (pass < last) {
+        decoder_->Get(missing[m], &rebuilt_[m * early]);
+        continue;
+      }
+      const std::span<std::uint8_t> symbol(scratch_.data(), symbolSize);
+      std::copy_n(&rebuilt_[m * early], early, symbol.begin());
+      decoder_->Get(missing[m], symbol.data());
+      if (!WriteAt(fd_.Get(), symbol.data(), symbolSize, layout_.Offset(index, missing[m]))) {
         return false;
       }
+      digests_[missing[m]] = DigestSymbol(symbol);
     }
   }
   return true;

@@ -164,7 +164,8 @@ class IncomingFile {
   // Rebuilds |block|'s missing source symbols when it needs to, writes its digest and drops its
   // state. False on a disk error.
   bool Complete(std::uint32_t index, Block& block);
-  // Rebuilds the missing source symbols of |block| from the k symbols in its places.
+  // Rebuilds the missing source symbols of |block| from the k symbols in its places, and puts
+  // their digests in digests_.
   bool Rebuild(std::uint32_t index, const Block& block);
   void Meanwhile() const {
     if (meanwhile_) meanwhile_();
@@ -202,6 +203,7 @@ class IncomingFile {
   std::uint64_t bytesDone_ = 0;
   std::uint64_t symbolsHeld_ = 0;  // places taken, and the places of whole blocks
   std::vector<std::uint8_t> scratch_;  // symbols read for a rebuild
+  std::vector<std::uint8_t> rebuilt_;  // a rebuild's missing symbols, the early passes' bytes
   std::vector<SymbolDigest> digests_;  // a block's symbols' digests
   std::chrono::steady_clock::time_point lastProgress_;
   std::uint32_t storedSinceProgress_ = 0;

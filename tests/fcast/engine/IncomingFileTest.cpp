@@ -31,18 +31,19 @@ class SymbolSource {
     const std::uint32_t k = layout_.SourceSymbols(block);
     const std::uint32_t stride = WideStride(k);
     const auto source = Source(block);
+    const std::size_t size = layout_.SymbolSize();
     if (id < k) return source[id];
     std::vector<std::uint8_t>& coset = cosets_[{block, id / stride}];
     if (coset.empty()) {
-      coset.resize(std::size_t{stride} * kSymbol);
+      coset.resize(std::size_t{stride} * size);
       std::vector<const std::uint8_t*> in;
       for (const auto& symbol : source) in.push_back(symbol.data());
       std::vector<std::uint8_t*> out;
-      for (std::uint32_t j = 0; j < stride; ++j) out.push_back(&coset[j * kSymbol]);
-      encoder_.EncodeCoset(k, kSymbol, in.data(), id / stride, stride, out.data());
+      for (std::uint32_t j = 0; j < stride; ++j) out.push_back(&coset[j * size]);
+      encoder_.EncodeCoset(k, size, in.data(), id / stride, stride, out.data());
     }
-    const auto at = coset.begin() + static_cast<std::ptrdiff_t>(id % stride * kSymbol);
-    return {at, at + kSymbol};
+    const auto at = coset.begin() + static_cast<std::ptrdiff_t>(id % stride * size);
+    return {at, at + static_cast<std::ptrdiff_t>(size)};
   }
 
   // The digest of the file as its descriptor carries it.
@@ -59,7 +60,7 @@ class SymbolSource {
  private:
   std::vector<std::vector<std::uint8_t>> Source(std::uint32_t block) const {
     const std::uint32_t k = layout_.SourceSymbols(block);
-    std::vector<std::vector<std::uint8_t>> source(k, std::vector<std::uint8_t>(kSymbol, 0));
+    std::vector<std::vector<std::uint8_t>> source(k, std::vector<std::uint8_t>(layout_.SymbolSize(), 0));
     for (std::uint32_t j = 0; j < k; ++j) {
       const std::uint64_t offset = layout_.Offset(block, j);
       std::copy_n(content_.data() + offset, layout_.Length(block, j), source[j].begin());
@@ -73,13 +74,14 @@ class SymbolSource {
   std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::uint8_t>> cosets_;
 };
 
-DescriptorPacket Describe(const std::string& content, const std::string& name, std::uint32_t k) {
+DescriptorPacket Describe(const std::string& content, const std::string& name, std::uint32_t k,
+                          std::uint32_t symbolSize = kSymbol) {
   DescriptorPacket d;
   d.fileId = 42;
   d.fileSize = content.size();
-  d.symbolSize = kSymbol;
+  d.symbolSize = static_cast<std::uint16_t>(symbolSize);
   d.sourceSymbols = static_cast<std::uint16_t>(k);
-  d.sha256 = SymbolSource(content, *FileLayout::Make(content.size(), kSymbol, k)).Digest();
+  d.sha256 = SymbolSource(content, *FileLayout::Make(content.size(), symbolSize, k)).Digest();
   d.name = name;
   return d;
 }
@@ -141,6 +143,33 @@ TEST(IncomingFile, RebuildsEveryBlockFromWhateverSymbolsArriveInAnyOrder) {
   EXPECT_EQ(file.Finish(), kFcastErrorNone);
   EXPECT_EQ(ReadFile(dir.path() / "data.bin"), content);
   EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"data.bin"});
+}
+
+TEST(IncomingFile, RebuildsInSeveralPassesWhatOnePassWould) {
+  // Symbols of three columns, a decoder with work memory for one: each pass rebuilds a third
+  // of every lost symbol, and the file's digest holds only if they are put back together.
+  TempDir dir;
+  const std::uint32_t k = 40;
+  const std::uint32_t symbolSize = 3 * 64;
+  const std::string content = RandomBytes(symbolSize * 2 * k - 5, 2);
+  const DescriptorPacket d = Describe(content, "passes.bin", k, symbolSize);
+  const FileLayout layout = *FileLayout::Make(d.fileSize, symbolSize, k);
+  WideDecoder decoder(2 * 64 * 64);  // one column of a window of 128 points
+  auto created = IncomingFile::Create(dir.path().string(), d, layout, 0, nullptr, &decoder);
+  ASSERT_TRUE(created.file) << created.status.message();
+  IncomingFile& file = *created.file;
+  SymbolSource source(content, layout);
+  for (std::uint32_t block = 0; block < layout.BlockCount(); ++block) {
+    const std::uint32_t kb = layout.SourceSymbols(block);
+    for (std::uint16_t j = 0; j < kb; ++j) {
+      if (j % 3 != 1) Feed(file, source, block, j);
+    }
+    for (std::uint16_t r = 0; r < kb / 3 + 1; ++r) Feed(file, source, block, 64 + r);
+  }
+  ASSERT_TRUE(file.Whole());
+  EXPECT_EQ(decoder.Passes(), 3);
+  EXPECT_EQ(file.Finish(), kFcastErrorNone);
+  EXPECT_EQ(ReadFile(dir.path() / "passes.bin"), content);
 }
 
 TEST(IncomingFile, IgnoresSymbolsThatAddNothing) {
