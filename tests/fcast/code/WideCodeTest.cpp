@@ -430,8 +430,10 @@ TEST(WideDecoder, PassesRebuildWhatOnePassDoes) {
 
 TEST(WideDecoder, ThreadsShareTheColumnsAndOnlyTheCallerIsCalledBack) {
   std::mt19937 rng(10);
-  // 300 bytes: 5 columns, in a window of 8192 points: worth sharing out.
-  Block block(3000, 300, rng);
+  // 2560 bytes: 40 columns, in a window of 8192 points: worth sharing out. The caller is called
+  // back only between columns of its own, so there are enough that it takes several even when
+  // the scheduler holds it back while the helper runs.
+  Block block(3000, 2560, rng);
   WideDecoder decoder(std::size_t{24} << 20, 2);
   const std::thread::id caller = std::this_thread::get_id();
   int calls = 0;
