@@ -42,6 +42,12 @@ bool MemoryBudget::Take(std::uint64_t bytes) {
   return true;
 }
 
+bool MemoryBudget::TakeSpare(std::uint64_t bytes) {
+  if (held_.load(std::memory_order_relaxed) + bytes > limit_ / 2) return false;
+  held_.fetch_add(bytes, std::memory_order_relaxed);
+  return true;
+}
+
 IncomingFile::IncomingFile(const FileLayout& layout, MemoryBudget* budget, WideDecoder* decoder)
     : layout_(layout),
       ownBudget_(budget != nullptr
@@ -122,6 +128,14 @@ IncomingFile::Block* IncomingFile::EnsureBlock(std::uint32_t index) {
   if (!Take(bytes)) return nullptr;
   Block* block = blocks_.emplace(index, std::make_unique<Block>(k)).first->second.get();
   block->charged = bytes;
+  // Without room for a stretch, the block's symbols are written one by one.
+  const std::uint64_t room = std::uint64_t{kStretch} * layout_.SymbolSize();
+  if (stretchBytes_ + room <= kMaxStretchBytes && budget_->TakeSpare(room)) {
+    held_ += room;
+    block->stretch.resize(room);
+    block->charged += room;
+    stretchBytes_ += room;
+  }
   return block;
 }
 
@@ -215,11 +229,31 @@ IncomingFile::Result IncomingFile::AcceptSource(std::uint32_t index, Block& bloc
   }
   Set(block.have, id);
   ++block.sources;
-  if (!WriteAt(fd_.Get(), data.data(), data.size(), layout_.Offset(index, id)) ||
-      !RecordDigest(index, block, id, DigestSymbol(data))) {
+  if (!WriteSource(index, block, id, data) || !RecordDigest(index, block, id, DigestSymbol(data))) {
     return Result::kFailed;
   }
   return Result::kStored;
+}
+
+bool IncomingFile::WriteSource(std::uint32_t index, Block& block, std::uint32_t place,
+                               std::span<const std::uint8_t> data) {
+  if (block.stretch.empty()) {
+    return WriteAt(fd_.Get(), data.data(), data.size(), layout_.Offset(index, place));
+  }
+  if (place != block.stretchBase + block.stretchCount || block.stretchCount == kStretch) {
+    if (!FlushStretch(index, block)) return false;
+    block.stretchBase = place;
+  }
+  std::copy(data.begin(), data.end(), &block.stretch[block.stretchCount * data.size()]);
+  ++block.stretchCount;
+  return true;
+}
+
+bool IncomingFile::FlushStretch(std::uint32_t index, Block& block) {
+  const std::size_t bytes = std::size_t{block.stretchCount} * layout_.SymbolSize();
+  block.stretchCount = 0;
+  return bytes == 0 ||
+         WriteAt(fd_.Get(), block.stretch.data(), bytes, layout_.Offset(index, block.stretchBase));
 }
 
 IncomingFile::Result IncomingFile::AcceptRepair(std::uint32_t index, Block& block,
@@ -278,6 +312,7 @@ bool IncomingFile::FlushRun(std::uint32_t index, Block& block) {
 
 bool IncomingFile::Complete(std::uint32_t index, Block& block) {
   const std::uint32_t k = layout_.SourceSymbols(index);
+  if (!FlushStretch(index, block)) return false;
   // The block's digest, from the digests of the symbols received (on disk, or in the run not
   // yet written) and of those the rebuild makes.
   digests_.resize(k);
@@ -292,6 +327,7 @@ bool IncomingFile::Complete(std::uint32_t index, Block& block) {
   const Sha256Digest digest = DigestSymbols(digests_);
   if (!WriteAt(fd_.Get(), digest.data(), digest.size(), BlockDigestOffset(index))) return false;
   symbolsHeld_ += k - block.held;
+  stretchBytes_ -= block.stretch.size();
   Release(block.charged);
   blocks_.erase(index);  // |block| is gone
   whole_[index] = true;
@@ -359,8 +395,8 @@ std::optional<Sha256Digest> IncomingFile::FileDigest() const {
   Sha256 hash;
   std::vector<Sha256Digest> blocks(std::min<std::uint32_t>(layout_.BlockCount(), 4096));
   for (std::uint32_t first = 0; first < layout_.BlockCount();) {
-    const auto count =
-        static_cast<std::uint32_t>(std::min<std::size_t>(blocks.size(), layout_.BlockCount() - first));
+    const auto count = static_cast<std::uint32_t>(
+        std::min<std::size_t>(blocks.size(), layout_.BlockCount() - first));
     const std::size_t bytes = std::size_t{count} * sizeof(Sha256Digest);
     if (!ReadAt(fd_.Get(), blocks.front().data(), bytes, BlockDigestOffset(first))) return {};
     hash.Update({blocks.front().data(), bytes});

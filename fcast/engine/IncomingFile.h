@@ -1,7 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -28,6 +28,8 @@ class MemoryBudget {
   explicit MemoryBudget(std::uint64_t limit) : limit_(limit) {}
   // Takes |bytes| when they fit under the limit; false, taking nothing, when they do not.
   bool Take(std::uint64_t bytes);
+  // Takes |bytes| for what only speeds things up: only while at most half the limit is held.
+  bool TakeSpare(std::uint64_t bytes);
   // Takes |bytes| whatever the limit: state too small to refuse.
   void Charge(std::uint64_t bytes) { held_.fetch_add(bytes, std::memory_order_relaxed); }
   void Release(std::uint64_t bytes) { held_.fetch_sub(bytes, std::memory_order_relaxed); }
@@ -125,6 +127,10 @@ class IncomingFile {
   };
   // Digests of the source symbols received are written to disk in runs of kRun places.
   static constexpr std::uint32_t kRun = 64;
+  // Source symbols that come for consecutive places of a block are written together, up to
+  // kStretch at a time, from room that the file's blocks share within kMaxStretchBytes.
+  static constexpr std::uint32_t kStretch = 16;
+  static constexpr std::uint64_t kMaxStretchBytes = std::uint64_t{4} << 20;
   // A block being received: which places hold their own source symbol (have) or any symbol
   // (taken), the stand-ins by id, and the run of digests not yet written.
   struct Block {
@@ -138,6 +144,11 @@ class IncomingFile {
     std::uint32_t runBase = 0;
     std::uint64_t runMask = 0;
     std::array<SymbolDigest, kRun> run{};
+    // Source symbols of places [stretchBase, stretchBase + stretchCount) not yet written, in
+    // room for kStretch when the block was given it.
+    std::vector<std::uint8_t> stretch;
+    std::uint32_t stretchBase = 0;
+    std::uint32_t stretchCount = 0;
   };
 
   IncomingFile(const FileLayout& layout, MemoryBudget* budget, WideDecoder* decoder);
@@ -161,6 +172,10 @@ class IncomingFile {
   bool RecordDigest(std::uint32_t index, Block& block, std::uint32_t place,
                     const SymbolDigest& digest);
   bool FlushRun(std::uint32_t index, Block& block);
+  // Writes source symbol |place| of |block|, now or with the places next to it.
+  bool WriteSource(std::uint32_t index, Block& block, std::uint32_t place,
+                   std::span<const std::uint8_t> data);
+  bool FlushStretch(std::uint32_t index, Block& block);
   // Rebuilds |block|'s missing source symbols when it needs to, writes its digest and drops its
   // state. False on a disk error.
   bool Complete(std::uint32_t index, Block& block);
@@ -197,11 +212,12 @@ class IncomingFile {
   WideDecoder* const decoder_;
   std::function<void()> meanwhile_;
   std::uint64_t held_ = 0;
+  std::uint64_t stretchBytes_ = 0;  // the blocks' room for stretches
   std::unordered_map<std::uint32_t, std::unique_ptr<Block>> blocks_;  // in progress
   std::vector<bool> whole_;
   std::uint32_t blocksDone_ = 0;
   std::uint64_t bytesDone_ = 0;
-  std::uint64_t symbolsHeld_ = 0;  // places taken, and the places of whole blocks
+  std::uint64_t symbolsHeld_ = 0;      // places taken, and the places of whole blocks
   std::vector<std::uint8_t> scratch_;  // symbols read for a rebuild
   std::vector<std::uint8_t> rebuilt_;  // a rebuild's missing symbols, the early passes' bytes
   std::vector<SymbolDigest> digests_;  // a block's symbols' digests
