@@ -366,11 +366,11 @@ bool IncomingFile::Rebuild(std::uint32_t index, const Block& block) {
     for (std::size_t m = 0; m < missing.size(); ++m) {
       if (m % kReadSymbols == kReadSymbols - 1) Meanwhile();
       if (pass < last) {
-        decoder_->Get(missing[m], &rebuilt_[m * early]);
+        decoder_->Get(missing[m], rebuilt_.data() + m * early);
         continue;
       }
       const std::span<std::uint8_t> symbol(scratch_.data(), symbolSize);
-      std::copy_n(&rebuilt_[m * early], early, symbol.begin());
+      std::copy_n(rebuilt_.data() + m * early, early, symbol.begin());
       decoder_->Get(missing[m], symbol.data());
       if (!WriteAt(fd_.Get(), symbol.data(), symbolSize, layout_.Offset(index, missing[m]))) {
         return false;
