@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -127,26 +128,55 @@ TEST(UserDatabaseStress, KillDuringSaveLeavesOldOrNewContent) {
   }
   ASSERT_TRUE(second.Save().ok());
   const std::string secondBytes = ReadFile(path);
-  const auto started = std::chrono::steady_clock::now();
+  // A save is timed in a forked child, as the children below save: a child can be several
+  // times slower than its parent (copy-on-write faults, dearer under a sanitizer).
+  std::int64_t saveMicros = 0;
+  {
+    int timed[2];
+    ASSERT_EQ(::pipe(timed), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const auto begun = std::chrono::steady_clock::now();
+      const bool saved = second.Save().ok();
+      const std::int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                                      std::chrono::steady_clock::now() - begun)
+                                      .count();
+      ::_exit(saved && ::write(timed[1], &micros, sizeof micros) == sizeof micros ? 0 : 3);
+    }
+    ::close(timed[1]);
+    ASSERT_EQ(::read(timed[0], &saveMicros, sizeof saveMicros), sizeof saveMicros);
+    ::close(timed[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+  }
   ASSERT_TRUE(first.Save().ok());
-  const auto saveTime = std::chrono::steady_clock::now() - started;
   const std::string firstBytes = ReadFile(path);
   ASSERT_NE(firstBytes, secondBytes);
 
   std::mt19937_64 rng(20261207);
-  const auto maxDelay = std::chrono::duration_cast<std::chrono::microseconds>(saveTime * 3);
+  const std::chrono::microseconds maxDelay(saveMicros * 3);
   int sawFirst = 0;
   int sawSecond = 0;
   for (int kill = 0; kill < 200; ++kill) {
+    // The delay runs from the child's first save, not from the fork: a child can take longer to
+    // get going than a save takes, and would otherwise be killed before it saved anything.
+    int going[2];
+    ASSERT_EQ(::pipe(going), 0);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      if (::write(going[1], "s", 1) != 1) ::_exit(4);
       // Bounded even if the parent never kills it.
       for (int i = 0; i < 1000; ++i) {
         if (!(i % 2 == 0 ? second : first).Save().ok()) ::_exit(3);
       }
       ::_exit(0);
     }
+    ::close(going[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(going[0], &byte, 1), 1);
+    ::close(going[0]);
     std::this_thread::sleep_for(std::chrono::microseconds(rng() % (maxDelay.count() + 1)));
     ASSERT_EQ(::kill(child, SIGKILL), 0);
     int status = 0;
@@ -164,7 +194,7 @@ TEST(UserDatabaseStress, KillDuringSaveLeavesOldOrNewContent) {
     }
   }
   std::printf("save time %lld us, old content %d times, new content %d times\n",
-              static_cast<long long>(maxDelay.count() / 3), sawFirst, sawSecond);
+              static_cast<long long>(saveMicros), sawFirst, sawSecond);
   for (const std::string& bytes : {firstBytes, secondBytes}) {
     test::WriteFile(path, bytes);
     UserDatabase loaded(path);
